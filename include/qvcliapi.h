@@ -1,0 +1,124 @@
+/*
+ * qvcliapi: the client library of the Quarvane service.
+ *
+ * Every function below (but qvWriteTrace and qvFreeMemory) returns a 32-bit
+ * status: 0 for success, one of the QV_STATUS_... codes the library produces
+ * itself, or the service's own status word passed through unchanged.
+ * qvFormatErrMessage turns any status into text.
+ *
+ * Ownership: everything the library hands out comes from the C heap and is
+ * given back through the matching qvFree... function (or qvFreeMemory for a
+ * plain block). Release functions accept null.
+ *
+ * Threads: handles are independent; use each handle from one thread at a
+ * time. The library starts no threads and takes no locks.
+ *
+ * Compiles as C11 and as C++17.
+ */
+#ifndef QVCLIAPI_H
+#define QVCLIAPI_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define QV_EXTERN_C extern "C"
+#else
+#include <uchar.h>
+#define QV_EXTERN_C
+#endif
+
+#if defined(QV_BUILDING_LIBRARY)
+#define QV_API QV_EXTERN_C __attribute__((visibility("default")))
+#else
+#define QV_API QV_EXTERN_C
+#endif
+
+#if defined(__GNUC__)
+#define QV_PRINTF_LIKE __attribute__((nonnull(2)))
+#else
+#define QV_PRINTF_LIKE
+#endif
+
+/* One UTF-16 code unit. All text at the interface is zero-terminated UTF-16. */
+typedef char16_t QV_WCHAR;
+
+/* Status code: 0 is success. */
+typedef uint32_t QV_STATUS;
+
+/* ---- Status codes the library produces itself ---------------------------- */
+#define QV_STATUS_SUCCESS 0x00000000u
+/* The client handle is null or has no RPC client. */
+#define QV_STATUS_NO_HANDLE 0x6FFC8000u
+/* The RPC client could not be created at connect time (nothing listening). */
+#define QV_STATUS_CLIENT_CREATE 0x6FFC8001u
+/* The host name could not be converted or resolved. */
+#define QV_STATUS_HOST_UNRESOLVED 0x6FFC8002u
+/* A call timed out. */
+#define QV_STATUS_RPC_TIMEOUT 0x6FFC8003u
+/* A call was not sent or its reply not received (connection lost). */
+#define QV_STATUS_RPC_CHANNEL 0x6FFC8004u
+/* Any other failure of a call (for example a reply that cannot be decoded). */
+#define QV_STATUS_RPC_FAILED 0x6FFC8005u
+/* A local step failed (service control, probe file). */
+#define QV_STATUS_LOCAL_FAILURE 0xEFFC0000u
+/* The library could not allocate memory it needs. */
+#define QV_STATUS_NO_MEMORY 0xEFFC0001u
+/* Service codes that the library also returns itself in a few refusals. */
+#define QV_STATUS_INVALID_PARAMETER 0x6FFC0300u
+#define QV_STATUS_SNAPSHOT_NOT_FOUND 0x6FFC0400u
+
+/* ---- Connection ---------------------------------------------------------- */
+
+/* Opaque client handle. */
+typedef struct QV_CLIENT_HANDLE* QV_HANDLE;
+
+/* Connect parameters, read by qvConnect and not kept. */
+typedef struct QV_CONNECT_PARAM {
+    const QV_WCHAR* host;   /* host name or dotted IPv4 address */
+    uint32_t port;          /* 0 means 11580; otherwise the low 16 bits */
+    const QV_WCHAR* login1; /* passed to the service unchanged */
+    const QV_WCHAR* login2; /* passed to the service unchanged */
+} QV_CONNECT_PARAM;
+
+/* A disk, partition or protected object: name and number (0 = whole disk). */
+typedef struct QV_OBJECT_ID {
+    const QV_WCHAR* name;
+    uint32_t number;
+} QV_OBJECT_ID;
+
+/* Resolves the host, connects, logs in. On success *handle is the new handle. */
+QV_API QV_STATUS qvConnect(const QV_CONNECT_PARAM* param, QV_HANDLE* handle);
+/* Logs out and releases the handle; *handle becomes null. On failure the
+   handle stays usable. */
+QV_API QV_STATUS qvDisconnect(QV_HANDLE* handle);
+/* Releases the handle record without logging out. Always 0. */
+QV_API QV_STATUS qvFreeHandle(QV_HANDLE* handle);
+/* Gives back a plain block handed out by the library. Null is ignored. */
+QV_API void qvFreeMemory(void* block);
+
+/* ---- Trace output and messages ------------------------------------------ */
+
+/* Writes one time-stamped line to the trace file when the level is 0, 1 or 2.
+   The format is printf-like; %s takes a UTF-16 string. */
+QV_API void qvWriteTrace(uint32_t level, const QV_WCHAR* format, ...) QV_PRINTF_LIKE;
+/* Gives the message text of a status in *text (release with
+   qvFreeErrMessage). The first parameter is not used. Always 0. */
+QV_API QV_STATUS qvFormatErrMessage(QV_HANDLE unused, QV_STATUS status, QV_WCHAR** text);
+/* Releases a text from qvFormatErrMessage and sets *text to null. Always 0. */
+QV_API QV_STATUS qvFreeErrMessage(QV_WCHAR** text);
+
+/* ---- Disks: inventory -------------------------------------------------- */
+
+/* ---- Snapshot schedule record ------------------------------------------- */
+
+/* ---- Mirrors: configuration --------------------------------------------- */
+
+/* ---- Mirrors: state operations ------------------------------------------ */
+
+/* ---- Mirrors: statistics and progress ----------------------------------- */
+
+/* ---- Mirrors: verify and restore ---------------------------------------- */
+
+/* ---- Mirrors: data trace configuration ---------------------------------- */
+
+#endif /* QVCLIAPI_H */
