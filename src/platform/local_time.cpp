@@ -1,0 +1,30 @@
+#include "platform/local_time.h"
+
+#include <atomic>
+#include <ctime>
+
+namespace qv {
+namespace {
+
+std::atomic<LocalTime (*)()> g_clock{nullptr};
+
+}  // namespace
+
+LocalTime GetLocalTime() noexcept {
+    if (auto* clock = g_clock.load(std::memory_order_acquire)) return clock();
+
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm parts{};
+    if (localtime_r(&now.tv_sec, &parts) == nullptr) return LocalTime{};
+    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                     parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+namespace local_time {
+void SetClockForTesting(LocalTime (*clock)()) noexcept {
+    g_clock.store(clock, std::memory_order_release);
+}
+}  // namespace local_time
+
+}  // namespace qv

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "diag/log.h"
+#include "qvcliapi.h"
+#include "support/trace_fixture.h"
+
+namespace {
+
+using qvtest::TraceFixture;
+using qvtest::Utf16Bytes;
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::u16string>;
+
+const Bytes kMark = {0xFF, 0xFE};
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(TraceFile, FirstEntryIsMarkStampTextAndLineEnd) {
+    TraceFixture trace;
+    trace.SetClock(qvtest::kSampleTime);
+    qvWriteTrace(2, u"qvConnect, Create socket from RPC library error");
+
+    EXPECT_EQ(trace.Bytes(),
+              Concat({kMark, Utf16Bytes(u"2024-03-05 14:07:09 qvConnect, Create socket from RPC "
+                                        u"library error\r\n")}));
+}
+
+TEST(TraceFile, LaterEntriesAreAppendedWithoutSecondMark) {
+    TraceFixture trace;
+    trace.SetClock(qv::LocalTime{1999, 12, 31, 23, 59, 58});
+    qvWriteTrace(2, u"one");
+    trace.SetClock(qv::LocalTime{2000, 1, 1, 0, 0, 0});
+    qv::LogMessage(2, u"two[%08X]", 0x6FFC8003u);
+    qv::LogProgress(u"three %u", 3u);
+
+    EXPECT_EQ(trace.Bytes(), Concat({kMark, Utf16Bytes(u"1999-12-31 23:59:58 one\r\n"),
+                                     Utf16Bytes(u"2000-01-01 00:00:00 two[6FFC8003]\r\n"),
+                                     Utf16Bytes(u"2000-01-01 00:00:00 three 3\r\n")}));
+}
+
+TEST(TraceFile, TextIsWrittenUnchangedAsUtf16LittleEndian) {
+    TraceFixture trace;
+    trace.SetClock(qvtest::kSampleTime);
+    const std::u16string text = u"Gr\u00FC\u00DFe \u4E2D \U0001F600 first\nsecond\ttab";
+    qvWriteTrace(0, u"%s", text.c_str());
+
+    const Bytes bytes = trace.Bytes();
+    // "Gr" and u-umlaut after the mark and the stamp: low byte first.
+    ASSERT_GE(bytes.size(), 48u);
+    EXPECT_EQ(Bytes(bytes.begin() + 42, bytes.begin() + 48), (Bytes{'G', 0, 'r', 0, 0xFC, 0}));
+    EXPECT_EQ(bytes, Concat({kMark, Utf16Bytes(u"2024-03-05 14:07:09 " + text + u"\r\n")}));
+}
+
+// Levels 1 and 2 always pass; the others only with all their bits in the
+// trace mask, which is 0: so 0 passes too and everything else is dropped.
+TEST(TraceFile, LevelFilterWritesZeroOneAndTwo) {
+    TraceFixture trace;
+    for (std::uint32_t level : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 0x80000000u, 0xFFFFFFFFu}) {
+        qvWriteTrace(level, u"trace %u", level);
+        qv::LogMessage(level, u"message %u", level);
+    }
+    EXPECT_EQ(trace.Lines(), (Lines{u"trace 0", u"message 0", u"trace 1", u"message 1", u"trace 2",
+                                    u"message 2"}));
+}
+
+TEST(TraceFile, DroppedLevelLeavesNoFile) {
+    TraceFixture trace;
+    qvWriteTrace(4, u"not written");
+    EXPECT_FALSE(std::filesystem::exists(trace.TraceFile()));
+}
+
+TEST(TraceFile, MissingLogFolderIsNotCreated) {
+    TraceFixture trace({.log_folder = false});
+    qvWriteTrace(2, u"nowhere to go");
+    qv::LogMessage(2, u"nowhere to go");
+    qv::LogProgress(u"nowhere to go");
+    EXPECT_FALSE(std::filesystem::exists(trace.LogDir()));
+    EXPECT_TRUE(trace.DebugLines().empty());
+}
+
+TEST(TraceFile, NoDirectoryConfiguredWritesNothing) {
+    const struct {
+        const char* name;
+        const char* parameters;  // null: no parameters file at all
+    } cases[] = {
+        {"no file", nullptr},
+        {"no key", "[Parameters]\nOther=/tmp\n"},
+        {"key in another section", "[Other]\nPath=@DIR@\n"},
+        {"empty file", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TraceFixture trace({.parameters_file = false});
+        if (c.parameters != nullptr) {
+            std::string text = c.parameters;
+            if (auto at = text.find("@DIR@"); at != std::string::npos) {
+                text.replace(at, 5, trace.InstallDir().string());
+            }
+            trace.WriteParameters(text);
+        }
+        qvWriteTrace(2, u"lost");
+        EXPECT_TRUE(std::filesystem::is_empty(trace.LogDir()));
+    }
+}
+
+TEST(TraceFile, TrailingSlashOfPathIsDropped) {
+    TraceFixture trace({.path_suffix = "/"});
+    qvWriteTrace(2, u"found");
+    EXPECT_EQ(trace.Lines(), Lines{u"found"});
+}
+
+TEST(TraceFile, DirectoryIsLookedUpForEveryEntry) {
+    TraceFixture trace;
+    qvWriteTrace(2, u"first");
+    const auto moved = trace.InstallDir() / "moved";
+    std::filesystem::create_directories(moved / "log");
+    trace.WriteParameters("[Parameters]\nPath=" + moved.string() + "\n");
+    qvWriteTrace(2, u"second");
+
+    EXPECT_EQ(trace.Lines(), Lines{u"first"});
+    EXPECT_EQ(TraceFixture::DecodeEntries(TraceFixture::ReadBytes(moved / "log" / "qvapi.log")),
+              Lines{u"second"});
+}
+
+TEST(TraceFile, TraceFileThatIsNotAFileIsLeftAlone) {
+    TraceFixture trace;
+    std::filesystem::create_directory(trace.TraceFile());
+    qvWriteTrace(2, u"lost");
+    EXPECT_TRUE(std::filesystem::is_directory(trace.TraceFile()));
+    EXPECT_TRUE(std::filesystem::is_empty(trace.TraceFile()));
+}
+
+}  // namespace
