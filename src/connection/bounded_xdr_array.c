@@ -11,19 +11,17 @@
  * exactly like the runtime's filter, and the bytes on the wire are the same.
  */
 #include <limits.h>
+#include <rpc/rpc.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <rpc/rpc.h>
-
-bool_t qv_bounded_xdr_array(XDR* xdrs, caddr_t* addrp, u_int* sizep, u_int maxsize,
-                            u_int elsize, xdrproc_t elproc);
+bool_t qv_bounded_xdr_array(XDR* xdrs, caddr_t* addrp, u_int* sizep, u_int maxsize, u_int elsize,
+                            xdrproc_t elproc);
 
 /* First allocation: enough for small arrays in one step. */
 enum { kFirstBytes = 4096 };
 
-static bool_t FreeElements(XDR* xdrs, caddr_t* addrp, u_int count, u_int elsize,
-                           xdrproc_t elproc) {
+static bool_t FreeElements(XDR* xdrs, caddr_t* addrp, u_int count, u_int elsize, xdrproc_t elproc) {
     bool_t ok = TRUE;
     char* target = *addrp;
     if (target == NULL) return TRUE;
@@ -77,8 +75,8 @@ static bool_t Decode(XDR* xdrs, caddr_t* addrp, u_int* sizep, u_int count, u_int
     return TRUE;
 }
 
-bool_t qv_bounded_xdr_array(XDR* xdrs, caddr_t* addrp, u_int* sizep, u_int maxsize,
-                            u_int elsize, xdrproc_t elproc) {
+bool_t qv_bounded_xdr_array(XDR* xdrs, caddr_t* addrp, u_int* sizep, u_int maxsize, u_int elsize,
+                            xdrproc_t elproc) {
     if (elsize == 0) return FALSE;
     switch (xdrs->x_op) {
         case XDR_FREE:

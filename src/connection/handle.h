@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "qvcliapi.h"
 #include "quarvane.h"
+#include "qvcliapi.h"
 
 // The record behind the opaque QV_HANDLE of the public header.
 struct QV_CLIENT_HANDLE {

@@ -14,8 +14,8 @@
 #include <type_traits>
 
 #include "connection/handle.h"
-#include "proc_table.h"
 #include "platform/sigpipe_guard.h"
+#include "proc_table.h"
 #include "qvcliapi.h"
 
 namespace qv {
@@ -50,7 +50,7 @@ char16_t* CopyWString(const RpcWString& s) noexcept;
 
 template <unsigned P>
 class RemoteCall {
-public:
+  public:
     using Proc = wire::Proc<P>;
     using Arg = typename Proc::Arg;
     using Res = typename Proc::Res;
@@ -103,7 +103,7 @@ public:
     Arg arg;
     Res res;
 
-private:
+  private:
     QV_HANDLE handle_;
     enum clnt_stat client_status_ = RPC_FAILED;
     bool arg_released_ = false;

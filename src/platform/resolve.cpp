@@ -2,11 +2,11 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
+#include <utf8.h>
 
 #include <array>
 #include <cstring>
 #include <iterator>
-#include <utf8.h>
 
 #include "platform/alloc.h"
 

@@ -15,13 +15,13 @@
 namespace qv {
 
 class SigpipeGuard {
-public:
+  public:
     SigpipeGuard() noexcept;
     ~SigpipeGuard();
     SigpipeGuard(const SigpipeGuard&) = delete;
     SigpipeGuard& operator=(const SigpipeGuard&) = delete;
 
-private:
+  private:
     bool was_blocked_ = false;
     bool was_pending_ = false;
 };

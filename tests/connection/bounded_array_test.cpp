@@ -71,7 +71,8 @@ TEST(BoundedArray, CutInsideTheElementsReleasesWhatWasDecoded) {
     qvtest::Bytes bytes = qvtest::Encode(kDiskList, &one);
     ASSERT_FALSE(bytes.empty());
     bytes[11] = 2;  // the array count: 2 records
-    const qvtest::Bytes second = qvtest::Encode(reinterpret_cast<xdrproc_t>(xdr_RpcDiskRecord), &disk);
+    const qvtest::Bytes second =
+        qvtest::Encode(reinterpret_cast<xdrproc_t>(xdr_RpcDiskRecord), &disk);
     bytes.insert(bytes.end(), second.begin(), second.begin() + 40);
 
     RpcDiskList list{};

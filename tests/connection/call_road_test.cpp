@@ -27,13 +27,18 @@ TEST(MapRpcStatus, ClientStatusWinsOverTheServiceWord) {
         {RPC_SUCCESS, 0, 0, nullptr},
         {RPC_SUCCESS, 0x6FFC0010, 0x6FFC0010, nullptr},
         {RPC_SUCCESS, QV_STATUS_NO_MEMORY, QV_STATUS_NO_MEMORY, nullptr},
-        {RPC_CANTENCODEARGS, 0, QV_STATUS_RPC_FAILED, u"Error, rpc call error, client status[00000001]"},
-        {RPC_CANTDECODERES, 0, QV_STATUS_RPC_FAILED, u"Error, rpc call error, client status[00000002]"},
-        {RPC_CANTSEND, 0x6FFC0010, QV_STATUS_RPC_CHANNEL, u"Error, rpc call error, client status[00000003]"},
+        {RPC_CANTENCODEARGS, 0, QV_STATUS_RPC_FAILED,
+         u"Error, rpc call error, client status[00000001]"},
+        {RPC_CANTDECODERES, 0, QV_STATUS_RPC_FAILED,
+         u"Error, rpc call error, client status[00000002]"},
+        {RPC_CANTSEND, 0x6FFC0010, QV_STATUS_RPC_CHANNEL,
+         u"Error, rpc call error, client status[00000003]"},
         {RPC_CANTRECV, 0, QV_STATUS_RPC_CHANNEL, u"Error, rpc call error, client status[00000004]"},
         {RPC_TIMEDOUT, 0, QV_STATUS_RPC_TIMEOUT, u"Error, rpc call error, client status[00000005]"},
-        {RPC_VERSMISMATCH, 0, QV_STATUS_RPC_FAILED, u"Error, rpc call error, client status[00000006]"},
-        {RPC_PROCUNAVAIL, 0, QV_STATUS_RPC_FAILED, u"Error, rpc call error, client status[0000000A]"},
+        {RPC_VERSMISMATCH, 0, QV_STATUS_RPC_FAILED,
+         u"Error, rpc call error, client status[00000006]"},
+        {RPC_PROCUNAVAIL, 0, QV_STATUS_RPC_FAILED,
+         u"Error, rpc call error, client status[0000000A]"},
         {RPC_FAILED, 0, QV_STATUS_RPC_FAILED, u"Error, rpc call error, client status[00000010]"},
     };
     for (const Row& r : rows) {
@@ -92,7 +97,7 @@ TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
 // An open handle against the test service, with a client timeout short
 // enough for stalls to be cheap.
 class OpenHandle : public ::testing::Test {
-protected:
+  protected:
     TestService svc;
     qvtest::TraceFixture trace;
     QV_HANDLE handle = nullptr;

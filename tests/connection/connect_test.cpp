@@ -35,7 +35,7 @@ uint16_t UnusedPort() {
 QV_HANDLE Sentinel() { return reinterpret_cast<QV_HANDLE>(static_cast<uintptr_t>(0x5A5A)); }
 
 class Connect : public ::testing::Test {
-protected:
+  protected:
     TestService svc;
     qvtest::TraceFixture trace;
     QV_HANDLE handle = nullptr;
@@ -130,7 +130,8 @@ TEST_F(Connect, UnresolvableHostLeavesTheVariableAlone) {
         EXPECT_EQ(handle, Sentinel());
         const auto lines = trace.Lines();
         ASSERT_EQ(lines.size(), before + 1);
-        EXPECT_EQ(lines.back(), u"qvConnect, Getting hostname[" + c.shown + u"]'s IP address failure");
+        EXPECT_EQ(lines.back(),
+                  u"qvConnect, Getting hostname[" + c.shown + u"]'s IP address failure");
     }
     EXPECT_EQ(svc.TotalCalls(), 0u);
 }

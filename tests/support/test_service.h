@@ -43,21 +43,22 @@ Bytes Encode(xdrproc_t filter, const void* record);
 // A record decoded from bytes, released with xdr_free on destruction.
 template <typename T>
 class Decoded {
-public:
+  public:
     Decoded(xdrproc_t filter, const Bytes& bytes);
     ~Decoded() {
         if (ok_) xdr_free(filter_, reinterpret_cast<char*>(&value_));
     }
     Decoded(const Decoded&) = delete;
     Decoded& operator=(const Decoded&) = delete;
-    Decoded(Decoded&& other) noexcept : filter_(other.filter_), value_(other.value_), ok_(other.ok_) {
+    Decoded(Decoded&& other) noexcept
+        : filter_(other.filter_), value_(other.value_), ok_(other.ok_) {
         other.ok_ = false;
     }
     bool ok() const { return ok_; }
     const T* operator->() const { return &value_; }
     const T& operator*() const { return value_; }
 
-private:
+  private:
     xdrproc_t filter_;
     T value_{};
     bool ok_ = false;
@@ -76,7 +77,7 @@ std::u16string Text(const RpcWString& s);
 inline unsigned Count(const RpcWString& s) { return s.RpcWString_len; }
 
 class TestService {
-public:
+  public:
     // port 0 picks a free ephemeral port.
     explicit TestService(uint16_t port = 0);
     ~TestService();
@@ -85,7 +86,8 @@ public:
 
     uint16_t port() const { return port_; }
     // Connect parameters pointing at this service.
-    QV_CONNECT_PARAM Params(const char16_t* login1 = u"admin", const char16_t* login2 = u"secret") const;
+    QV_CONNECT_PARAM Params(const char16_t* login1 = u"admin",
+                            const char16_t* login2 = u"secret") const;
 
     // Scripts the reply of procedure P until changed (sticky).
     template <unsigned P>
@@ -106,14 +108,14 @@ public:
     template <unsigned P>
     Decoded<typename qv::wire::Proc<P>::Arg> Last() const {
         return Decoded<typename qv::wire::Proc<P>::Arg>(qv::wire::Proc<P>::ArgFilter(),
-                                                         LastBytes(P));
+                                                        LastBytes(P));
     }
     void ClearRecord();
 
     // Drops every open connection (as a restarting service would).
     void DropConnections();
 
-private:
+  private:
     struct Script {
         Bytes reply;  // encoded result; empty with kNone means "zeroed default"
         Fault fault = Fault::kNone;
