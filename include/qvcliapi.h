@@ -109,6 +109,92 @@ QV_API QV_STATUS qvFreeErrMessage(QV_WCHAR** text);
 
 /* ---- Disks: inventory -------------------------------------------------- */
 
+/* Which disks and partitions qvGetDiskList asks for. */
+typedef struct QV_DISK_FILTER {
+    /* List kind: 1 disks and partitions the service does not exclude;
+       3, 4, 255 every disk, each followed by its partitions; 5, 6 disks only;
+       7 about Object: partitions only when its number is nonzero, disks only
+       when it is 0; 8 about Object: the one partition its number names, or
+       the first disk when it is 0. The partitions of a dynamic disk are never
+       listed. Any other kind gives an empty list. */
+    uint32_t Kind;
+    uint32_t Options;           /* passed to the service */
+    uint32_t Refresh;           /* nonzero: the service rescans its disks first */
+    const QV_OBJECT_ID* Object; /* null, or the disk or partition; kinds 7, 8 need it */
+} QV_DISK_FILTER;
+
+/* The first property record of a disk. */
+typedef struct QV_DISK_PROPERTIES {
+    uint32_t Value0;
+    uint32_t Value1;
+    uint32_t Value2;
+    uint32_t Value3;
+    uint32_t Value4;
+    uint32_t Value5;
+    uint32_t Mode;   /* 1, 2 or 3; 0 when the service gives none */
+    QV_WCHAR* Text1; /* null when the service sends no text */
+    QV_WCHAR* Text2; /* null likewise */
+} QV_DISK_PROPERTIES;
+
+/* The first descriptor record of a disk. Texts are null when not sent. */
+typedef struct QV_DISK_DESCRIPTOR {
+    QV_WCHAR* Text1;
+    QV_WCHAR* Text2;
+    QV_WCHAR* Text3;
+    QV_WCHAR* Text4;
+    uint32_t Value;
+    int64_t Value64;
+} QV_DISK_DESCRIPTOR;
+
+/* One entry of a disk list: a whole disk (PartitionNumber 0) or one of its
+   partitions. DiskName and PartitionNumber name the object in the other
+   calls. */
+typedef struct QV_DISK_INFO {
+    QV_WCHAR* DiskName;
+    uint32_t PartitionNumber;
+    uint32_t DiskNumber;
+    uint32_t DiskMarked;   /* disk entry: 1 when the service counts partitions on it */
+    QV_WCHAR* DisplayName; /* "Disk 0", "Disk 0 Partition 1 - System (C:)" */
+    int32_t Attribute;
+    int32_t DiskAttribute1;
+    int32_t DiskAttribute2;
+    uint32_t HighFlag;           /* 0 or 1 */
+    int32_t DiskAttribute3;      /* disk entry only */
+    uint32_t PartitionAttribute; /* partition entry only */
+    uint32_t PartitionType;      /* disk entry: 0x42 for a dynamic disk, whose partitions
+                                    are not listed */
+    QV_WCHAR* DiskText1;
+    QV_WCHAR* DiskText2;
+    QV_WCHAR* Letters; /* disk entry: the letters of all its partitions */
+    QV_WCHAR* Label;   /* disk entry: empty; partition entry: null when none */
+    uint64_t Size;
+    uint64_t UsedSize; /* disk entry: the sum over its partitions */
+    uint32_t Measure;
+    uint32_t DiskAttribute4;
+    QV_DISK_PROPERTIES Properties;
+    QV_DISK_DESCRIPTOR Descriptor;
+} QV_DISK_INFO;
+
+/* A list header supplied by the caller. Entries is null when Count is 0. */
+typedef struct QV_DISK_LIST {
+    uint32_t Count;
+    QV_DISK_INFO* Entries;
+} QV_DISK_LIST;
+
+/* Lists disks and partitions as the filter asks. The list is emptied first
+   and filled on success; release it with qvFreeDiskList. An invalid handle,
+   a null filter or list, or kind 7 or 8 without an Object leave the list as
+   it was (QV_STATUS_NO_HANDLE, QV_STATUS_INVALID_PARAMETER). A reply that
+   contradicts itself gives QV_STATUS_RPC_FAILED, a failed allocation
+   QV_STATUS_NO_MEMORY; after any other failure the list is empty. */
+QV_API QV_STATUS qvGetDiskList(QV_HANDLE handle, const QV_DISK_FILTER* filter, QV_DISK_LIST* list);
+/* Releases the entries of *list and, when keepHeader is 0, the header
+   itself (which must then come from the C heap), setting *list to null.
+   With keepHeader nonzero the header is left as it is. Always 0. */
+QV_API QV_STATUS qvFreeDiskList(QV_DISK_LIST** list, uint32_t keepHeader);
+/* Asks the service to rescan its disks. */
+QV_API QV_STATUS qvRefreshDiskList(QV_HANDLE handle);
+
 /* ---- Snapshot schedule record ------------------------------------------- */
 
 /* ---- Mirrors: configuration --------------------------------------------- */

@@ -1,0 +1,283 @@
+#include "disks/disk_conversion.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "connection/rpc_call.h"
+#include "diag/format.h"
+#include "platform/alloc.h"
+
+namespace qv::disks {
+namespace {
+
+// Room for the composed texts, terminator included. Longer texts are cut.
+constexpr std::size_t kDiskNameRoom = 64;
+constexpr std::size_t kPartitionNameRoom = 128;
+constexpr std::size_t kLettersRoom = 512;
+
+constexpr uint32_t kHighFlag = 0x80000000u;
+
+// A received text with no elements at all (as opposed to an empty one).
+bool NoElements(const RpcWString& s) noexcept {
+    return s.RpcWString_len == 0 || s.RpcWString_val == nullptr;
+}
+
+// Stores `text` zero-terminated in `room`, cut to fit; returns the room.
+const char16_t* Terminated(std::u16string_view text, std::span<char16_t> room) noexcept {
+    const std::size_t n = std::min(text.size(), room.size() - 1);
+    std::copy_n(text.begin(), n, room.begin());
+    room[n] = u'\0';
+    return room.data();
+}
+
+// Numbers in display names are printed signed, as the service's own tools
+// show them.
+int Signed(uint32_t number) noexcept { return static_cast<int>(static_cast<int32_t>(number)); }
+
+// Heap copy of a composed text; false when the heap says no.
+bool Keep(QV_WCHAR*& out, std::u16string_view text) noexcept {
+    out = DupString(text);
+    return out != nullptr;
+}
+bool KeepWire(QV_WCHAR*& out, const RpcWString& s) noexcept { return Keep(out, WireText(s)); }
+// Null for a text that has no elements, a copy otherwise.
+bool KeepOptional(QV_WCHAR*& out, const RpcWString& s) noexcept {
+    if (NoElements(s)) {
+        out = nullptr;
+        return true;
+    }
+    return KeepWire(out, s);
+}
+
+uint32_t PropertiesMode(uint32_t mask) noexcept {
+    if ((mask & 0x1u) != 0) return 1;
+    if ((mask & 0x2u) != 0) return 2;
+    if ((mask & 0x4u) != 0) return 3;
+    return 0;
+}
+
+bool FillProperties(const RpcDiskRecord& disk, QV_DISK_PROPERTIES& out) noexcept {
+    if (disk.Properties.Properties_len == 0 || disk.Properties.Properties_val == nullptr) {
+        return true;
+    }
+    const RpcDiskProperties& p = disk.Properties.Properties_val[0];
+    out.Value0 = p.P6;
+    out.Value1 = p.P0;
+    out.Value2 = p.P2;
+    out.Value3 = p.P1;
+    out.Value4 = p.P3;
+    out.Value5 = p.P4;
+    out.Mode = PropertiesMode(p.P5);
+    return KeepOptional(out.Text1, p.Text1) && KeepOptional(out.Text2, p.Text2);
+}
+
+bool FillDescriptor(const RpcDiskRecord& disk, QV_DISK_DESCRIPTOR& out) noexcept {
+    if (disk.Descriptors.Descriptors_len == 0 || disk.Descriptors.Descriptors_val == nullptr) {
+        return true;
+    }
+    const RpcDiskDescriptor& d = disk.Descriptors.Descriptors_val[0];
+    out.Value = d.Value;
+    out.Value64 = static_cast<int64_t>(d.Value64);
+    return KeepOptional(out.Text1, d.Text1) && KeepOptional(out.Text2, d.Text2) &&
+           KeepOptional(out.Text3, d.Text3) && KeepOptional(out.Text4, d.Text4);
+}
+
+// The fields both kinds of entry take from the disk record.
+bool FillDiskPart(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
+    e.DiskNumber = disk.Number;
+    e.DiskAttribute1 = disk.Attribute1;
+    e.DiskAttribute2 = disk.Attribute2;
+    e.HighFlag = (disk.Flags & kHighFlag) != 0 ? 1 : 0;
+    e.DiskAttribute4 = disk.Attribute4;
+    if (!KeepWire(e.DiskName, disk.Name) || !KeepWire(e.DiskText1, disk.Text1) ||
+        !KeepWire(e.DiskText2, disk.Text2)) {
+        return false;
+    }
+    return FillProperties(disk, e.Properties) && FillDescriptor(disk, e.Descriptor);
+}
+
+enum class Step { kGo, kStop };
+
+// Walks the entries `shape` makes, in list order: visit(disk, partition) for
+// a partition entry, visit(disk, nullptr) for a disk entry and
+// visit(nullptr, nullptr) for the all-zero entry of a partition that is not
+// there. Stops as soon as visit says so.
+template <typename Visit>
+void WalkEntries(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t wanted,
+                 Visit&& visit) noexcept {
+    const auto partitions_of = [&](const RpcDiskRecord& disk, bool filtered) {
+        for (const RpcPartitionRecord& p : PartitionRecords(disk)) {
+            if (filtered && p.Excluded != 0) continue;
+            if (visit(&disk, &p) == Step::kStop) return Step::kStop;
+        }
+        return Step::kGo;
+    };
+
+    switch (shape) {
+        case DiskListShape::kNone:
+            return;
+        case DiskListShape::kOneDisk:
+            if (!disks.empty()) visit(&disks.front(), nullptr);
+            return;
+        case DiskListShape::kOnePartition: {
+            if (disks.empty()) return;
+            const auto parts = PartitionRecords(disks.front());
+            const auto match = std::ranges::find(parts, wanted, &RpcPartitionRecord::Number);
+            if (match == parts.end()) {
+                visit(nullptr, nullptr);
+            } else {
+                visit(&disks.front(), &*match);
+            }
+            return;
+        }
+        case DiskListShape::kDisks:
+        case DiskListShape::kEvery:
+        case DiskListShape::kFiltered:
+        case DiskListShape::kPartitions:
+            break;
+    }
+
+    const bool filtered = shape == DiskListShape::kFiltered;
+    for (const RpcDiskRecord& disk : disks) {
+        if (filtered && disk.Excluded != 0) continue;
+        const bool disk_entry = shape == DiskListShape::kDisks || shape == DiskListShape::kEvery ||
+                                (filtered && disk.DiskEntryExcluded == 0);
+        if (disk_entry && visit(&disk, nullptr) == Step::kStop) return;
+        if (shape == DiskListShape::kDisks || !PartitionsListed(disk)) continue;
+        if (partitions_of(disk, filtered) == Step::kStop) return;
+    }
+}
+
+}  // namespace
+
+std::span<const RpcDiskRecord> DiskRecords(const RpcDiskList& list) noexcept {
+    if (list.Disks.Disks_val == nullptr) return {};
+    return {list.Disks.Disks_val, list.Disks.Disks_len};
+}
+
+std::span<const RpcPartitionRecord> PartitionRecords(const RpcDiskRecord& disk) noexcept {
+    if (disk.Partitions.Partitions_val == nullptr) return {};
+    return {disk.Partitions.Partitions_val, disk.Partitions.Partitions_len};
+}
+
+bool PartitionsListed(const RpcDiskRecord& disk) noexcept {
+    return std::ranges::none_of(PartitionRecords(disk), [](const RpcPartitionRecord& p) {
+        return p.Type == kDynamicPartitionType;
+    });
+}
+
+std::size_t CountDiskEntries(std::span<const RpcDiskRecord> disks, DiskListShape shape,
+                             uint32_t partition) noexcept {
+    std::size_t count = 0;
+    WalkEntries(disks, shape, partition, [&](const RpcDiskRecord*, const RpcPartitionRecord*) {
+        ++count;
+        return Step::kGo;
+    });
+    return count;
+}
+
+bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
+                  std::span<QV_DISK_INFO> entries) noexcept {
+    std::size_t next = 0;
+    bool ok = true;
+    WalkEntries(disks, shape, partition,
+                [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
+                    if (next == entries.size()) return Step::kStop;
+                    QV_DISK_INFO& entry = entries[next++];
+                    if (disk == nullptr) return Step::kGo;  // stays all zero
+                    ok = part == nullptr ? FillDiskEntry(*disk, entry)
+                                         : FillPartitionEntry(*disk, *part, entry);
+                    return ok ? Step::kGo : Step::kStop;
+                });
+    return ok;
+}
+
+bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
+    const auto parts = PartitionRecords(disk);
+    e.PartitionNumber = 0;
+    e.DiskMarked = disk.Marker != 0 ? 1 : 0;
+    e.Attribute = disk.Attribute;
+    e.DiskAttribute3 = disk.Attribute3;
+    e.PartitionAttribute = 0;
+    e.PartitionType = PartitionsListed(disk) ? 0 : kDynamicPartitionType;
+    e.Size = disk.Size;
+    e.Measure = disk.Measure;
+    e.UsedSize = 0;
+    for (const RpcPartitionRecord& p : parts) e.UsedSize += p.UsedSize;
+    if (!FillDiskPart(disk, e)) return false;
+
+    std::array<char16_t, kDiskNameRoom> name;
+    Format(name, u"%s %d", u"Disk", Signed(disk.Number));
+
+    // Every partition's letters, in record order, without a separator.
+    std::array<char16_t, kLettersRoom> letters;
+    std::size_t used = 0;
+    for (const RpcPartitionRecord& p : parts) {
+        const std::u16string_view text = WireText(p.Letters);
+        const std::size_t n = std::min(text.size(), letters.size() - 1 - used);
+        std::copy_n(text.begin(), n, letters.begin() + used);
+        used += n;
+    }
+    letters[used] = u'\0';
+
+    return Keep(e.DisplayName, name.data()) && Keep(e.Letters, letters.data()) &&
+           Keep(e.Label, u"");
+}
+
+bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
+                        QV_DISK_INFO& e) noexcept {
+    e.PartitionNumber = p.Number;
+    e.DiskMarked = 0;
+    e.Attribute = p.Attribute;
+    e.DiskAttribute3 = 0;
+    e.PartitionAttribute = p.Attribute2;
+    e.PartitionType = p.Type;
+    e.Size = p.Size;
+    e.UsedSize = p.UsedSize;
+    e.Measure = p.Measure;
+    if (!FillDiskPart(disk, e)) return false;
+
+    // The texts go into the name through bounded, terminated copies: what
+    // does not fit the name would be cut anyway.
+    std::array<char16_t, kPartitionNameRoom> letters_room;
+    std::array<char16_t, kPartitionNameRoom> label_room;
+    const std::u16string_view letters = WireText(p.Letters);
+    const std::u16string_view label = WireText(p.Label);
+    const char16_t* letters_text = Terminated(letters, letters_room);
+    const char16_t* label_text = Terminated(label, label_room);
+
+    std::array<char16_t, kPartitionNameRoom> name;
+    const int disk_number = Signed(disk.Number);
+    const int partition_number = Signed(p.Number);
+    if (letters.empty()) {
+        Format(name, u"%s %d %s %d", u"Disk", disk_number, u"Partition", partition_number);
+    } else if (!label.empty()) {
+        Format(name, u"%s %d %s %d - %s %s%s%s", u"Disk", disk_number, u"Partition",
+               partition_number, label_text, u"(", letters_text, u")");
+    } else {
+        Format(name, u"%s %d %s %d - %s%s%s", u"Disk", disk_number, u"Partition", partition_number,
+               u"(", letters_text, u")");
+    }
+
+    return Keep(e.DisplayName, name.data()) && KeepWire(e.Letters, p.Letters) &&
+           KeepOptional(e.Label, p.Label);
+}
+
+void ReleaseDiskEntry(QV_DISK_INFO& e) noexcept {
+    for (QV_WCHAR** text :
+         {&e.DiskName, &e.DisplayName, &e.DiskText1, &e.Letters, &e.Label, &e.DiskText2,
+          &e.Properties.Text1, &e.Properties.Text2, &e.Descriptor.Text1, &e.Descriptor.Text2,
+          &e.Descriptor.Text3, &e.Descriptor.Text4}) {
+        if (*text != nullptr) {
+            Free(*text);
+            *text = nullptr;
+        }
+    }
+}
+
+void ReleaseDiskEntries(std::span<QV_DISK_INFO> entries) noexcept {
+    for (QV_DISK_INFO& e : entries) ReleaseDiskEntry(e);
+}
+
+}  // namespace qv::disks

@@ -1,0 +1,150 @@
+// The disk inventory: qvGetDiskList, qvFreeDiskList, qvRefreshDiskList.
+// All three go through GET_DISK_LIST.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "connection/handle.h"
+#include "connection/rpc_call.h"
+#include "diag/log.h"
+#include "disks/disk_conversion.h"
+#include "platform/alloc.h"
+
+using namespace qv;
+using qv::disks::DiskListShape;
+
+namespace {
+
+// Asks the service to rescan its disks before it answers.
+constexpr uint32_t kRescan = 0x80000000u;
+
+// What one list kind asks the service for, and which entries the reply
+// makes. Kinds 7 and 8 name a disk or a partition by their object's number:
+// a partition number picks `by_partition`, 0 (the whole disk) `shape`.
+struct ListKind {
+    uint32_t kind;
+    uint32_t list_code;
+    DiskListShape shape;
+    DiskListShape by_partition;
+    bool needs_object;
+};
+
+constexpr std::array kListKinds{
+    ListKind{1, 0, DiskListShape::kFiltered, DiskListShape::kFiltered, false},
+    ListKind{3, 1, DiskListShape::kEvery, DiskListShape::kEvery, false},
+    ListKind{4, 2, DiskListShape::kEvery, DiskListShape::kEvery, false},
+    ListKind{5, 3, DiskListShape::kDisks, DiskListShape::kDisks, false},
+    ListKind{6, 4, DiskListShape::kDisks, DiskListShape::kDisks, false},
+    ListKind{7, 5, DiskListShape::kDisks, DiskListShape::kPartitions, true},
+    ListKind{8, 6, DiskListShape::kOneDisk, DiskListShape::kOnePartition, true},
+    ListKind{255, 255, DiskListShape::kEvery, DiskListShape::kEvery, false},
+};
+
+// Kinds the table does not know are asked as list code 0 and give nothing.
+constexpr ListKind kUnknownKind{0, 0, DiskListShape::kNone, DiskListShape::kNone, false};
+
+const ListKind& FindListKind(uint32_t kind) noexcept {
+    const auto found = std::ranges::find(kListKinds, kind, &ListKind::kind);
+    return found == kListKinds.end() ? kUnknownKind : *found;
+}
+
+// The entries and the strings in them go back to the heap.
+void ReleaseList(QV_DISK_LIST& list) noexcept {
+    if (list.Entries != nullptr) {
+        disks::ReleaseDiskEntries(std::span(list.Entries, list.Count));
+        Free(list.Entries);
+    }
+}
+
+uint32_t NoMemory() noexcept {
+    const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    LogMessage(2, u"qvGetDiskList, no more memory for allocation");
+    return status;
+}
+
+// Converts a successful reply into `list` (empty on entry). The block is
+// sized once by the same walk that fills it; on any failure the list stays
+// empty and nothing is kept.
+uint32_t ConvertReply(const RpcDiskList& reply, DiskListShape shape, uint32_t partition,
+                      QV_DISK_LIST& list) noexcept {
+    if (reply.DiskCount == 0) return 0;
+    const auto received = disks::DiskRecords(reply);
+    if (reply.DiskCount > received.size()) {
+        LogMessage(2, u"qvGetDiskList, reply counts %u disks but carries %u[%08X]", reply.DiskCount,
+                   static_cast<unsigned>(received.size()), QV_STATUS_RPC_FAILED);
+        return QV_STATUS_RPC_FAILED;
+    }
+    const auto records = received.first(reply.DiskCount);
+
+    const std::size_t count = disks::CountDiskEntries(records, shape, partition);
+    if (count == 0) return 0;
+    if (count > UINT32_MAX) return NoMemory();
+    auto* entries = static_cast<QV_DISK_INFO*>(AllocZeroed(count, sizeof(QV_DISK_INFO)));
+    if (entries == nullptr) return NoMemory();
+    const std::span block(entries, count);
+    if (!disks::ConvertDisks(records, shape, partition, block)) {
+        disks::ReleaseDiskEntries(block);
+        Free(entries);
+        return NoMemory();
+    }
+    list.Count = static_cast<uint32_t>(count);
+    list.Entries = entries;
+    return 0;
+}
+
+}  // namespace
+
+QV_STATUS qvGetDiskList(QV_HANDLE handle, const QV_DISK_FILTER* filter, QV_DISK_LIST* list) {
+    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
+    if (filter == nullptr || list == nullptr) return QV_STATUS_INVALID_PARAMETER;
+    const ListKind& kind = FindListKind(filter->Kind);
+    if (kind.needs_object && filter->Object == nullptr) return QV_STATUS_INVALID_PARAMETER;
+
+    list->Count = 0;
+    list->Entries = nullptr;
+
+    RemoteCall<GET_DISK_LIST> call(handle);
+    call.arg.ListCode = kind.list_code;
+    call.arg.Options = filter->Options | (filter->Refresh != 0 ? kRescan : 0);
+    call.arg.token = GetLoginToken(handle);
+    uint32_t partition = 0;
+    if (filter->Object != nullptr) {
+        // Nested reference: kind and token stay 0.
+        if (!FillObjectRef(call.arg.Object, *filter->Object)) return NoMemory();
+        partition = filter->Object->number;
+    }
+    const DiskListShape shape = partition != 0 ? kind.by_partition : kind.shape;
+
+    call.Invoke();
+    const uint32_t status = call.Map();
+    if (status != 0) {
+        LogMessage(2, u"qvGetDiskList, calling rpc getting disk list error[%08X]", status);
+        return status;
+    }
+    return ConvertReply(call.res, shape, partition, *list);
+}
+
+QV_STATUS qvFreeDiskList(QV_DISK_LIST** list, uint32_t keepHeader) {
+    if (list == nullptr || *list == nullptr) return 0;
+    ReleaseList(**list);
+    if (keepHeader == 0) {
+        Free(*list);
+        *list = nullptr;
+    }
+    return 0;
+}
+
+QV_STATUS qvRefreshDiskList(QV_HANDLE handle) {
+    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
+    RemoteCall<GET_DISK_LIST> call(handle);
+    call.arg.ListCode = 0;
+    call.arg.Options = kRescan | 0xFFu;
+    call.arg.token = GetLoginToken(handle);
+    call.Invoke();
+    const uint32_t status = call.Map();
+    if (status != 0) {
+        LogMessage(2, u"qvRefreshDiskList, calling rpc getting disk list error[%08X]", status);
+    }
+    return status;
+}
