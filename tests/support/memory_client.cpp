@@ -1,0 +1,88 @@
+#include "support/memory_client.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+namespace qvtest {
+namespace {
+
+// Where a CLIENT finds its MemoryClient.
+struct Private {
+    MemoryClient* owner;
+};
+
+bool_t NoControl(CLIENT*, u_int, void*) { return TRUE; }
+void NoAbort(CLIENT*) {}
+void NoError(CLIENT*, rpc_err* err) { std::memset(err, 0, sizeof *err); }
+bool_t FreeResult(CLIENT*, xdrproc_t filter, void* res) {
+    xdr_free(filter, static_cast<char*>(res));
+    return TRUE;
+}
+
+}  // namespace
+
+MemoryClient::MemoryClient() {
+    using Ops = std::remove_pointer_t<decltype(CLIENT::cl_ops)>;
+    static Ops ops = [] {
+        Ops o{};
+        o.cl_call = &MemoryClient::Call;
+        o.cl_abort = NoAbort;
+        o.cl_geterr = NoError;
+        o.cl_freeres = FreeResult;
+        o.cl_destroy = &MemoryClient::Destroy;
+        o.cl_control = NoControl;
+        return o;
+    }();
+    client_ = static_cast<CLIENT*>(std::calloc(1, sizeof(CLIENT)));
+    client_->cl_ops = &ops;
+    client_->cl_private = new Private{this};
+    handle_.token = 0x51;
+    handle_.client = client_;
+}
+
+MemoryClient::~MemoryClient() {
+    if (client_ != nullptr) Destroy(client_);
+}
+
+void MemoryClient::Destroy(CLIENT* client) {
+    auto* p = static_cast<Private*>(client->cl_private);
+    if (p->owner != nullptr) {
+        p->owner->client_ = nullptr;
+        p->owner->handle_.client = nullptr;
+    }
+    delete p;
+    std::free(client);
+}
+
+enum clnt_stat MemoryClient::Call(CLIENT* client, rpcproc_t proc, xdrproc_t arg_filter, void* arg,
+                                  xdrproc_t res_filter, void* res, timeval) {
+    MemoryClient& self = *static_cast<Private*>(client->cl_private)->owner;
+    ++self.calls_;
+    self.last_proc_ = static_cast<unsigned>(proc);
+
+    // The request must encode, as it would on the way to the service.
+    const unsigned long size = xdr_sizeof(arg_filter, arg);
+    if (self.keep_requests_) {
+        self.last_request_.assign(size, 0);
+        XDR enc;
+        xdrmem_create(&enc, reinterpret_cast<char*>(self.last_request_.data()),
+                      static_cast<u_int>(size), XDR_ENCODE);
+        const bool ok = arg_filter(&enc, arg) != 0;
+        xdr_destroy(&enc);
+        if (!ok) return RPC_CANTENCODEARGS;
+    } else if (size == 0 &&
+               arg_filter != reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void))) {
+        return RPC_CANTENCODEARGS;
+    }
+
+    if (self.forced_ != RPC_SUCCESS) return self.forced_;
+    XDR dec;
+    xdrmem_create(&dec, reinterpret_cast<char*>(const_cast<uint8_t*>(self.reply_.data())),
+                  static_cast<u_int>(self.reply_.size()), XDR_DECODE);
+    const bool ok = res_filter(&dec, res) != 0;
+    xdr_destroy(&dec);
+    return ok ? RPC_SUCCESS : RPC_CANTDECODERES;
+}
+
+}  // namespace qvtest
