@@ -197,7 +197,98 @@ QV_API QV_STATUS qvRefreshDiskList(QV_HANDLE handle);
 
 /* ---- Snapshot schedule record ------------------------------------------- */
 
+/* A snapshot schedule as a mirror or a group configuration carries it. The
+   parameters pass between caller and service unchanged; their meaning for
+   each mode is the service's. */
+typedef struct QV_SNAPSHOT_SCHEDULE {
+    uint32_t Mode; /* 1, 2 or 3; any other value is sent as 0 */
+    uint32_t Param1;
+    uint32_t Param2;
+    uint32_t Param3;
+    uint32_t Param4;
+    uint32_t Param5;
+    uint32_t Param6;
+} QV_SNAPSHOT_SCHEDULE;
+
 /* ---- Mirrors: configuration --------------------------------------------- */
+
+/* One protection: a primary disk or partition and its mirror. Booleans are
+   32-bit, 0 or nonzero. In a listed configuration every string is a separate
+   block of the library's, given back through qvFreeMirConfigList. */
+typedef struct QV_MIRROR_CONFIG {
+    QV_OBJECT_ID Primary;
+    QV_OBJECT_ID Mirror;
+    uint32_t MirrorKind; /* 1 or 2; any other value is sent and read back as 0 */
+    QV_SNAPSHOT_SCHEDULE Schedule;
+    int32_t Setting1;
+    int32_t Setting2; /* 1 while a snapshot schedule is in force */
+    int32_t Setting3; /* set and cleared together with Setting2 */
+    uint32_t Setting4;
+    uint32_t Switch1; /* boolean: sent as 0 or 1, read back as the service holds it */
+    uint32_t Setting5;
+    uint32_t Setting6;
+    const QV_WCHAR* Text1; /* null is sent as no text and read back as null */
+    const QV_WCHAR* Text2;
+    const QV_WCHAR* Text3;
+    uint32_t Setting7;
+    uint32_t Setting8;
+    uint32_t Switch2; /* boolean: sent as 0 or 1, read back as the service holds it */
+    uint32_t Setting9;
+    const QV_WCHAR* Text4; /* sent by qvEnableMirror only */
+    uint32_t LimitOn;      /* not sent: Limit must be nonzero when set; listed: Limit != 0 */
+    uint32_t Limit;
+    uint32_t Setting10;
+    uint32_t Setting11;
+    uint32_t Setting12;
+    uint32_t Setting13;
+    uint32_t Setting14;
+    uint32_t Reserved1; /* not sent; 0 when listed */
+    uint32_t Reserved2; /* not sent; 0 when listed */
+} QV_MIRROR_CONFIG;
+
+/* Argument of qvEnableMirror: the new protection and four booleans. */
+typedef struct QV_MIRROR_ENABLE {
+    QV_MIRROR_CONFIG Config;
+    uint32_t EnableOption1;
+    uint32_t EnableOption2;
+    uint32_t EnableOption3;
+    uint32_t EnableOption4;
+} QV_MIRROR_ENABLE;
+
+/* Selection of a configuration list. The mirror list sends Object only
+   with Kind 1, refuses Kinds 2, 3 and 255 with QV_STATUS_INVALID_PARAMETER
+   and does not read GroupName. */
+typedef struct QV_CONFIG_FILTER {
+    uint32_t Kind;
+    const QV_WCHAR* GroupName;
+    QV_OBJECT_ID Object;
+} QV_CONFIG_FILTER;
+
+/* Caller-supplied header of a mirror configuration list. */
+typedef struct QV_MIRROR_CONFIG_LIST {
+    uint32_t Count;
+    QV_MIRROR_CONFIG* Entries;
+} QV_MIRROR_CONFIG_LIST;
+
+/* Protects enable->Config.Primary by enable->Config.Mirror. LimitOn set with
+   Limit 0 is refused with QV_STATUS_INVALID_PARAMETER before anything is
+   sent; so is a null enable. */
+QV_API QV_STATUS qvEnableMirror(QV_HANDLE handle, const QV_MIRROR_ENABLE* enable);
+/* Changes a protection as enable does, without Text4 and the enable options. */
+QV_API QV_STATUS qvChangeMirrorConfig(QV_HANDLE handle, const QV_MIRROR_CONFIG* config);
+/* Lists the configurations the service holds: *list is emptied first and
+   filled on success (release it with qvFreeMirConfigList); it stays empty
+   on every failure. A null filter or list gives QV_STATUS_INVALID_PARAMETER,
+   a reply that contradicts itself QV_STATUS_RPC_FAILED, a failed allocation
+   QV_STATUS_NO_MEMORY. */
+QV_API QV_STATUS qvGetMirConfigList(QV_HANDLE handle, const QV_CONFIG_FILTER* filter,
+                                    QV_MIRROR_CONFIG_LIST* list);
+/* Releases the strings and the entries of *list and, when keepHeader is 0,
+   the header itself (which must then come from the C heap), setting *list
+   to null. With keepHeader nonzero the header is left as it stands: its
+   Entries no longer point to anything and must not be released again.
+   Always 0; a null *list is ignored. */
+QV_API QV_STATUS qvFreeMirConfigList(QV_MIRROR_CONFIG_LIST** list, uint32_t keepHeader);
 
 /* ---- Mirrors: state operations ------------------------------------------ */
 
