@@ -292,10 +292,158 @@ QV_API QV_STATUS qvFreeMirConfigList(QV_MIRROR_CONFIG_LIST** list, uint32_t keep
 
 /* ---- Mirrors: state operations ------------------------------------------ */
 
+/* Each names a protection by its primary (the disk list's name and partition
+   number, 0 for a whole disk) and moves it to another state; the service's
+   refusal is returned as its status word. */
+QV_API QV_STATUS qvDisableMirror(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+QV_API QV_STATUS qvSuspendMirror(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+QV_API QV_STATUS qvResumeMirror(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+QV_API QV_STATUS qvStopMirror(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+/* Starts a synchronisation of the mirror with its primary. */
+QV_API QV_STATUS qvSyncMirror(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+QV_API QV_STATUS qvCancelSyncMirror(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+
 /* ---- Mirrors: statistics and progress ----------------------------------- */
+
+/* Progress of a restore of the primary, a rollback or a snapshot. State is
+   the operation's state (restore and snapshot 1 to 4, rollback 1 to 5), 0
+   when the service reports one outside that range. */
+typedef struct QV_PROGRESS {
+    uint32_t State;
+    uint32_t Result;
+    uint32_t DirtyData;
+    uint32_t TotalDone;
+} QV_PROGRESS;
+
+/* Progress of a verify. State is 1, 2 or 3 (3: the verify met an error), else
+   0. Amounts are in KiB, cut to their low 32 bits. */
+typedef struct QV_VERIFY_PROGRESS {
+    uint32_t State;
+    uint32_t Result; /* not filled from the service's reply */
+    uint32_t Amount1KiB;
+    uint32_t Amount2KiB;
+    uint32_t Value1;
+    uint32_t Value2;
+    uint32_t Value5;
+    uint32_t Value4;
+    uint32_t Value3;
+    uint32_t Value6KiB;
+    uint32_t Amount3KiB;
+    uint64_t Count;
+} QV_VERIFY_PROGRESS;
+
+/* One block of input/output counters: amounts in KiB (low 32 bits) and the
+   rates derived from them. */
+typedef struct QV_IO_COUNTERS {
+    uint32_t KiB1;
+    uint32_t KiB2;
+    uint32_t Rate1;
+    uint32_t Rate2;
+    uint64_t Count1;
+    uint64_t Count2;
+    uint64_t Count3;
+} QV_IO_COUNTERS;
+
+/* Which long operation a statistics record carries the progress of. */
+#define QV_PROGRESS_KIND_NONE 0u
+#define QV_PROGRESS_KIND_VERIFY 1u
+#define QV_PROGRESS_KIND_RESTORE 2u
+#define QV_PROGRESS_KIND_ROLLBACK 3u
+#define QV_PROGRESS_KIND_SNAPSHOT 4u
+
+/* The progress inside a statistics record: Verify when the kind is
+   QV_PROGRESS_KIND_VERIFY, Operation otherwise. */
+typedef union QV_STAT_PROGRESS {
+    QV_VERIFY_PROGRESS Verify;
+    QV_PROGRESS Operation;
+} QV_STAT_PROGRESS;
+
+/* The condition of one protection. State is 1 to 14 (0 for anything else);
+   while it is 9 (restore), 10 (verify), 11 (rollback) or 12 (snapshot) the
+   record carries that operation's progress. */
+typedef struct QV_MIRROR_STAT {
+    uint32_t State;
+    uint32_t Condition;
+    uint32_t Value1;
+    uint32_t Value2;
+    uint32_t Value3;
+    uint32_t Value4;
+    uint32_t Value5;
+    uint32_t Amount2KiB;
+    uint32_t Amount1KiB;
+    uint32_t Value6;
+    uint32_t ProgressKind; /* QV_PROGRESS_KIND_... */
+    QV_STAT_PROGRESS Progress;
+    QV_IO_COUNTERS Io1;
+    QV_IO_COUNTERS Io2;
+    QV_IO_COUNTERS Io3;
+    QV_IO_COUNTERS Io4;
+} QV_MIRROR_STAT;
+
+/* Fills the caller's *stat with the statistics of the protection whose
+   primary is (name, number). On failure *stat is all zero (it is left alone
+   for an invalid handle). A null stat is refused with
+   QV_STATUS_INVALID_PARAMETER before anything is sent. */
+QV_API QV_STATUS qvGetMirrorStat(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                 QV_MIRROR_STAT* stat);
+/* Gives back a heap block holding a QV_MIRROR_STAT and sets *stat to null;
+   with keep nonzero it does nothing. Always 0. */
+QV_API QV_STATUS qvFreeMirrorStat(QV_MIRROR_STAT** stat, uint32_t keep);
 
 /* ---- Mirrors: verify and restore ---------------------------------------- */
 
+/* Starts a verify of the mirror against its primary. */
+typedef struct QV_VERIFY_REQUEST {
+    QV_OBJECT_ID Object; /* the protection, named by its primary */
+    uint32_t Mode;
+    int32_t Option1; /* any nonzero value is sent as 1 */
+    int32_t Option2; /* any nonzero value is sent as 1 */
+} QV_VERIFY_REQUEST;
+
+/* Starts a restore of the primary from the mirror. */
+typedef struct QV_RESTORE_REQUEST {
+    QV_OBJECT_ID Primary; /* the protection, named by its primary */
+    int32_t Mode;
+    QV_OBJECT_ID Counterpart; /* the second disk or partition of the restore */
+    uint32_t Option1;
+    uint32_t Option2;
+    int32_t Option3;
+} QV_RESTORE_REQUEST;
+
+/* The six below start, follow and cancel a verify or a restore that the
+   service runs. A null request or progress is refused with
+   QV_STATUS_INVALID_PARAMETER before anything is sent. */
+QV_API QV_STATUS qvVerifyData(QV_HANDLE handle, const QV_VERIFY_REQUEST* request);
+/* Fills *progress on success (its Result is left as it was); on failure
+   *progress is left alone. */
+QV_API QV_STATUS qvGetVerifyProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                     QV_VERIFY_PROGRESS* progress);
+QV_API QV_STATUS qvCancelVeridyData(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+QV_API QV_STATUS qvRestorePrimary(QV_HANDLE handle, const QV_RESTORE_REQUEST* request);
+/* Fills *progress on success; on failure *progress is left alone. */
+QV_API QV_STATUS qvGetRestorePrimaryProgress(QV_HANDLE handle, const QV_WCHAR* name,
+                                             uint32_t number, QV_PROGRESS* progress);
+QV_API QV_STATUS qvCancelRestorePrimary(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+
 /* ---- Mirrors: data trace configuration ---------------------------------- */
+
+/* How the service traces the data input/output of a disk or partition. */
+typedef struct QV_DATA_TRACE_CONFIG {
+    int32_t Option;
+    QV_WCHAR* Text; /* may be null */
+    uint32_t Count; /* when setting, 0 means 5 */
+} QV_DATA_TRACE_CONFIG;
+
+QV_API QV_STATUS qvSetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                      const QV_DATA_TRACE_CONFIG* config);
+/* Fills the caller's *config; its Text is the library's (give it back with
+   qvFreeDataTraceConfig). On failure *config is zero with Text null. A null
+   config, here or when setting, is refused with QV_STATUS_INVALID_PARAMETER
+   before anything is sent. */
+QV_API QV_STATUS qvGetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                      QV_DATA_TRACE_CONFIG* config);
+/* Gives back the Text of **config (Text becomes null) and, when keep is 0,
+   the structure itself (a heap block), setting *config to null. Always 0. */
+QV_API QV_STATUS qvFreeDataTraceConfig(QV_DATA_TRACE_CONFIG** config, uint32_t keep);
 
 #endif /* QVCLIAPI_H */
