@@ -1,0 +1,217 @@
+#include "inventory.h"
+
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <stdexcept>
+
+#include "text.h"
+
+namespace qvsim {
+namespace {
+
+using nlohmann::json;
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+    throw std::runtime_error(where + ": " + what);
+}
+
+void CheckKeys(const json& object, const std::set<std::string>& known, const std::string& where) {
+    if (!object.is_object()) Fail(where, "expected an object");
+    for (const auto& [key, value] : object.items()) {
+        if (known.count(key) == 0) Fail(where, "unknown key \"" + key + "\"");
+    }
+}
+
+uint64_t Unsigned(const json& object, const char* key, const std::string& where,
+                  std::optional<uint64_t> fallback, uint64_t max) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        if (!fallback) Fail(where, std::string("missing \"") + key + "\"");
+        return *fallback;
+    }
+    if (!it->is_number_unsigned())
+        Fail(where, std::string("\"") + key + "\" must be a number >= 0");
+    const auto value = it->get<uint64_t>();
+    if (value > max) Fail(where, std::string("\"") + key + "\" is too large");
+    return value;
+}
+
+bool Flag(const json& object, const char* key, const std::string& where) {
+    const auto it = object.find(key);
+    if (it == object.end()) return false;
+    if (!it->is_boolean()) Fail(where, std::string("\"") + key + "\" must be true or false");
+    return it->get<bool>();
+}
+
+std::u16string Text(const json& object, const char* key, const std::string& where,
+                    bool required = false) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        if (required) Fail(where, std::string("missing \"") + key + "\"");
+        return {};
+    }
+    if (!it->is_string()) Fail(where, std::string("\"") + key + "\" must be a string");
+    try {
+        return FromUtf8(it->get<std::string>());
+    } catch (const std::runtime_error& e) {
+        Fail(where, std::string("\"") + key + "\": " + e.what());
+    }
+}
+
+// Partition types are usually written in hexadecimal ("0x42"); a plain
+// number is accepted as well.
+uint8_t PartitionType(const json& object, const std::string& where) {
+    const auto it = object.find("type");
+    if (it == object.end()) return 0x07;
+    uint64_t value = 0;
+    if (it->is_number_unsigned()) {
+        value = it->get<uint64_t>();
+    } else if (it->is_string()) {
+        const std::string text = it->get<std::string>();
+        std::size_t used = 0;
+        try {
+            value = std::stoull(text, &used, 0);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != text.size()) Fail(where, "\"type\" is not a number: " + text);
+    } else {
+        Fail(where, "\"type\" must be a number or a string such as \"0x07\"");
+    }
+    if (value > 0xFF) Fail(where, "\"type\" must fit in one byte");
+    return static_cast<uint8_t>(value);
+}
+
+uint32_t FileSystem(const json& object, const std::string& where) {
+    const auto it = object.find("fs");
+    if (it == object.end()) return 1;
+    if (!it->is_string()) Fail(where, "\"fs\" must be a string");
+    const std::string fs = it->get<std::string>();
+    if (fs == "raw") return 0;
+    if (fs == "ntfs") return 1;
+    if (fs == "fat32") return 2;
+    if (fs == "refs") return 3;
+    Fail(where, "\"fs\" must be one of raw, ntfs, fat32, refs");
+}
+
+constexpr uint64_t kMaxU32 = std::numeric_limits<uint32_t>::max();
+
+Partition ReadPartition(const json& j, const std::string& where, uint64_t next_offset) {
+    CheckKeys(j, {"number", "type", "letters", "label", "offset_mib", "size_mib", "used_mib", "fs"},
+              where);
+    Partition p;
+    p.number = static_cast<uint32_t>(Unsigned(j, "number", where, std::nullopt, kMaxU32));
+    if (p.number == 0) Fail(where, "partition number 0 names the whole disk; start at 1");
+    p.type = PartitionType(j, where);
+    p.letters = Text(j, "letters", where);
+    p.label = Text(j, "label", where);
+    p.offset_mib = Unsigned(j, "offset_mib", where, next_offset, kMaxU32);
+    p.size_mib = Unsigned(j, "size_mib", where, std::nullopt, kMaxU32);
+    if (p.size_mib == 0) Fail(where, "\"size_mib\" must not be 0");
+    p.used_mib = Unsigned(j, "used_mib", where, 0, kMaxU32);
+    if (p.used_mib > p.size_mib) Fail(where, "\"used_mib\" exceeds \"size_mib\"");
+    p.file_system = FileSystem(j, where);
+    return p;
+}
+
+Disk ReadDisk(const json& j, const std::string& where) {
+    CheckKeys(j,
+              {"number", "name", "size_mib", "system", "removable", "offline", "bus", "style",
+               "bytes_per_sector", "vendor", "product", "revision", "serial", "location", "adapter",
+               "partitions"},
+              where);
+    Disk d;
+    d.number = static_cast<uint32_t>(Unsigned(j, "number", where, std::nullopt, 0x7FFFFFFF));
+    d.name = Text(j, "name", where, true);
+    if (d.name.empty()) Fail(where, "\"name\" must not be empty");
+    d.size_mib = Unsigned(j, "size_mib", where, std::nullopt, kMaxU32);
+    if (d.size_mib == 0) Fail(where, "\"size_mib\" must not be 0");
+    d.system = Flag(j, "system", where);
+    d.removable = Flag(j, "removable", where);
+    d.offline = Flag(j, "offline", where);
+    d.bus = static_cast<uint32_t>(Unsigned(j, "bus", where, 3, kMaxU32));
+    if (const auto it = j.find("style"); it != j.end()) {
+        if (*it == "gpt") {
+            d.gpt = true;
+        } else if (*it == "mbr") {
+            d.gpt = false;
+        } else {
+            Fail(where, "\"style\" must be \"gpt\" or \"mbr\"");
+        }
+    }
+    d.bytes_per_sector = static_cast<uint32_t>(Unsigned(j, "bytes_per_sector", where, 512, 65536));
+    d.vendor = Text(j, "vendor", where);
+    d.product = Text(j, "product", where);
+    d.revision = Text(j, "revision", where);
+    d.serial = Text(j, "serial", where);
+    d.location = Text(j, "location", where);
+    d.adapter = Text(j, "adapter", where);
+
+    if (const auto it = j.find("partitions"); it != j.end()) {
+        if (!it->is_array()) Fail(where, "\"partitions\" must be an array");
+        std::set<uint32_t> numbers;
+        uint64_t next_offset = 1;  // the first MiB holds the partition table
+        for (std::size_t i = 0; i < it->size(); ++i) {
+            const std::string at = where + ".partitions[" + std::to_string(i) + "]";
+            Partition p = ReadPartition((*it)[i], at, next_offset);
+            if (!numbers.insert(p.number).second) Fail(at, "partition number used twice");
+            if (p.offset_mib + p.size_mib > d.size_mib) Fail(at, "partition ends beyond its disk");
+            next_offset = p.offset_mib + p.size_mib;
+            d.partitions.push_back(std::move(p));
+        }
+    }
+    return d;
+}
+
+}  // namespace
+
+bool Disk::Dynamic() const noexcept {
+    for (const auto& p : partitions) {
+        if (p.type == kDynamicPartitionType) return true;
+    }
+    return false;
+}
+
+const Partition* Disk::FindPartition(uint32_t number) const noexcept {
+    for (const auto& p : partitions) {
+        if (p.number == number) return &p;
+    }
+    return nullptr;
+}
+
+const Disk* Inventory::FindDisk(std::u16string_view name) const noexcept {
+    for (const auto& d : disks) {
+        if (SameName(d.name, name)) return &d;
+    }
+    return nullptr;
+}
+
+Inventory LoadInventory(const std::filesystem::path& file) {
+    const std::string where = file.string();
+    std::ifstream in(file);
+    if (!in) Fail(where, "cannot be opened");
+    json root;
+    try {
+        root = json::parse(in);
+    } catch (const json::exception& e) {
+        Fail(where, std::string("not valid JSON: ") + e.what());
+    }
+    CheckKeys(root, {"disks"}, where);
+    const auto it = root.find("disks");
+    if (it == root.end() || !it->is_array()) Fail(where, "\"disks\" must be an array");
+
+    Inventory inventory;
+    std::set<uint32_t> numbers;
+    for (std::size_t i = 0; i < it->size(); ++i) {
+        const std::string at = where + ": disks[" + std::to_string(i) + "]";
+        Disk d = ReadDisk((*it)[i], at);
+        if (!numbers.insert(d.number).second) Fail(at, "disk number used twice");
+        if (inventory.FindDisk(d.name) != nullptr) Fail(at, "disk name used twice");
+        inventory.disks.push_back(std::move(d));
+    }
+    return inventory;
+}
+
+}  // namespace qvsim

@@ -1,0 +1,71 @@
+// The disks and partitions that the daemon pretends to see, loaded from a
+// JSON inventory file (see inventory.json beside this file for the format).
+//
+// Sizes are held in MiB: the service reports every disk and partition size
+// as a count of `Measure`-byte units, and the daemon's unit is 1 MiB.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvsim {
+
+inline constexpr uint32_t kBytesPerMiB = 1u << 20;
+// The partition type of a dynamic-disk partition: a disk that holds one is
+// managed by the platform's volume manager and cannot be protected.
+inline constexpr uint8_t kDynamicPartitionType = 0x42;
+
+// A disk or partition as a client names it: the disk's name and the
+// partition number, 0 for the whole disk.
+struct ObjectId {
+    std::u16string disk;
+    uint32_t number = 0;
+};
+
+struct Partition {
+    uint32_t number = 0;
+    uint8_t type = 0x07;
+    std::u16string letters;
+    std::u16string label;
+    uint64_t offset_mib = 0;
+    uint64_t size_mib = 0;
+    uint64_t used_mib = 0;
+    uint32_t file_system = 0;  // 0 raw, 1 NTFS, 2 FAT32, 3 ReFS
+};
+
+struct Disk {
+    uint32_t number = 0;
+    std::u16string name;
+    uint64_t size_mib = 0;
+    bool system = false;     // holds the running system: never a mirror
+    bool removable = false;  // never protected nor used as a mirror
+    bool offline = false;    // listed only by the full list
+    uint32_t bus = 0;        // 1 ATA, 2 SATA, 3 SAS, 4 SCSI, 5 NVMe, 6 USB
+    bool gpt = true;
+    uint32_t bytes_per_sector = 512;
+    std::u16string vendor;
+    std::u16string product;
+    std::u16string revision;
+    std::u16string serial;
+    std::u16string location;
+    std::u16string adapter;
+    std::vector<Partition> partitions;
+
+    bool Dynamic() const noexcept;
+    const Partition* FindPartition(uint32_t number) const noexcept;
+};
+
+struct Inventory {
+    std::vector<Disk> disks;
+
+    const Disk* FindDisk(std::u16string_view name) const noexcept;
+};
+
+// Reads and checks an inventory file; throws std::runtime_error naming the
+// file and the problem.
+Inventory LoadInventory(const std::filesystem::path& file);
+
+}  // namespace qvsim

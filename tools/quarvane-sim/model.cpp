@@ -1,0 +1,342 @@
+#include "model.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "status.h"
+#include "text.h"
+
+namespace qvsim {
+namespace {
+
+using nlohmann::json;
+
+constexpr int kStateFormat = 1;
+
+template <typename T>
+struct Field {
+    const char* key;
+    T MirrorSettings::*member;
+};
+
+constexpr Field<int32_t> kIntSettings[] = {
+    {"setting1", &MirrorSettings::setting1},
+    {"setting2", &MirrorSettings::setting2},
+    {"setting3", &MirrorSettings::setting3},
+};
+
+constexpr Field<uint32_t> kUintSettings[] = {
+    {"mirror_kind", &MirrorSettings::mirror_kind},
+    {"schedule_mode", &MirrorSettings::schedule_mode},
+    {"enable_option1", &MirrorSettings::enable_option1},
+    {"enable_option2", &MirrorSettings::enable_option2},
+    {"enable_option3", &MirrorSettings::enable_option3},
+    {"enable_option4", &MirrorSettings::enable_option4},
+    {"setting4", &MirrorSettings::setting4},
+    {"setting5", &MirrorSettings::setting5},
+    {"setting6", &MirrorSettings::setting6},
+    {"setting7", &MirrorSettings::setting7},
+    {"setting8", &MirrorSettings::setting8},
+    {"setting9", &MirrorSettings::setting9},
+    {"setting10", &MirrorSettings::setting10},
+    {"setting11", &MirrorSettings::setting11},
+    {"setting12", &MirrorSettings::setting12},
+    {"setting13", &MirrorSettings::setting13},
+    {"setting14", &MirrorSettings::setting14},
+    {"switch1", &MirrorSettings::switch1},
+    {"switch2", &MirrorSettings::switch2},
+    {"limit", &MirrorSettings::limit},
+    {"spare1", &MirrorSettings::spare1},
+    {"spare2", &MirrorSettings::spare2},
+};
+
+constexpr Field<std::optional<std::u16string>> kTextSettings[] = {
+    {"text1", &MirrorSettings::text1},
+    {"text2", &MirrorSettings::text2},
+    {"text3", &MirrorSettings::text3},
+    {"text4", &MirrorSettings::text4},
+};
+
+struct ScheduleField {
+    const char* key;
+    uint32_t Schedule::*member;
+};
+
+constexpr ScheduleField kScheduleFields[] = {
+    {"spare1", &Schedule::spare1}, {"group_param", &Schedule::group_param},
+    {"mode", &Schedule::mode},     {"param1", &Schedule::param1},
+    {"spare2", &Schedule::spare2}, {"spare3", &Schedule::spare3},
+    {"param2", &Schedule::param2}, {"param3", &Schedule::param3},
+    {"param4", &Schedule::param4}, {"param5", &Schedule::param5},
+    {"param6", &Schedule::param6},
+};
+
+json OptText(const std::optional<std::u16string>& text) {
+    return text ? json(ToUtf8(*text)) : json(nullptr);
+}
+
+std::optional<std::u16string> OptText(const json& j) {
+    if (j.is_null()) return std::nullopt;
+    return FromUtf8(j.get<std::string>());
+}
+
+json Object(const ObjectId& id) { return {{"disk", ToUtf8(id.disk)}, {"number", id.number}}; }
+
+ObjectId Object(const json& j) {
+    return ObjectId{FromUtf8(j.at("disk").get<std::string>()), j.at("number").get<uint32_t>()};
+}
+
+json Settings(const MirrorSettings& s) {
+    json j;
+    for (const auto& f : kIntSettings) j[f.key] = s.*f.member;
+    for (const auto& f : kUintSettings) j[f.key] = s.*f.member;
+    for (const auto& f : kTextSettings) j[f.key] = OptText(s.*f.member);
+    json schedule;
+    for (const auto& f : kScheduleFields) schedule[f.key] = s.schedule.*f.member;
+    schedule["spare4"] = s.schedule.spare4;
+    j["schedule"] = schedule;
+    return j;
+}
+
+MirrorSettings Settings(const json& j) {
+    MirrorSettings s;
+    for (const auto& f : kIntSettings) s.*f.member = j.at(f.key).get<int32_t>();
+    for (const auto& f : kUintSettings) s.*f.member = j.at(f.key).get<uint32_t>();
+    for (const auto& f : kTextSettings) s.*f.member = OptText(j.at(f.key));
+    const json& schedule = j.at("schedule");
+    for (const auto& f : kScheduleFields) s.schedule.*f.member = schedule.at(f.key).get<uint32_t>();
+    s.schedule.spare4 = schedule.at("spare4").get<int32_t>();
+    return s;
+}
+
+json Op(const Operation& op) {
+    return {{"state", static_cast<uint32_t>(op.state)},
+            {"result", op.result},
+            {"total_mib", op.total_mib},
+            {"done_mib", op.done_mib},
+            {"elapsed_s", op.elapsed_s},
+            {"mode", op.mode},
+            {"options", op.options}};
+}
+
+double NonNegative(const json& j) {
+    const double v = j.get<double>();
+    if (!(v >= 0)) throw std::runtime_error("negative amount in state");
+    return v;
+}
+
+Operation Op(const json& j) {
+    Operation op;
+    const auto state = j.at("state").get<uint32_t>();
+    if (state > static_cast<uint32_t>(OpState::kFailed)) {
+        throw std::runtime_error("unknown operation state " + std::to_string(state));
+    }
+    op.state = static_cast<OpState>(state);
+    op.result = j.at("result").get<uint32_t>();
+    op.total_mib = NonNegative(j.at("total_mib"));
+    op.done_mib = std::min(NonNegative(j.at("done_mib")), op.total_mib);
+    op.elapsed_s = NonNegative(j.at("elapsed_s"));
+    op.mode = j.at("mode").get<uint32_t>();
+    op.options = j.at("options").get<uint32_t>();
+    return op;
+}
+
+json Io(const IoSide& io) { return json::array({io.read_bytes, io.written_bytes}); }
+
+IoSide Io(const json& j) {
+    if (!j.is_array() || j.size() != 2)
+        throw std::runtime_error("I/O totals must be [read, written]");
+    return IoSide{NonNegative(j[0]), NonNegative(j[1])};
+}
+
+json SaveProtection(const Protection& p) {
+    return {{"primary", Object(p.primary)},
+            {"mirror", Object(p.mirror)},
+            {"size_mib", p.size_mib},
+            {"state", StateName(p.state)},
+            {"dirty_mib", p.dirty_mib},
+            {"settings", Settings(p.settings)},
+            {"sync", Op(p.sync)},
+            {"verify", Op(p.verify)},
+            {"restore", Op(p.restore)},
+            {"io",
+             {{"primary", Io(p.primary_io)},
+              {"mirror", Io(p.mirror_io)},
+              {"primary_bg", Io(p.primary_bg_io)},
+              {"mirror_bg", Io(p.mirror_bg_io)}}},
+            {"age_s", p.age_s},
+            {"completed_syncs", p.completed_syncs}};
+}
+
+Protection LoadProtection(const json& j) {
+    Protection p;
+    p.primary = Object(j.at("primary"));
+    p.mirror = Object(j.at("mirror"));
+    p.size_mib = j.at("size_mib").get<uint64_t>();
+    const auto state = StateFromName(j.at("state").get<std::string>());
+    if (!state) throw std::runtime_error("unknown protection state");
+    p.state = *state;
+    p.dirty_mib = std::min(NonNegative(j.at("dirty_mib")), static_cast<double>(p.size_mib));
+    p.settings = Settings(j.at("settings"));
+    p.sync = Op(j.at("sync"));
+    p.verify = Op(j.at("verify"));
+    p.restore = Op(j.at("restore"));
+    const json& io = j.at("io");
+    p.primary_io = Io(io.at("primary"));
+    p.mirror_io = Io(io.at("mirror"));
+    p.primary_bg_io = Io(io.at("primary_bg"));
+    p.mirror_bg_io = Io(io.at("mirror_bg"));
+    p.age_s = NonNegative(j.at("age_s"));
+    p.completed_syncs = j.at("completed_syncs").get<uint32_t>();
+    return p;
+}
+
+}  // namespace
+
+uint64_t Target::SizeMiB() const noexcept {
+    if (partition != nullptr) return partition->size_mib;
+    return disk != nullptr ? disk->size_mib : 0;
+}
+
+ObjectId Target::Id() const {
+    return ObjectId{disk != nullptr ? disk->name : std::u16string(),
+                    partition != nullptr ? partition->number : 0};
+}
+
+bool Same(const ObjectId& a, const ObjectId& b) noexcept {
+    return a.number == b.number && SameName(a.disk, b.disk);
+}
+
+bool Overlap(const ObjectId& a, const ObjectId& b) noexcept {
+    if (!SameName(a.disk, b.disk)) return false;
+    return a.number == 0 || b.number == 0 || a.number == b.number;
+}
+
+Model::Model(Inventory inventory, Rates rates, Clock::time_point start)
+    : inventory_(std::move(inventory)), rates_(rates), now_(start) {}
+
+void Model::ReplaceInventory(Inventory inventory) { inventory_ = std::move(inventory); }
+
+void Model::Advance(Clock::time_point now) {
+    if (now <= now_) return;
+    const double dt = std::chrono::duration<double>(now - now_).count();
+    now_ = now;
+    for (auto& p : protections_) {
+        if (p.Step(dt, rates_)) changed_ = true;
+    }
+}
+
+uint32_t Model::Locate(const ObjectId& id, Target& out) const {
+    out = Target{};
+    const Disk* disk = inventory_.FindDisk(id.disk);
+    if (disk == nullptr) return status::kDiskNotFound;
+    out.disk = disk;
+    if (id.number == 0) return status::kOk;
+    out.partition = disk->FindPartition(id.number);
+    return out.partition != nullptr ? status::kOk : status::kPartitionNotFound;
+}
+
+Protection* Model::FindProtection(const ObjectId& primary) {
+    for (auto& p : protections_) {
+        if (Same(p.primary, primary)) return &p;
+    }
+    return nullptr;
+}
+
+Protection& Model::AddProtection(Protection protection) {
+    changed_ = true;
+    return protections_.emplace_back(std::move(protection));
+}
+
+void Model::RemoveProtection(const Protection* protection) {
+    const ObjectId primary = protection->primary;
+    protections_.remove_if([&](const Protection& p) { return &p == protection; });
+    // The trace settings belong to the protection and go with it.
+    std::erase_if(traces_, [&](const DataTraceConfig& t) { return Same(t.object, primary); });
+    changed_ = true;
+}
+
+const Protection* Model::UserOf(const ObjectId& id) const {
+    for (const auto& p : protections_) {
+        if (Overlap(p.primary, id) || Overlap(p.mirror, id)) return &p;
+    }
+    return nullptr;
+}
+
+DataTraceConfig* Model::FindTrace(const ObjectId& object) {
+    for (auto& t : traces_) {
+        if (Same(t.object, object)) return &t;
+    }
+    return nullptr;
+}
+
+void Model::SetTrace(DataTraceConfig config) {
+    changed_ = true;
+    if (DataTraceConfig* existing = FindTrace(config.object)) {
+        *existing = std::move(config);
+    } else {
+        traces_.push_back(std::move(config));
+    }
+}
+
+json Model::SaveState() const {
+    json protections = json::array();
+    for (const auto& p : protections_) protections.push_back(SaveProtection(p));
+    json traces = json::array();
+    for (const auto& t : traces_) {
+        traces.push_back({{"object", Object(t.object)},
+                          {"option", t.option},
+                          {"text", OptText(t.text)},
+                          {"count", t.count}});
+    }
+    return {{"format", kStateFormat}, {"protections", protections}, {"data_trace", traces}};
+}
+
+void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
+    std::list<Protection> protections;
+    std::vector<DataTraceConfig> traces;
+    try {
+        if (state.at("format").get<int>() != kStateFormat) {
+            throw std::runtime_error("unsupported state format");
+        }
+        for (const json& j : state.at("protections")) {
+            Protection p = LoadProtection(j);
+            const std::string name =
+                ToUtf8(p.primary.disk) + ":" + std::to_string(p.primary.number);
+            Target primary;
+            Target mirror;
+            if (Locate(p.primary, primary) != status::kOk ||
+                Locate(p.mirror, mirror) != status::kOk) {
+                warnings.push_back("dropping the protection of " + name +
+                                   ": the inventory has no such primary or mirror");
+                continue;
+            }
+            const bool clash =
+                std::any_of(protections.begin(), protections.end(), [&](const Protection& other) {
+                    return Overlap(p.primary, other.primary) || Overlap(p.primary, other.mirror) ||
+                           Overlap(p.mirror, other.primary) || Overlap(p.mirror, other.mirror);
+                });
+            if (clash || Overlap(p.primary, p.mirror)) {
+                warnings.push_back("dropping the protection of " + name +
+                                   ": it shares a disk extent with another");
+                continue;
+            }
+            protections.push_back(std::move(p));
+        }
+        for (const json& j : state.at("data_trace")) {
+            DataTraceConfig t;
+            t.object = Object(j.at("object"));
+            t.option = j.at("option").get<int32_t>();
+            t.text = OptText(j.at("text"));
+            t.count = j.at("count").get<uint32_t>();
+            traces.push_back(std::move(t));
+        }
+    } catch (const json::exception& e) {
+        throw std::runtime_error(e.what());
+    }
+    protections_ = std::move(protections);
+    traces_ = std::move(traces);
+}
+
+}  // namespace qvsim

@@ -1,0 +1,91 @@
+// The daemon's whole world: the inventory it sees, the protections created
+// on it and the data trace configurations. Families read and change it
+// through here; the server saves it after every change.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <list>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "inventory.h"
+#include "protection.h"
+
+namespace qvsim {
+
+using Clock = std::chrono::steady_clock;
+
+// A disk, or a partition of it, found in the inventory.
+struct Target {
+    const Disk* disk = nullptr;
+    const Partition* partition = nullptr;  // null for the whole disk
+
+    uint64_t SizeMiB() const noexcept;
+    ObjectId Id() const;  // spelled as the inventory spells it
+};
+
+// Do the two objects share any part of a disk?
+bool Overlap(const ObjectId& a, const ObjectId& b) noexcept;
+bool Same(const ObjectId& a, const ObjectId& b) noexcept;
+
+struct DataTraceConfig {
+    ObjectId object;
+    int32_t option = 0;
+    std::optional<std::u16string> text;
+    uint32_t count = 5;
+};
+
+class Model {
+  public:
+    Model(Inventory inventory, Rates rates, Clock::time_point start);
+
+    const Inventory& inventory() const noexcept { return inventory_; }
+    void ReplaceInventory(Inventory inventory);
+    const Rates& rates() const noexcept { return rates_; }
+
+    // Brings every protection up to `now`. Called before each request, so
+    // that every answer sees the present.
+    void Advance(Clock::time_point now);
+
+    // 0 and the target, or the word for the disk or the partition not found.
+    uint32_t Locate(const ObjectId& id, Target& out) const;
+
+    // Protections, oldest first. Pointers stay valid until the protection
+    // is removed.
+    std::list<Protection>& protections() noexcept { return protections_; }
+    const std::list<Protection>& protections() const noexcept { return protections_; }
+    Protection* FindProtection(const ObjectId& primary);
+    Protection& AddProtection(Protection protection);
+    void RemoveProtection(const Protection* protection);
+    // The protection whose primary or mirror shares a part of `id`'s disk
+    // extent, if any.
+    const Protection* UserOf(const ObjectId& id) const;
+
+    DataTraceConfig* FindTrace(const ObjectId& object);
+    void SetTrace(DataTraceConfig config);
+
+    // Structural changes (not the counters that move on their own) mark the
+    // model for saving.
+    void MarkChanged() noexcept { changed_ = true; }
+    bool TakeChanged() noexcept { return std::exchange(changed_, false); }
+
+    // The persistent part as JSON, and back. LoadState throws
+    // std::runtime_error on a malformed document; protections whose objects
+    // the inventory no longer has are dropped with a warning in `warnings`.
+    nlohmann::json SaveState() const;
+    void LoadState(const nlohmann::json& state, std::vector<std::string>& warnings);
+
+  private:
+    Inventory inventory_;
+    Rates rates_;
+    Clock::time_point now_;
+    std::list<Protection> protections_;
+    std::vector<DataTraceConfig> traces_;
+    bool changed_ = false;
+};
+
+}  // namespace qvsim
