@@ -1,0 +1,71 @@
+// Running qvctl against a real quarvane-sim: a temporary directory, the
+// daemon as a child process on a free loopback port, and qvctl runs with
+// their exit status and output.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qvctltest {
+
+// A directory under the system's temporary directory, removed with
+// everything in it on destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path Write(const std::string& name, const std::string& content) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+// quarvane-sim started with --port 0 and `args`; stopped with SIGTERM and
+// reaped on destruction (killed if it does not go).
+class Daemon {
+  public:
+    explicit Daemon(const std::vector<std::string>& args);
+    ~Daemon();
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+    uint16_t port() const { return port_; }
+
+  private:
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A loopback port that is bound but not listening: connecting is refused.
+class ClosedPort {
+  public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    uint16_t port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+struct RunResult {
+    int exit_code = -1;  // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs qvctl with `args` and the environment variables `env` added to (or
+// replacing those of) the test's own; stdin is /dev/null.
+RunResult RunQvctl(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env);
+
+}  // namespace qvctltest
