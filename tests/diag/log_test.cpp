@@ -16,143 +16,99 @@ using Lines = std::vector<std::u16string>;
 
 const std::u16string kNotice = u"qvcliapi, Memory insufficient!\n\n";
 
+// A text whose ends are marked, so a cut or a shift shows.
 std::u16string Text(std::size_t length) {
     std::u16string text(length, u'x');
-    // Mark the ends so a cut or a shift shows.
-    if (length > 0) text.front() = u'<';
-    if (length > 1) text.back() = u'>';
+    text.front() = u'<';
+    text.back() = u'>';
     return text;
 }
 
-// LogMessage starts at 16384 characters and doubles up to 2097152: a text
-// that fits with its terminator is written whole, a longer one not at all.
-TEST(Log, MessageGrowsItsBufferUpToTwoMebicharacters) {
+enum class Entry { kMessage, kProgress, kWriteTrace };
+
+void Log(Entry entry, const std::u16string& text) {
+    switch (entry) {
+        case Entry::kMessage:
+            return qv::LogMessage(2, u"%s", text.c_str());
+        case Entry::kProgress:
+            return qv::LogProgress(u"%s", text.c_str());
+        case Entry::kWriteTrace:
+            return qvWriteTrace(1, u"%s", text.c_str());
+    }
+}
+
+// LogMessage starts at 16384 characters and doubles up to 2097152, writing a
+// line whole or not at all; LogProgress has 4096 on the stack and drops a
+// longer line; qvWriteTrace cuts to its 16384 and warns. What does not fit
+// is told on the debug output.
+TEST(Log, EachEntryPointHasItsLimit) {
     const struct {
+        Entry entry;
         std::size_t length;
-        bool written;
-        unsigned blocks;  // heap blocks taken: one per capacity tried
-    } cases[] = {
-        {16383, true, 1},
-        {20000, true, 2},
-        {2097151, true, 8},
-        {2097152, false, 8},
+        std::size_t written;  // characters of the line written; 0: no line
+        bool notice;
+        unsigned blocks;  // heap blocks taken
+    } rows[] = {
+        {Entry::kMessage, 16383, 16383, false, 1},     {Entry::kMessage, 20000, 20000, false, 2},
+        {Entry::kMessage, 2097151, 2097151, false, 8}, {Entry::kMessage, 2097152, 0, true, 8},
+        {Entry::kProgress, 4095, 4095, false, 0},      {Entry::kProgress, 4096, 0, true, 0},
+        {Entry::kWriteTrace, 16383, 16383, false, 1},  {Entry::kWriteTrace, 16384, 16383, true, 1},
+        {Entry::kWriteTrace, 20000, 16383, true, 1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.length);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(r.entry) << " " << r.length);
         TraceFixture trace;
-        const std::u16string text = Text(c.length);
+        const std::u16string text = Text(r.length);
         qv::alloc_fault::Reset();
-        qv::LogMessage(2, u"%s", text.c_str());
-        EXPECT_EQ(qv::alloc_fault::Count(), c.blocks);
-
-        if (c.written) {
-            EXPECT_EQ(trace.Lines(), Lines{text});
-            EXPECT_TRUE(trace.DebugLines().empty());
-        } else {
-            EXPECT_TRUE(trace.Bytes().empty());
-            EXPECT_EQ(trace.DebugLines(), Lines{kNotice});
-        }
-    }
-}
-
-TEST(Log, ProgressDropsTextsOf4096OrMore) {
-    for (std::size_t length : {4095u, 4096u, 10000u}) {
-        SCOPED_TRACE(length);
-        TraceFixture trace;
-        const std::u16string text = Text(length);
-        qv::alloc_fault::Reset();
-        qv::LogProgress(u"%s", text.c_str());
-        EXPECT_EQ(qv::alloc_fault::Count(), 0u) << "a progress line takes no heap block";
-
-        if (length < 4096) {
-            EXPECT_EQ(trace.Lines(), Lines{text});
-            EXPECT_TRUE(trace.DebugLines().empty());
-        } else {
-            EXPECT_TRUE(trace.Bytes().empty());
-            EXPECT_EQ(trace.DebugLines(), Lines{kNotice});
-        }
-    }
-}
-
-TEST(Log, WriteTraceCutsToItsBufferAndWarns) {
-    for (std::size_t length : {16383u, 16384u, 20000u}) {
-        SCOPED_TRACE(length);
-        TraceFixture trace;
-        const std::u16string text = Text(length);
-        qv::alloc_fault::Reset();
-        qvWriteTrace(1, u"%s", text.c_str());
-        EXPECT_EQ(qv::alloc_fault::Count(), 1u);
-
-        EXPECT_EQ(trace.Lines(), Lines{text.substr(0, 16383)});
-        EXPECT_EQ(trace.DebugLines(), length < 16384 ? Lines{} : Lines{kNotice});
+        Log(r.entry, text);
+        EXPECT_EQ(qv::alloc_fault::Count(), r.blocks);
+        EXPECT_EQ(trace.Lines(), r.written == 0 ? Lines{} : Lines{text.substr(0, r.written)});
+        EXPECT_EQ(trace.DebugLines(), r.notice ? Lines{kNotice} : Lines{});
     }
 }
 
 // When the heap says no, the entry is dropped without a word.
 TEST(Log, AllocationFailureDropsEntrySilently) {
     const std::u16string longer = Text(20000);
-    const struct {
-        const char* name;
-        unsigned fail_at;
-        void (*log)(const std::u16string&);
-    } cases[] = {
-        {"LogMessage", 1, [](const std::u16string&) { qv::LogMessage(2, u"short"); }},
-        {"LogMessage, second block", 2,
-         [](const std::u16string& t) { qv::LogMessage(2, u"%s", t.c_str()); }},
-        {"qvWriteTrace", 1, [](const std::u16string&) { qvWriteTrace(2, u"short"); }},
-        {"qvWriteTrace, long", 1,
-         [](const std::u16string& t) { qvWriteTrace(2, u"%s", t.c_str()); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::pair<Entry, unsigned> rows[] = {
+        {Entry::kMessage, 1}, {Entry::kMessage, 2}, {Entry::kWriteTrace, 1}};
+    for (const auto& [entry, fail_at] : rows) {
+        SCOPED_TRACE(fail_at);
         TraceFixture trace;
-        qv::alloc_fault::FailAt(c.fail_at);
-        c.log(longer);
+        qv::alloc_fault::FailAt(fail_at);
+        Log(entry, longer);
         qv::alloc_fault::Reset();
         EXPECT_TRUE(trace.Bytes().empty());
         EXPECT_TRUE(trace.DebugLines().empty());
     }
 }
 
+// Wide strings on every entry point; the debug line puts the caller's format
+// behind its prefix, keeps its conversions and ends the line.
 TEST(Log, WideStringArgumentOnEveryEntryPoint) {
     TraceFixture trace;
     const char16_t* host = u"h\u00F6st-\U0001F600";
     qv::LogMessage(2, u"qvConnect, Getting hostname[%s]'s IP address failure", host);
     qv::LogProgress(u"Restore Disk, %s:%u", host, 2u);
     qvWriteTrace(2, u"[%s]", host);
-    qv::DebugPrint(u"[%s]", host);
-
+    qv::DebugPrint(u"%s[%08X] 100%%", host, 5u);
     EXPECT_EQ(trace.Lines(),
               (Lines{u"qvConnect, Getting hostname[h\u00F6st-\U0001F600]'s IP address failure",
                      u"Restore Disk, h\u00F6st-\U0001F600:2", u"[h\u00F6st-\U0001F600]"}));
-    EXPECT_EQ(trace.DebugLines(), Lines{u"qvcliapi, [h\u00F6st-\U0001F600]\n"});
+    EXPECT_EQ(trace.DebugLines(), Lines{u"qvcliapi, h\u00F6st-\U0001F600[00000005] 100%\n"});
 }
 
-// The caller's format goes behind the prefix and keeps its conversions.
-TEST(Log, DebugPrintPrefixesTheFormatAndEndsTheLine) {
-    TraceFixture trace;
-    qv::DebugPrint(u"Memory insufficient!\n");
-    qv::DebugPrint(u"%s[%08X] 100%%", u"call", 5u);
-    EXPECT_EQ(trace.DebugLines(), (Lines{kNotice, u"qvcliapi, call[00000005] 100%\n"}));
-    EXPECT_FALSE(std::filesystem::exists(trace.TraceFile()));
-}
-
-TEST(Log, DebugPrintCutsTextToItsBuffer) {
+// The debug line holds 1024 characters (1022 of text, the line end and the
+// terminator); the prefixed format 255.
+TEST(Log, DebugPrintCutsTextAndFormatToTheirBuffers) {
     TraceFixture trace;
     const std::u16string text = Text(2000);
-    qv::DebugPrint(u"%s", text.c_str());
-    // 1024 characters: 1022 of text, the line end and the terminator.
-    ASSERT_EQ(trace.DebugLines().size(), 1u);
-    EXPECT_EQ(trace.DebugLines()[0], u"qvcliapi, " + text.substr(0, 1012) + u"\n");
-}
-
-TEST(Log, DebugPrintCutsAFormatTooLongForItsBuffer) {
-    TraceFixture trace;
     const std::u16string format = Text(300);
+    qv::DebugPrint(u"%s", text.c_str());
     qv::DebugPrint(format.c_str());
-    // The prefixed format holds 255 characters.
-    ASSERT_EQ(trace.DebugLines().size(), 1u);
-    EXPECT_EQ(trace.DebugLines()[0], u"qvcliapi, " + format.substr(0, 245) + u"\n");
+    EXPECT_EQ(trace.DebugLines(), (Lines{u"qvcliapi, " + text.substr(0, 1012) + u"\n",
+                                         u"qvcliapi, " + format.substr(0, 245) + u"\n"}));
+    EXPECT_FALSE(std::filesystem::exists(trace.TraceFile()));
 }
 
 TEST(Log, NullFormatWritesNothing) {

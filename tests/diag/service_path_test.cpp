@@ -45,9 +45,6 @@ TEST(ServicePath, ReadsPathFromParametersFile) {
         trace.WriteParameters(c.parameters);
         EXPECT_EQ(Lookup(), c.expected);
     }
-}
-
-TEST(ServicePath, MissingParametersFileGivesNothing) {
     TraceFixture trace({.parameters_file = false});
     EXPECT_EQ(Lookup(), std::nullopt);
 }

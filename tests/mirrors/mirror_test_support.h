@@ -1,13 +1,14 @@
-// Helpers shared by the mirror configuration and the snapshot schedule
-// tests: an open handle on the test service, a configuration with a
-// distinct value in every field, and wire records for scripted replies.
+// Helpers shared by the mirror and the snapshot schedule tests: an open
+// handle on the test service, a configuration with a distinct value in
+// every field, and wire records for scripted replies.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <string>
-#include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "connection/handle.h"
 #include "support/test_service.h"
@@ -16,6 +17,7 @@
 namespace qvtest {
 
 inline constexpr uint32_t kMirrorToken = 0x77;
+using Lines = std::vector<std::u16string>;
 
 // An open handle on a fresh test service, with eyes on the trace file.
 class MirrorHandleTest : public ::testing::Test {
@@ -31,47 +33,39 @@ class MirrorHandleTest : public ::testing::Test {
         svc.ClearRecord();
     }
     void TearDown() override {
-        if (handle == nullptr) return;
-        if (qvDisconnect(&handle) != 0) {
-            clnt_destroy(qv::GetRpcClient(handle));
-            qvFreeHandle(&handle);
+        svc.Reset(LOGOUT);
+        if (handle != nullptr) {
+            EXPECT_EQ(qvDisconnect(&handle), 0u);
         }
+    }
+    // The trace lines written since `before` lines were there.
+    Lines LinesSince(std::size_t before) const {
+        const Lines all = trace.Lines();
+        return Lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
     }
 };
 
-// A caller's configuration with every field distinct, so that a field
-// carried under another's name shows.
+// The fields a caller's configuration and the wire record share by name.
+template <typename Config>
+auto SharedFields(const Config& c) {
+    return std::tuple(c.MirrorKind, c.Setting1, c.Setting2, c.Setting3, c.Setting4, c.Setting5,
+                      c.Setting6, c.Setting7, c.Setting8, c.Setting9, c.Setting10, c.Setting11,
+                      c.Setting12, c.Setting13, c.Setting14, c.Switch1, c.Switch2, c.Limit);
+}
+template <typename Schedule>
+auto ScheduleFields(const Schedule& s) {
+    return std::tuple(s.Mode, s.Param1, s.Param2, s.Param3, s.Param4, s.Param5, s.Param6);
+}
+
+// A caller's configuration with every field distinct (in the order of
+// QV_MIRROR_CONFIG), so that a field carried under another's name shows.
 inline QV_MIRROR_CONFIG SampleConfig() {
-    QV_MIRROR_CONFIG c{};
-    c.Primary = {u"Harddisk1", 2};
-    c.Mirror = {u"Harddisk3", 4};
-    c.MirrorKind = 2;
-    c.Schedule = {3, 301, 302, 303, 304, 305, 306};
-    c.Setting1 = -1001;
-    c.Setting2 = 1002;
-    c.Setting3 = -1003;
-    c.Setting4 = 1004;
-    c.Switch1 = 1;
-    c.Setting5 = 1005;
-    c.Setting6 = 1006;
-    c.Text1 = u"first";
-    c.Text2 = u"second";
-    c.Text3 = u"third";
-    c.Setting7 = 1007;
-    c.Setting8 = 1008;
-    c.Switch2 = 0;
-    c.Setting9 = 1009;
-    c.Text4 = u"fourth";
-    c.LimitOn = 1;
-    c.Limit = 1015;
-    c.Setting10 = 1010;
-    c.Setting11 = 1011;
-    c.Setting12 = 1012;
-    c.Setting13 = 1013;
-    c.Setting14 = 1014;
-    c.Reserved1 = 0xAAAA;
-    c.Reserved2 = 0xBBBB;
-    return c;
+    // clang-format off
+    return {{u"Harddisk1", 2}, {u"Harddisk3", 4}, 2, {3, 301, 302, 303, 304, 305, 306},
+            -1001, 1002, -1003, 1004, 1, 1005, 1006, u"first", u"second", u"third",
+            1007, 1008, 0, 1009, u"fourth", 1, 1015,
+            1010, 1011, 1012, 1013, 1014, 0xAAAA, 0xBBBB};
+    // clang-format on
 }
 
 // Storage behind scripted wire records; addresses stay put while it lives.
@@ -85,58 +79,19 @@ class WireStore {
     RpcObjectRef* Ref(std::u16string_view name, uint32_t number) {
         return &refs_.emplace_back(RpcObjectRef{0, Str(name), number, 0});
     }
-    RpcSnapshotSchedule* Schedule(const RpcSnapshotSchedule& s) {
-        return &schedules_.emplace_back(s);
-    }
 
-    // A configuration as the service would list it, every field distinct.
+    // A configuration as the service would list it, every field distinct (in
+    // wire order), with spares, enable options and schedule spares set, for
+    // they are never read. The schedule's own Mode differs from ScheduleMode.
     RpcMirrorConfig Config(std::u16string_view primary = u"Harddisk1", uint32_t number = 2) {
-        RpcMirrorConfig w{};
-        w.Primaries = {1, Ref(primary, number)};
-        w.Mirrors = {1, Ref(u"Harddisk3", 4)};
-        w.Setting1 = -2001;
-        w.Setting2 = 2002;
-        w.Setting3 = -2003;
-        w.MirrorKind = 1;
-        w.ScheduleMode = 2;
-        w.Text1 = Str(u"first");
-        w.Text2 = Str(u"second");
-        w.Text3 = Str(u"third");
-        w.Schedules = {1, Schedule({.Spare1 = 901,
-                                    .GroupParam = 902,
-                                    .Mode = 2,
-                                    .Param1 = 401,
-                                    .Spare2 = 903,
-                                    .Spare3 = 904,
-                                    .Spare4 = -905,
-                                    .Param2 = 402,
-                                    .Param3 = 403,
-                                    .Param4 = 404,
-                                    .Param5 = 405,
-                                    .Param6 = 406})};
-        w.EnableOption2 = 1;
-        w.EnableOption1 = 1;
-        w.EnableOption3 = 1;
-        w.token = 0x55;
-        w.Setting7 = 2007;
-        w.Setting12 = 2012;
-        w.Setting8 = 2008;
-        w.Switch2 = 9;
-        w.Setting4 = 2004;
-        w.EnableOption4 = 1;
-        w.Switch1 = 7;
-        w.Setting5 = 2005;
-        w.Setting6 = 2006;
-        w.Limit = 2015;
-        w.Setting10 = 2010;
-        w.Setting11 = 2011;
-        w.Spare1 = 2098;
-        w.Setting13 = 2013;
-        w.Setting14 = 2014;
-        w.Spare2 = 2099;
-        w.Setting9 = 2009;
-        w.Text4 = Str(u"fourth");
-        return w;
+        RpcSnapshotSchedule* schedule = &schedules_.emplace_back(
+            RpcSnapshotSchedule{901, 902, 2, 401, 903, 904, -905, 402, 403, 404, 405, 406});
+        // clang-format off
+        return {0, {1, Ref(primary, number)}, {1, Ref(u"Harddisk3", 4)}, -2001, 2002, -2003,
+                1, 3, Str(u"first"), Str(u"second"), Str(u"third"), {1, schedule},
+                1, 1, 1, 0x55, 2007, 2012, 2008, 9, 2004, 1, 7, 2005, 2006, 2015, 2010, 2011,
+                2098, 2013, 2014, 2099, 2009, Str(u"fourth")};
+        // clang-format on
     }
 
   private:

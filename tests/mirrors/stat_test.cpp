@@ -3,10 +3,7 @@
 // test service.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdint>
 #include <cstring>
-#include <deque>
 
 #include "mirror_test_support.h"
 #include "mirrors/mirror_stat_conversion.h"
@@ -14,302 +11,177 @@
 #include "platform/alloc.h"
 
 using qv::LongOperation;
-using qvtest::Fault;
-using qvtest::Text;
+using qvtest::Lines;
 
 namespace {
 
-// Wire arrays for scripted statistics; addresses stay put while it lives.
-class StatsStore {
-  public:
-    RpcIoCounters* Io(const RpcIoCounters& io) { return &io_.emplace_back(io); }
-    RpcProgress* Progress(const RpcProgress& p) { return &progress_.emplace_back(p); }
-    RpcVerifyProgress* Verify(const RpcVerifyProgress& v) { return &verify_.emplace_back(v); }
-
-    // A record with one element in every array and a distinct figure in
-    // every progress, so that the progress read shows where it came from.
-    RpcMirrorStats Full(uint32_t state) {
-        RpcMirrorStats w{};
+// A statistics record with one element in every array and a distinct
+// figure in every progress, so that the progress read shows where it came
+// from. Its arrays live as long as it does.
+struct FullStats {
+    explicit FullStats(uint32_t state) {
         w.State = state;
-        w.Io1 = {1, Io({})};
-        w.Io2 = {1, Io({})};
-        w.Io3 = {1, Io({})};
-        w.Io4 = {1, Io({})};
-        w.VerifyProgress = {1, Verify(VerifySample())};
-        w.SnapshotProgress = {1, Progress({0xEE, 4, 41, 42, 43})};
-        w.RollbackProgress = {1, Progress({0xEE, 5, 51, 52, 53})};
-        w.RestoreProgress = {1, Progress({0xEE, 3, 31, 32, 33})};
-        return w;
+        w.Io1 = {1, &io[0]};
+        w.Io2 = {1, &io[1]};
+        w.Io3 = {1, &io[2]};
+        w.Io4 = {1, &io[3]};
+        w.VerifyProgress = {1, &verify};
+        w.SnapshotProgress = {1, &progress[0]};
+        w.RollbackProgress = {1, &progress[1]};
+        w.RestoreProgress = {1, &progress[2]};
+    }
+    FullStats(const FullStats&) = delete;
+    QV_MIRROR_STAT Convert() const {
+        QV_MIRROR_STAT out{};
+        qv::ConvertMirrorStats(w, out);
+        return out;
     }
 
-    static RpcVerifyProgress VerifySample() {
-        RpcVerifyProgress v{};
-        v.status = 0xEE;
-        v.State = 2;
-        v.Amount0 = 0x7777777;
-        v.Amount1 = 10 << 10;
-        v.Amount2 = 20 << 10;
-        v.Amount3 = 30 << 10;
-        v.Count = 0x123456789LL;
-        v.Value1 = 101;
-        v.Value2 = 102;
-        v.Value3 = 103;
-        v.Value4 = 104;
-        v.Value5 = 105;
-        v.Value6 = 6 << 10;
-        return v;
-    }
-
-  private:
-    std::deque<RpcIoCounters> io_;
-    std::deque<RpcProgress> progress_;
-    std::deque<RpcVerifyProgress> verify_;
+    RpcMirrorStats w{};
+    RpcIoCounters io[4]{};
+    RpcProgress progress[3] = {{0xEE, 4, 41, 42, 43}, {0xEE, 5, 51, 52, 53}, {0xEE, 3, 31, 32, 33}};
+    RpcVerifyProgress verify{0xEE, 2,   0x7777777, 10 << 10, 20 << 10, 30 << 10, 0x123456789LL,
+                             101,  102, 103,       104,      105,      6 << 10};
 };
 
-// The first element of each of the four counter arrays.
-std::array<RpcIoCounters*, 4> IoBlocks(const RpcMirrorStats& w) {
-    return {w.Io1.Io1_val, w.Io2.Io2_val, w.Io3.Io3_val, w.Io4.Io4_val};
-}
-
-QV_MIRROR_STAT Convert(const RpcMirrorStats& w) {
-    QV_MIRROR_STAT out{};
-    qv::ConvertMirrorStats(w, out);
-    return out;
-}
-
-// ---- Tables -----------------------------------------------------------------
-
-TEST(MirrorStatConversion, ConditionIsRenumbered) {
-    const std::pair<uint32_t, uint32_t> table[] = {
-        {0, 0}, {1, 1}, {2, 3}, {3, 4},  {4, 5},  {5, 6},          {6, 7},
-        {7, 8}, {8, 2}, {9, 9}, {10, 0}, {11, 0}, {0xFFFFFFFF, 0},
+TEST(MirrorStatConversion, StateAndConditionAreRenumbered) {
+    const struct {
+        uint32_t wire, state, condition;
+    } rows[] = {
+        {0, 0, 0}, {1, 1, 1}, {2, 2, 3}, {3, 3, 4},   {4, 4, 5},   {5, 5, 6},  {6, 6, 7},
+        {7, 7, 8}, {8, 8, 2}, {9, 9, 9}, {10, 10, 0}, {14, 14, 0}, {15, 0, 0}, {0xFFFFFFFF, 0, 0},
     };
-    for (const auto& [wire, caller] : table) {
-        SCOPED_TRACE(wire);
+    for (const auto& r : rows) {
         RpcMirrorStats w{};
-        w.Condition = wire;
-        EXPECT_EQ(Convert(w).Condition, caller);
+        w.State = w.Condition = r.wire;
+        QV_MIRROR_STAT out{};
+        qv::ConvertMirrorStats(w, out);
+        EXPECT_EQ(std::tuple(out.State, out.Condition), std::tuple(r.state, r.condition)) << r.wire;
     }
 }
-
-TEST(MirrorStatConversion, StateOutsideOneToFourteenReadsZero) {
-    const std::pair<uint32_t, uint32_t> table[] = {
-        {0, 0}, {1, 1}, {8, 8}, {13, 13}, {14, 14}, {15, 0}, {0xFFFFFFFF, 0},
-    };
-    for (const auto& [wire, caller] : table) {
-        SCOPED_TRACE(wire);
-        RpcMirrorStats w{};
-        w.State = wire;
-        EXPECT_EQ(Convert(w).State, caller);
-    }
-}
-
-// ---- Arithmetic -------------------------------------------------------------
 
 // Every byte amount becomes KiB through an unsigned 64-bit division whose
 // low 32 bits are kept: the statistics' two amounts, each counter block's
 // two amounts and the verify progress's three.
 TEST(MirrorStatConversion, ByteAmountsBecomeKiBCutToThirtyTwoBits) {
-    struct Row {
-        int64_t bytes;
-        uint32_t kib;
-    };
-    const Row rows[] = {
-        {0, 0},
+    const std::pair<int64_t, uint32_t> rows[] = {
         {1023, 0},
         {1024, 1},
-        {1048576, 1024},
         {(int64_t{1} << 42) - 1, 0xFFFFFFFF},  // the largest that fits
-        {(int64_t{1} << 42) + 1023, 0},        // 2^32 KiB: only the low bits remain
-        {(int64_t{1} << 42) + 2048, 2},
-        {-1, 0xFFFFFFFF},  // read as 2^64 - 1, not as a negative amount
-        {INT64_MIN, 0},    // 2^63 bytes is 2^53 KiB
+        {(int64_t{1} << 42) + 2048, 2},        // 2^32 KiB and more: only the low bits remain
+        {-1, 0xFFFFFFFF},                      // read as 2^64 - 1, not as a negative amount
+        {INT64_MIN, 0},                        // 2^63 bytes is 2^53 KiB
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.bytes);
-        StatsStore store;
-        RpcMirrorStats w = store.Full(10);
-        w.Amount1 = w.Amount2 = r.bytes;
-        for (RpcIoCounters* io : IoBlocks(w)) io->Bytes1 = io->Bytes2 = r.bytes;
-        RpcVerifyProgress& v = *w.VerifyProgress.VerifyProgress_val;
-        v.Amount1 = v.Amount2 = v.Amount3 = r.bytes;
-
-        const QV_MIRROR_STAT s = Convert(w);
-        EXPECT_EQ(s.Amount1KiB, r.kib);
-        EXPECT_EQ(s.Amount2KiB, r.kib);
-        for (const QV_IO_COUNTERS* io : {&s.Io1, &s.Io2, &s.Io3, &s.Io4}) {
-            EXPECT_EQ(io->KiB1, r.kib);
-            EXPECT_EQ(io->KiB2, r.kib);
+    for (const auto& [bytes, kib] : rows) {
+        SCOPED_TRACE(bytes);
+        FullStats s(10);
+        s.w.Amount1 = s.w.Amount2 = bytes;
+        for (RpcIoCounters& io : s.io) io.Bytes1 = io.Bytes2 = bytes;
+        s.verify.Amount1 = s.verify.Amount2 = s.verify.Amount3 = bytes;
+        const QV_MIRROR_STAT out = s.Convert();
+        EXPECT_EQ(std::tuple(out.Amount1KiB, out.Amount2KiB), std::tuple(kib, kib));
+        for (const QV_IO_COUNTERS* io : {&out.Io1, &out.Io2, &out.Io3, &out.Io4}) {
+            EXPECT_EQ(std::tuple(io->KiB1, io->KiB2), std::tuple(kib, kib));
         }
-        EXPECT_EQ(s.Progress.Verify.Amount1KiB, r.kib);
-        EXPECT_EQ(s.Progress.Verify.Amount2KiB, r.kib);
-        EXPECT_EQ(s.Progress.Verify.Amount3KiB, r.kib);
-    }
-}
-
-TEST(MirrorStatConversion, CountersAndValuesAreCopied) {
-    StatsStore store;
-    RpcMirrorStats w = store.Full(1);
-    *w.Io3.Io3_val = {0, 0, -1, INT64_MAX, int64_t{1} << 40};
-    w.Value1 = 1;
-    w.Value2 = 2;
-    w.Value3 = 3;
-    w.Value4 = 4;
-    w.Value5 = 5;
-    w.Value6 = 0xFFFFFFFF;
-    w.Unread1 = w.Unread2 = w.Unread3 = w.Unread4 = w.Unread5 = 0xBAD;
-
-    const QV_MIRROR_STAT s = Convert(w);
-    EXPECT_EQ(s.Io3.Count1, UINT64_MAX);
-    EXPECT_EQ(s.Io3.Count2, uint64_t{INT64_MAX});
-    EXPECT_EQ(s.Io3.Count3, uint64_t{1} << 40);
-    EXPECT_EQ((std::array{s.Value1, s.Value2, s.Value3, s.Value4, s.Value5, s.Value6}),
-              (std::array<uint32_t, 6>{1, 2, 3, 4, 5, 0xFFFFFFFF}));
-}
-
-TEST(MirrorStatConversion, OnlyTheFirstCounterBlockOfEachArrayIsRead) {
-    RpcIoCounters two[2] = {{1024, 2048, 1, 2, 3}, {99 << 10, 99 << 10, 9, 9, 9}};
-    RpcMirrorStats w{};
-    w.Io2 = {2, two};  // Io1, Io3 and Io4 arrive empty
-    const QV_MIRROR_STAT s = Convert(w);
-    EXPECT_EQ(s.Io2.KiB1, 1u);
-    EXPECT_EQ(s.Io2.KiB2, 2u);
-    EXPECT_EQ(s.Io2.Count3, 3u);
-    const QV_IO_COUNTERS zero{};
-    for (const QV_IO_COUNTERS* io : {&s.Io1, &s.Io3, &s.Io4}) {
-        EXPECT_EQ(std::memcmp(io, &zero, sizeof zero), 0);
+        const QV_VERIFY_PROGRESS& v = out.Progress.Verify;
+        EXPECT_EQ(std::tuple(v.Amount1KiB, v.Amount2KiB, v.Amount3KiB), std::tuple(kib, kib, kib));
     }
 }
 
 // Divisor1 times the first and third blocks, Divisor2 the second and
-// fourth; a zero divisor leaves the rates 0.
+// fourth; a zero divisor leaves the rates 0. 1024 and 2048 KiB everywhere.
 TEST(MirrorStatConversion, RatesDivideKiBByTheirBlocksDivisor) {
-    struct Row {
+    const struct {
         uint32_t divisor1, divisor2;
-        uint32_t rate13, rate24;  // Rate1 of the blocks timed by each divisor
+        std::tuple<uint32_t, uint32_t> rates13, rates24;
+    } rows[] = {
+        {4, 0, {256, 512}, {0, 0}},
+        {3, 1000, {341, 682}, {1, 2}},
+        {0xFFFFFFFF, 1, {0, 0}, {1024, 2048}},
     };
-    // 1024 KiB in every block; 1024 / 3 and 1024 / 1000 truncate.
-    const Row rows[] = {
-        {4, 0, 256, 0}, {0, 4, 0, 256}, {3, 1000, 341, 1}, {0, 0, 0, 0}, {0xFFFFFFFF, 1, 0, 1024},
-    };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << r.divisor1 << "/" << r.divisor2);
-        StatsStore store;
-        RpcMirrorStats w = store.Full(1);
-        for (RpcIoCounters* io : IoBlocks(w)) *io = {1048576, 2 * 1048576, 0, 0, 0};
-        w.Divisor1 = r.divisor1;
-        w.Divisor2 = r.divisor2;
-        const QV_MIRROR_STAT s = Convert(w);
-        for (const QV_IO_COUNTERS* io : {&s.Io1, &s.Io3}) {
-            EXPECT_EQ(io->KiB1, 1024u);
-            EXPECT_EQ(io->Rate1, r.rate13);
-            EXPECT_EQ(io->Rate2, r.divisor1 == 0 ? 0 : 2048 / r.divisor1);
+        FullStats s(1);
+        for (RpcIoCounters& io : s.io) io = {1048576, 2 * 1048576, 0, 0, 0};
+        s.w.Divisor1 = r.divisor1;
+        s.w.Divisor2 = r.divisor2;
+        const QV_MIRROR_STAT out = s.Convert();
+        for (const QV_IO_COUNTERS* io : {&out.Io1, &out.Io3}) {
+            EXPECT_EQ(std::tuple(io->Rate1, io->Rate2), r.rates13);
         }
-        for (const QV_IO_COUNTERS* io : {&s.Io2, &s.Io4}) {
-            EXPECT_EQ(io->Rate1, r.rate24);
-            EXPECT_EQ(io->Rate2, r.divisor2 == 0 ? 0 : 2048 / r.divisor2);
+        for (const QV_IO_COUNTERS* io : {&out.Io2, &out.Io4}) {
+            EXPECT_EQ(std::tuple(io->Rate1, io->Rate2), r.rates24);
         }
     }
 }
 
-// ---- Progress by state ------------------------------------------------------
-
+// The state picks the progress it carries; without its record the kind is
+// still set and the progress stays zero.
 TEST(MirrorStatConversion, StateSelectsTheProgressItCarries) {
-    struct Row {
-        uint32_t state;
-        uint32_t kind;
+    const struct {
+        uint32_t state, kind;
         QV_PROGRESS progress;  // when the kind is not verify
-    };
-    const Row rows[] = {
+    } rows[] = {
         {9, QV_PROGRESS_KIND_RESTORE, {3, 31, 32, 33}},
         {11, QV_PROGRESS_KIND_ROLLBACK, {5, 51, 52, 53}},
         {12, QV_PROGRESS_KIND_SNAPSHOT, {4, 41, 42, 43}},
         {10, QV_PROGRESS_KIND_VERIFY, {}},
-        {1, QV_PROGRESS_KIND_NONE, {}},
         {8, QV_PROGRESS_KIND_NONE, {}},
         {13, QV_PROGRESS_KIND_NONE, {}},
-        {14, QV_PROGRESS_KIND_NONE, {}},
         {15, QV_PROGRESS_KIND_NONE, {}},  // reads as state 0
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.state);
-        StatsStore store;
-        const QV_MIRROR_STAT s = Convert(store.Full(r.state));
-        EXPECT_EQ(s.ProgressKind, r.kind);
-        if (r.kind == QV_PROGRESS_KIND_VERIFY) {
-            const QV_VERIFY_PROGRESS& v = s.Progress.Verify;
-            EXPECT_EQ(v.State, 2u);
-            EXPECT_EQ(v.Amount1KiB, 10u);
-            EXPECT_EQ(v.Result, 0u);
-        } else {
+    for (const auto& r : rows) {
+        for (bool with_record : {true, false}) {
+            SCOPED_TRACE(testing::Message() << r.state << (with_record ? "" : " without record"));
+            FullStats s(r.state);
+            if (!with_record) {
+                s.w.VerifyProgress.VerifyProgress_len = s.w.SnapshotProgress.SnapshotProgress_len =
+                    s.w.RollbackProgress.RollbackProgress_len =
+                        s.w.RestoreProgress.RestoreProgress_len = 0;
+            }
+            const QV_MIRROR_STAT out = s.Convert();
+            EXPECT_EQ(out.ProgressKind, r.kind);
             QV_STAT_PROGRESS expected{};
-            expected.Operation = r.progress;
-            EXPECT_EQ(std::memcmp(&s.Progress, &expected, sizeof expected), 0);
+            if (with_record && r.kind == QV_PROGRESS_KIND_VERIFY) {
+                qv::ConvertVerifyProgress(s.verify, expected.Verify);
+            } else if (with_record) {
+                expected.Operation = r.progress;
+            }
+            EXPECT_EQ(std::memcmp(&out.Progress, &expected, sizeof expected), 0);
         }
     }
 }
 
-TEST(MirrorStatConversion, OperationStateWithoutItsRecordKeepsProgressZero) {
-    for (uint32_t state : {9u, 10u, 11u, 12u}) {
-        SCOPED_TRACE(state);
-        StatsStore store;
-        RpcMirrorStats w = store.Full(state);
-        w.VerifyProgress.VerifyProgress_len = 0;
-        w.SnapshotProgress.SnapshotProgress_len = 0;
-        w.RollbackProgress.RollbackProgress_len = 0;
-        w.RestoreProgress.RestoreProgress_len = 0;
-        const QV_MIRROR_STAT s = Convert(w);
-        EXPECT_NE(s.ProgressKind, QV_PROGRESS_KIND_NONE);
-        const QV_STAT_PROGRESS zero{};
-        EXPECT_EQ(std::memcmp(&s.Progress, &zero, sizeof zero), 0);
-    }
-}
-
 TEST(ProgressConversion, EachOperationKeepsItsOwnStateRange) {
-    struct Row {
+    const struct {
         LongOperation operation;
-        uint32_t wire;
-        uint32_t caller;
+        uint32_t wire, caller;
+    } rows[] = {
+        {LongOperation::kRestore, 0, 0},  {LongOperation::kRestore, 1, 1},
+        {LongOperation::kRestore, 4, 4},  {LongOperation::kRestore, 5, 0},
+        {LongOperation::kRollback, 5, 5}, {LongOperation::kRollback, 6, 0},
+        {LongOperation::kSnapshot, 4, 4}, {LongOperation::kSnapshot, 5, 0},
     };
-    const Row rows[] = {
-        {LongOperation::kRestore, 0, 0},           {LongOperation::kRestore, 1, 1},
-        {LongOperation::kRestore, 4, 4},           {LongOperation::kRestore, 5, 0},
-        {LongOperation::kRestore, 7, 0},           {LongOperation::kRollback, 0, 0},
-        {LongOperation::kRollback, 1, 1},          {LongOperation::kRollback, 5, 5},
-        {LongOperation::kRollback, 6, 0},          {LongOperation::kSnapshot, 0, 0},
-        {LongOperation::kSnapshot, 4, 4},          {LongOperation::kSnapshot, 5, 0},
-        {LongOperation::kSnapshot, 0xFFFFFFFF, 0},
-    };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(r.operation) << ":" << r.wire);
         QV_PROGRESS out{};
         qv::ConvertProgress({0xEE, r.wire, 7, 8, 9}, r.operation, out);
-        EXPECT_EQ(out.State, r.caller);
-        EXPECT_EQ(out.Result, 7u);
-        EXPECT_EQ(out.DirtyData, 8u);
-        EXPECT_EQ(out.TotalDone, 9u);
+        EXPECT_EQ(std::tuple(out.State, out.Result, out.DirtyData, out.TotalDone),
+                  std::tuple(r.caller, 7u, 8u, 9u));
     }
 }
 
 TEST(ProgressConversion, VerifyFieldsLandInTheirPlacesAndResultIsLeftAlone) {
+    FullStats s(10);
     QV_VERIFY_PROGRESS out{};
     out.Result = 0xBEEF;
-    qv::ConvertVerifyProgress(StatsStore::VerifySample(), out);
-    EXPECT_EQ(out.State, 2u);
-    EXPECT_EQ(out.Result, 0xBEEFu);
-    EXPECT_EQ(out.Amount1KiB, 10u);
-    EXPECT_EQ(out.Amount2KiB, 20u);
-    EXPECT_EQ(out.Amount3KiB, 30u);
-    EXPECT_EQ(out.Value1, 101u);
-    EXPECT_EQ(out.Value2, 102u);
-    EXPECT_EQ(out.Value3, 103u);
-    EXPECT_EQ(out.Value4, 104u);
-    EXPECT_EQ(out.Value5, 105u);
-    EXPECT_EQ(out.Value6KiB, 6u);
-    EXPECT_EQ(out.Count, 0x123456789u);
-
-    for (const auto& [wire, caller] :
-         {std::pair{0u, 0u}, {1u, 1u}, {3u, 3u}, {4u, 0u}, {0xFFFFFFFFu, 0u}}) {
+    qv::ConvertVerifyProgress(s.verify, out);
+    EXPECT_EQ(std::tuple(out.State, out.Result, out.Amount1KiB, out.Amount2KiB, out.Amount3KiB,
+                         out.Value1, out.Value2, out.Value3, out.Value4, out.Value5, out.Value6KiB,
+                         out.Count),
+              std::tuple(2u, 0xBEEFu, 10u, 20u, 30u, 101u, 102u, 103u, 104u, 105u, 6u,
+                         uint64_t{0x123456789}));
+    for (const auto& [wire, caller] : {std::pair{0u, 0u}, {1u, 1u}, {3u, 3u}, {4u, 0u}}) {
         RpcVerifyProgress v{};
         v.State = wire;
         v.Value6 = 0xFFFFFFFF;
@@ -324,98 +196,77 @@ TEST(ProgressConversion, VerifyFieldsLandInTheirPlacesAndResultIsLeftAlone) {
 using MirrorStat = qvtest::MirrorHandleTest;
 
 TEST_F(MirrorStat, ConvertsTheReplyForTheNamedProtection) {
-    StatsStore store;
-    RpcMirrorStats reply = store.Full(3);
-    reply.Condition = 8;
-    reply.Amount1 = 4096;
-    reply.Value4 = 44;
-    svc.Answer<GET_MIRROR_STATS>(reply);
+    FullStats reply(3);
+    reply.w.Condition = 8;
+    reply.w.Amount1 = 4096;
+    reply.w.Value1 = 1;
+    reply.w.Value2 = 2;
+    reply.w.Value3 = 3;
+    reply.w.Value4 = 4;
+    reply.w.Value5 = 5;
+    reply.w.Value6 = 0xFFFFFFFF;
+    reply.w.Unread1 = reply.w.Unread2 = reply.w.Unread3 = reply.w.Unread4 = reply.w.Unread5 = 9;
+    reply.io[2] = {0, 0, -1, INT64_MAX, int64_t{1} << 40};
+    svc.Answer<GET_MIRROR_STATS>(reply.w);
 
     QV_MIRROR_STAT stat;
     std::memset(&stat, 0xA5, sizeof stat);
     EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), 0u);
-
     auto req = svc.Last<GET_MIRROR_STATS>();
     ASSERT_TRUE(req.ok());
-    EXPECT_EQ(req->kind, 0u);
-    EXPECT_EQ(Text(req->name), u"Harddisk2");
-    EXPECT_EQ(req->number, 4u);
-    EXPECT_EQ(req->token, qvtest::kMirrorToken);
-
-    EXPECT_EQ(stat.State, 3u);
-    EXPECT_EQ(stat.Condition, 2u);
-    EXPECT_EQ(stat.Amount1KiB, 4u);
-    EXPECT_EQ(stat.Value4, 44u);
-    EXPECT_EQ(stat.ProgressKind, QV_PROGRESS_KIND_NONE);
+    EXPECT_EQ(std::tuple(req->kind, qvtest::Text(req->name), req->number, req->token),
+              std::tuple(0u, u"Harddisk2", 4u, qvtest::kMirrorToken));
+    EXPECT_EQ(std::tuple(stat.State, stat.Condition, stat.Amount1KiB, stat.ProgressKind),
+              std::tuple(3u, 2u, 4u, uint32_t{QV_PROGRESS_KIND_NONE}));
+    EXPECT_EQ(
+        std::tuple(stat.Value1, stat.Value2, stat.Value3, stat.Value4, stat.Value5, stat.Value6),
+        std::tuple(1u, 2u, 3u, 4u, 5u, 0xFFFFFFFFu));
+    EXPECT_EQ(std::tuple(stat.Io3.Count1, stat.Io3.Count2, stat.Io3.Count3),
+              std::tuple(UINT64_MAX, uint64_t{INT64_MAX}, uint64_t{1} << 40));
     const QV_STAT_PROGRESS zero{};  // the earlier contents are gone
     EXPECT_EQ(std::memcmp(&stat.Progress, &zero, sizeof zero), 0);
     EXPECT_TRUE(trace.Lines().empty());
 }
 
 TEST_F(MirrorStat, RestoringProtectionWritesItsProgressLine) {
-    StatsStore store;
-    RpcMirrorStats reply = store.Full(9);
-    *reply.RestoreProgress.RestoreProgress_val = {0xEE, 7, 0x2A, 100, 200};
-    svc.Answer<GET_MIRROR_STATS>(reply);
-
+    FullStats reply(9);
+    reply.progress[2] = {0xEE, 7, 0x2A, 100, 200};
+    svc.Answer<GET_MIRROR_STATS>(reply.w);
     QV_MIRROR_STAT stat{};
     EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), 0u);
     EXPECT_EQ(stat.ProgressKind, QV_PROGRESS_KIND_RESTORE);
     EXPECT_EQ(stat.Progress.Operation.State, 0u);  // 7 is outside the restore range
-    EXPECT_EQ(trace.Lines(), std::vector<std::u16string>{u"Restore Disk Progress, Harddisk2:4 "
-                                                         u"return:0000002A state:0 "
-                                                         u"dirtyData:100 totalDone:200"});
+    EXPECT_EQ(trace.Lines(), Lines{u"Restore Disk Progress, Harddisk2:4 return:0000002A state:0 "
+                                   u"dirtyData:100 totalDone:200"});
 }
 
+// Refused, undecodable, no memory for the name: the record is zero and the
+// mapped status is logged.
 TEST_F(MirrorStat, FailureLeavesTheRecordZero) {
-    struct Row {
-        Fault fault;  // kNone: the service refuses
-        uint32_t status;
-        std::vector<std::u16string> lines;
-    };
-    const Row rows[] = {
-        {Fault::kNone, 0x6FFC0040, {u"RPC_GetMirrorStats, get mirror statistics error[6FFC0040]"}},
-        {Fault::kGarbage,
-         QV_STATUS_RPC_FAILED,
-         {u"Error, rpc call error, client status[00000002]",
-          u"RPC_GetMirrorStats, get mirror statistics error[6FFC8005]"}},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.fault));
-        StatsStore store;
-        RpcMirrorStats reply = store.Full(9);
-        reply.status = r.status;
-        svc.Answer<GET_MIRROR_STATS>(reply);
-        if (r.fault != Fault::kNone) svc.Misbehave(GET_MIRROR_STATS, r.fault);
-        const size_t before = trace.Lines().size();
-
+    FullStats reply(9);
+    reply.w.status = 0x6FFC0040;
+    svc.Answer<GET_MIRROR_STATS>(reply.w);
+    const QV_MIRROR_STAT zero{};
+    const uint32_t statuses[] = {0x6FFC0040, QV_STATUS_RPC_FAILED, QV_STATUS_NO_MEMORY};
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        if (step == 1) svc.Misbehave(GET_MIRROR_STATS, qvtest::Fault::kGarbage);
+        if (step == 2) qv::alloc_fault::FailAt(1);
         QV_MIRROR_STAT stat;
         std::memset(&stat, 0xA5, sizeof stat);
-        EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), r.status);
-        const QV_MIRROR_STAT zero{};
+        EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), statuses[step]);
+        qv::alloc_fault::Reset();
         EXPECT_EQ(std::memcmp(&stat, &zero, sizeof zero), 0);
-        const auto lines = trace.Lines();
-        EXPECT_EQ(std::vector(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
-                  r.lines);
     }
-}
-
-TEST_F(MirrorStat, NoMemoryForTheNameSendsNothing) {
-    QV_MIRROR_STAT stat;
-    std::memset(&stat, 0xA5, sizeof stat);
-    qv::alloc_fault::FailAt(1);
-    EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), QV_STATUS_NO_MEMORY);
-    qv::alloc_fault::Reset();
-    EXPECT_EQ(svc.TotalCalls(), 0u);
-    const QV_MIRROR_STAT zero{};
-    EXPECT_EQ(std::memcmp(&stat, &zero, sizeof zero), 0);
-    EXPECT_EQ(trace.Lines(), std::vector<std::u16string>{
-                                 u"RPC_GetMirrorStats, get mirror statistics error[EFFC0001]"});
+    EXPECT_EQ(svc.Calls(GET_MIRROR_STATS), 2u);
+    EXPECT_EQ(trace.Lines(), (Lines{u"RPC_GetMirrorStats, get mirror statistics error[6FFC0040]",
+                                    u"Error, rpc call error, client status[00000002]",
+                                    u"RPC_GetMirrorStats, get mirror statistics error[6FFC8005]",
+                                    u"RPC_GetMirrorStats, get mirror statistics error[EFFC0001]"}));
 }
 
 TEST(MirrorStatRelease, KeepLeavesTheBlockAndZeroReleasesIt) {
     auto* stat = static_cast<QV_MIRROR_STAT*>(qv::AllocZeroed(1, sizeof(QV_MIRROR_STAT)));
-    ASSERT_NE(stat, nullptr);
     QV_MIRROR_STAT* held = stat;
     EXPECT_EQ(qvFreeMirrorStat(&held, 1), 0u);
     EXPECT_EQ(held, stat);
