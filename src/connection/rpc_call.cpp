@@ -20,15 +20,8 @@ uint32_t MapRpcStatus(enum clnt_stat client_status, uint32_t service_status) noe
     }
 }
 
-namespace {
-
-bool FillText(RpcWString& out, const char16_t* text, bool empty_as_count_zero) noexcept {
+bool FillWString(RpcWString& out, const char16_t* text) noexcept {
     const std::u16string_view view(text == nullptr ? u"" : text, StrLen16(text));
-    if (view.empty() && empty_as_count_zero) {
-        out.RpcWString_len = 0;
-        out.RpcWString_val = nullptr;
-        return true;
-    }
     // char16_t and the wire's unsigned short share size and representation.
     static_assert(sizeof(char16_t) == sizeof(u_short));
     char16_t* copy = DupString(view);
@@ -38,14 +31,13 @@ bool FillText(RpcWString& out, const char16_t* text, bool empty_as_count_zero) n
     return true;
 }
 
-}  // namespace
-
-bool FillWString(RpcWString& out, const char16_t* text) noexcept {
-    return FillText(out, text, false);
-}
-
 bool FillOptionalWString(RpcWString& out, const char16_t* text) noexcept {
-    return FillText(out, text, true);
+    if (text == nullptr) {
+        out.RpcWString_len = 0;
+        out.RpcWString_val = nullptr;
+        return true;
+    }
+    return FillWString(out, text);
 }
 
 bool FillObjectRef(RpcObjectRef& ref, const char16_t* name, uint32_t number) noexcept {
@@ -68,5 +60,10 @@ std::u16string_view WireText(const RpcWString& s) noexcept {
 }
 
 char16_t* CopyWString(const RpcWString& s) noexcept { return DupString(WireText(s)); }
+
+bool CopyOptionalWString(const RpcWString& s, char16_t*& out) noexcept {
+    out = s.RpcWString_len == 0 ? nullptr : CopyWString(s);
+    return s.RpcWString_len == 0 || out != nullptr;
+}
 
 }  // namespace qv

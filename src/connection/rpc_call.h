@@ -29,8 +29,8 @@ uint32_t MapRpcStatus(enum clnt_stat client_status, uint32_t service_status) noe
 // text goes as count 1 with the single zero unit. False when the heap says no.
 bool FillWString(RpcWString& out, const char16_t* text) noexcept;
 
-// Like FillWString, but null or empty text goes as count 0 with no units
-// (the optional texts of some records).
+// The optional texts of some records: a null text travels as count 0 with no
+// units; any other text (the empty one included) as FillWString sends it.
 bool FillOptionalWString(RpcWString& out, const char16_t* text) noexcept;
 
 // Name and number of an object reference; kind and token are the caller's.
@@ -47,6 +47,10 @@ std::u16string_view WireText(const RpcWString& s) noexcept;
 // Caller-owned copy of a received wire string (see WireText); null when the
 // heap says no.
 char16_t* CopyWString(const RpcWString& s) noexcept;
+
+// The reading side of an optional text: one received with no units reads
+// back as null, any other as its copy. False only when the heap says no.
+bool CopyOptionalWString(const RpcWString& s, char16_t*& out) noexcept;
 
 template <unsigned P>
 class RemoteCall {

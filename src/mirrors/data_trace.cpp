@@ -25,11 +25,9 @@ extern "C" QV_STATUS qvSetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name
     arg.token = GetLoginToken(handle);
     arg.Option = config->Option;
     arg.Count = config->Count == 0 ? kDefaultTraceCount : config->Count;
-    // A missing text travels as no units at all; an empty one keeps its
-    // terminator.
     const bool filled =
         FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, name, number) &&
-        (config->Text == nullptr || FillWString(arg.Text, config->Text));
+        FillOptionalWString(arg.Text, config->Text);
     if (!filled) {
         const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
         qvWriteTrace(2, u"qvSetDataTraceConfig, no more memory available!");
@@ -56,10 +54,8 @@ extern "C" QV_STATUS qvGetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name
     RemoteCall<GET_DATA_TRACE_CONFIG> call(handle);
     uint32_t status = CallWithObject(call, handle, name, number);
     if (status == 0) {
-        const RpcWString& text = call.res.Text;
-        // A text sent with no units at all reads back as none.
-        char16_t* copy = text.RpcWString_len == 0 ? nullptr : CopyWString(text);
-        if (text.RpcWString_len != 0 && copy == nullptr) {
+        char16_t* copy = nullptr;
+        if (!CopyOptionalWString(call.res.Text, copy)) {
             status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
         } else {
             config->Option = call.res.Option;

@@ -24,18 +24,13 @@ bool FillOneRef(RpcObjectRef*& val, u_int& len, const QV_OBJECT_ID& id) noexcept
     return FillObjectRef(*ref, id);
 }
 
-// A present text is sent with its terminator (an empty one as one unit);
-// a null text stays a zero-element text.
-bool FillPresentText(RpcWString& out, const char16_t* text) noexcept {
-    return text == nullptr || FillWString(out, text);
-}
-
 // A received text with elements is copied (an empty one as an empty
 // string); one without elements reads back as null.
 bool CopyPresentText(const RpcWString& in, const QV_WCHAR*& out) noexcept {
-    if (in.RpcWString_len == 0) return true;
-    out = CopyWString(in);
-    return out != nullptr;
+    char16_t* copy = nullptr;
+    if (!CopyOptionalWString(in, copy)) return false;
+    out = copy;
+    return true;
 }
 
 uint32_t FailFill(RpcMirrorConfig& wire, const char16_t* line) noexcept {
@@ -64,8 +59,9 @@ uint32_t FillRpcMirrorConfig(RpcMirrorConfig& wire, const QV_MIRROR_CONFIG& conf
     if (!FillOneRef(wire.Mirrors.Mirrors_val, wire.Mirrors.Mirrors_len, config.Mirror)) {
         return FailFill(wire, kNoMemoryForMirror);
     }
-    if (!FillPresentText(wire.Text2, config.Text2) || !FillPresentText(wire.Text3, config.Text3) ||
-        !FillPresentText(wire.Text1, config.Text1)) {
+    if (!FillOptionalWString(wire.Text2, config.Text2) ||
+        !FillOptionalWString(wire.Text3, config.Text3) ||
+        !FillOptionalWString(wire.Text1, config.Text1)) {
         return FailFill(wire, kNoMemory);
     }
 
@@ -92,7 +88,7 @@ uint32_t FillRpcMirrorConfig(RpcMirrorConfig& wire, const QV_MIRROR_CONFIG& conf
     wire.Schedules.Schedules_val = schedule;
     wire.Schedules.Schedules_len = 1;
 
-    if (text4 == MirrorText4::kSend && !FillPresentText(wire.Text4, config.Text4)) {
+    if (text4 == MirrorText4::kSend && !FillOptionalWString(wire.Text4, config.Text4)) {
         return FailFill(wire, kNoMemory);
     }
     return 0;

@@ -2,61 +2,23 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
-#include <utf8.h>
 
 #include <array>
 #include <cstring>
-#include <iterator>
 
 #include "platform/alloc.h"
+#include "platform/bounded_utf.h"
 
 namespace qv {
-namespace {
-
-// Output iterator for utfcpp that writes into a fixed buffer and notes an
-// overflow instead of writing past it.
-struct BoundedSink {
-    char* out;
-    std::size_t capacity;
-    std::size_t used = 0;
-    bool overflow = false;
-
-    using iterator_category = std::output_iterator_tag;
-    using value_type = void;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = void;
-
-    BoundedSink& operator*() { return *this; }
-    BoundedSink& operator++() { return *this; }
-    BoundedSink& operator++(int) { return *this; }
-    BoundedSink& operator=(char c) {
-        if (used < capacity) {
-            out[used++] = c;
-        } else {
-            overflow = true;
-        }
-        return *this;
-    }
-};
-
-}  // namespace
 
 bool ResolveHostIPv4(const char16_t* host, in_addr* addr) noexcept {
     if (host == nullptr) return false;
-    const std::u16string_view wide(host, StrLen16(host));
-    // A host name has at most 253 characters; the buffer leaves room for the
-    // terminator and turns anything longer into "not resolvable".
+    // A host name has at most 253 characters: the buffer holds any that can
+    // resolve, and a longer text fails the conversion. An unpaired surrogate
+    // turns into U+FFFD, which no host name contains.
     std::array<char, 256> narrow{};
-    BoundedSink sink{narrow.data(), narrow.size() - 1};
-    try {
-        sink = utf8::utf16to8(wide.begin(), wide.end(), sink);
-    } catch (const utf8::exception&) {
-        return false;  // unpaired surrogate
-    }
-    if (sink.overflow || sink.used == 0 || std::memchr(narrow.data(), 0, sink.used) != nullptr) {
-        return false;
-    }
+    const std::size_t length = Utf16ToUtf8({host, StrLen16(host)}, narrow);
+    if (length == kConvertFailed || length == 0) return false;
 
     addrinfo hints{};
     hints.ai_family = AF_INET;
