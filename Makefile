@@ -1,10 +1,21 @@
-# Entry points: `make check` (the whole test suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer), `make build` (plain build).
+# Entry points:
+#   make demo    quarvane-sim on a free loopback port and the qvctl walkthrough
+#   make check   the whole test suite under AddressSanitizer and
+#                UndefinedBehaviorSanitizer, then a short run of every fuzzer
+#   make build   plain build
+#   make fuzz    every reply fuzzer for FUZZ_SECONDS
+#   make bench   the benchmarks, with the ratios they are judged by
 BUILD_DIR ?= build
 CHECK_DIR ?= build-check
+FUZZ_DIR ?= build-fuzz
+BENCH_DIR ?= build-bench
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 2
+FUZZ_JOBS ?= $(JOBS)
+BENCH_ARGS ?=
 
-.PHONY: deps build check clean
+.PHONY: deps build demo check clean fuzz-build fuzz fuzz-smoke bench
 
 deps:
 	@tools/install-deps.sh
@@ -13,10 +24,37 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The walkthrough: quarvane-sim on a free loopback port, qvctl against it.
+demo: build
+	tools/demo.sh $(BUILD_DIR)
+
 check: deps
 	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	$(MAKE) fuzz-smoke
+
+# The fuzzers: clang with libFuzzer, the library instrumented throughout.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQV_FUZZ=ON -DQV_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
+
+fuzz: fuzz-build
+	fuzz/run_fuzzers.sh $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
+fuzz-smoke: fuzz-build
+	fuzz/run_fuzzers.sh --smoke $(FUZZ_DIR)/fuzz $(FUZZ_SMOKE_SECONDS) $(FUZZ_JOBS)
+
+# The benchmarks: an optimised build without sanitizers; each pair of
+# measurements is printed with its ratio after the run.
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BENCH=ON \
+	  -DQV_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target qv_bench
+	$(BENCH_DIR)/bench/qv_bench --benchmark_out=$(BENCH_DIR)/bench/results.json \
+	  --benchmark_out_format=json $(BENCH_ARGS)
+	python3 bench/summary.py $(BENCH_DIR)/bench/results.json
 
 clean:
-	rm -rf $(BUILD_DIR) $(CHECK_DIR)
+	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(FUZZ_DIR) $(BENCH_DIR)

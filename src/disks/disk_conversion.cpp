@@ -177,6 +177,78 @@ std::size_t CountDiskEntries(std::span<const RpcDiskRecord> disks, DiskListShape
     return count;
 }
 
+namespace {
+
+std::size_t Add(std::size_t a, std::size_t b) noexcept {
+    return a > SIZE_MAX - b ? SIZE_MAX : a + b;
+}
+
+// Bytes of a received text's copy, terminator included.
+std::size_t TextBytes(const RpcWString& s) noexcept {
+    return (static_cast<std::size_t>(s.RpcWString_len) + 1) * sizeof(char16_t);
+}
+
+template <typename T>
+std::span<const T> Elements(u_int count, const T* values) noexcept {
+    return values == nullptr ? std::span<const T>{} : std::span<const T>(values, count);
+}
+
+// The texts every entry of a disk copies from its record.
+std::size_t DiskTextBytes(const RpcDiskRecord& disk) noexcept {
+    std::size_t bytes = TextBytes(disk.Name) + TextBytes(disk.Text1) + TextBytes(disk.Text2);
+    if (disk.Properties.Properties_len != 0 && disk.Properties.Properties_val != nullptr) {
+        const RpcDiskProperties& p = disk.Properties.Properties_val[0];
+        bytes += TextBytes(p.Text1) + TextBytes(p.Text2);
+    }
+    if (disk.Descriptors.Descriptors_len != 0 && disk.Descriptors.Descriptors_val != nullptr) {
+        const RpcDiskDescriptor& d = disk.Descriptors.Descriptors_val[0];
+        bytes += TextBytes(d.Text1) + TextBytes(d.Text2) + TextBytes(d.Text3) + TextBytes(d.Text4);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape shape,
+                           uint32_t partition) noexcept {
+    std::size_t bytes = 0;
+    WalkEntries(disks, shape, partition,
+                [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
+                    std::size_t entry = sizeof(QV_DISK_INFO);
+                    if (disk != nullptr) entry = Add(entry, DiskTextBytes(*disk));
+                    if (part != nullptr) {
+                        entry = Add(entry, TextBytes(part->Letters) + TextBytes(part->Label) +
+                                               kPartitionNameRoom * sizeof(char16_t));
+                    } else if (disk != nullptr) {
+                        entry = Add(entry, (kDiskNameRoom + kLettersRoom + 1) * sizeof(char16_t));
+                    }
+                    bytes = Add(bytes, entry);
+                    return bytes == SIZE_MAX ? Step::kStop : Step::kGo;
+                });
+    return bytes;
+}
+
+std::size_t ReceivedBytes(std::span<const RpcDiskRecord> disks) noexcept {
+    std::size_t bytes = 0;
+    for (const RpcDiskRecord& d : disks) {
+        bytes += sizeof d + TextBytes(d.Name) + TextBytes(d.Text0) + TextBytes(d.Text1) +
+                 TextBytes(d.Text2);
+        for (const RpcPartitionRecord& p : PartitionRecords(d)) {
+            bytes += sizeof p + TextBytes(p.Letters) + TextBytes(p.Label);
+        }
+        for (const RpcDiskProperties& p :
+             Elements(d.Properties.Properties_len, d.Properties.Properties_val)) {
+            bytes += sizeof p + TextBytes(p.Text1) + TextBytes(p.Text2);
+        }
+        for (const RpcDiskDescriptor& x :
+             Elements(d.Descriptors.Descriptors_len, d.Descriptors.Descriptors_val)) {
+            bytes += sizeof x + TextBytes(x.Text1) + TextBytes(x.Text2) + TextBytes(x.Text3) +
+                     TextBytes(x.Text4);
+        }
+    }
+    return bytes;
+}
+
 bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
                   std::span<QV_DISK_INFO> entries) noexcept {
     std::size_t next = 0;

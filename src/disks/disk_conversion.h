@@ -47,6 +47,17 @@ bool PartitionsListed(const RpcDiskRecord& disk) noexcept;
 std::size_t CountDiskEntries(std::span<const RpcDiskRecord> disks, DiskListShape shape,
                              uint32_t partition = 0) noexcept;
 
+// Bytes the list that `shape` makes from `disks` would hold at most: the
+// entry block and every string at its received length (composed names at
+// their room). Every partition entry carries copies of its disk's texts, so
+// this can outgrow the reply by far; the caller weighs it against
+// ReceivedBytes before anything is allocated. Saturates instead of wrapping.
+std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape shape,
+                           uint32_t partition = 0) noexcept;
+
+// Bytes the decoded records hold: every record and every unit received.
+std::size_t ReceivedBytes(std::span<const RpcDiskRecord> disks) noexcept;
+
 // Fills `entries` (zeroed by the caller) in list order, stopping when the
 // block is full; entries it does not reach stay zero. False when a string
 // cannot be allocated: what was filled so far is still in `entries`, to be

@@ -19,6 +19,10 @@ namespace {
 // Asks the service to rescan its disks before it answers.
 constexpr uint32_t kRescan = 0x80000000u;
 
+// How many times the decoded reply the converted list may take. A real
+// inventory stays near ten even with 128 partitions to a disk.
+constexpr std::size_t kMaxGrowth = 32;
+
 // What one list kind asks the service for, and which entries the reply
 // makes. Kinds 7 and 8 name a disk or a partition by their object's number:
 // a partition number picks `by_partition`, 0 (the whole disk) `shape`.
@@ -79,6 +83,15 @@ uint32_t ConvertReply(const RpcDiskList& reply, DiskListShape shape, uint32_t pa
 
     const std::size_t count = disks::CountDiskEntries(records, shape, partition);
     if (count == 0) return 0;
+    // Every partition entry copies its disk's texts: long texts on a disk
+    // with many partitions would make the list outgrow the reply by their
+    // product. The list may hold only so many times what arrived.
+    if (disks::ConvertedBytes(records, shape, partition) / kMaxGrowth >
+        disks::ReceivedBytes(received)) {
+        LogMessage(2, u"qvGetDiskList, reply would convert into more than %u times its size[%08X]",
+                   static_cast<unsigned>(kMaxGrowth), QV_STATUS_RPC_FAILED);
+        return QV_STATUS_RPC_FAILED;
+    }
     if (count > UINT32_MAX) return NoMemory();
     auto* entries = static_cast<QV_DISK_INFO*>(AllocZeroed(count, sizeof(QV_DISK_INFO)));
     if (entries == nullptr) return NoMemory();

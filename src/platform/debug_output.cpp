@@ -50,8 +50,7 @@ std::size_t BuildDatagram(std::u16string_view line, const LocalTime& when,
     const auto rest = out.subspan(static_cast<std::size_t>(header));
     // A line too long for the datagram is cut after its last whole
     // character that fits.
-    return static_cast<std::size_t>(header) +
-           Utf16ToUtf8Prefix(line, out.subspan(static_cast<std::size_t>(header)));
+    return static_cast<std::size_t>(header) + Utf16ToUtf8Prefix(line, rest);
 }
 
 void SendDatagram(const char* socket_path, std::u16string_view line) noexcept {

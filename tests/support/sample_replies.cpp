@@ -1,0 +1,462 @@
+#include "support/sample_replies.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "proc_table.h"
+
+namespace qvtest {
+namespace {
+
+// Holds the texts and arrays that sample records point into until they are
+// encoded.
+class Arena {
+  public:
+    // A text as the service sends it: its units and the terminator.
+    RpcWString Text(std::u16string_view text) {
+        std::vector<u_short> units(text.begin(), text.end());
+        units.push_back(0);
+        RpcWString out{};
+        Put(out, std::move(units));
+        return out;
+    }
+
+    // Fills one of the generated records' variable-length arrays (a count
+    // followed by a pointer) with `elements`.
+    template <typename Field, typename T>
+    void Put(Field& field, std::vector<T> elements) {
+        auto held = std::make_shared<std::vector<T>>(std::move(elements));
+        auto& [count, values] = field;
+        count = static_cast<u_int>(held->size());
+        values = held->empty() ? nullptr : held->data();
+        held_.push_back(std::move(held));
+    }
+
+  private:
+    std::vector<std::shared_ptr<void>> held_;
+};
+
+Bytes EncodeRecord(xdrproc_t filter, const void* record) {
+    const unsigned long size = xdr_sizeof(filter, const_cast<void*>(record));
+    Bytes out(size);
+    XDR xdrs;
+    xdrmem_create(&xdrs, reinterpret_cast<char*>(out.data()), static_cast<u_int>(out.size()),
+                  XDR_ENCODE);
+    const bool ok = filter(&xdrs, const_cast<void*>(record)) != 0;
+    xdr_destroy(&xdrs);
+    if (!ok) return {};
+    return out;
+}
+
+std::u16string Numbered(std::u16string_view stem, std::size_t n) {
+    std::u16string out(stem);
+    const std::string digits = std::to_string(n);
+    out.append(digits.begin(), digits.end());
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Disks
+
+RpcPartitionRecord Partition(Arena& a, u_int number, std::u16string_view letters,
+                             std::u16string_view label) {
+    RpcPartitionRecord p{};
+    p.Number = number;
+    p.Attribute = static_cast<int>(0x10 + number);
+    p.Type = 0x07;
+    if (!letters.empty()) p.Letters = a.Text(letters);
+    if (!label.empty()) p.Label = a.Text(label);
+    p.Extra1 = 11;
+    p.Size = 20480 * number;
+    p.Measure = 512;
+    p.Extra2 = 12;
+    p.UsedSize = 1024 * number;
+    p.Attribute2 = 0x200 + number;
+    return p;
+}
+
+RpcDiskProperties Properties(Arena& a, u_int mode_mask) {
+    RpcDiskProperties p{};
+    p.P0 = 100;
+    p.P1 = 101;
+    p.P2 = 102;
+    p.P3 = 103;
+    p.P4 = 104;
+    p.P5 = mode_mask;
+    p.P6 = 106;
+    p.Text1 = a.Text(u"Vendor");
+    p.Text2 = a.Text(u"Model 7");
+    return p;
+}
+
+RpcDiskDescriptor Descriptor(Arena& a) {
+    RpcDiskDescriptor d{};
+    d.Text1 = a.Text(u"SCSI");
+    d.Text2 = a.Text(u"");  // present but empty
+    d.Text3 = a.Text(u"Port 2, Target 0");
+    d.Value = 77;
+    d.Value64 = static_cast<RpcHyper>(0x123456789ABCLL);
+    return d;
+}
+
+RpcDiskRecord Disk(Arena& a, u_int number, std::u16string_view name,
+                   std::vector<RpcPartitionRecord> partitions) {
+    RpcDiskRecord d{};
+    d.Number = number;
+    d.Flags = 0x80000001u;
+    d.Attribute = 1;
+    d.Attribute1 = 2;
+    d.Attribute2 = 3;
+    d.Attribute3 = 4;
+    d.Name = a.Text(name);
+    d.Marker = static_cast<u_int>(partitions.size());
+    d.Size = 976762;
+    d.Measure = 1024;
+    d.Attribute4 = 5;
+    a.Put(d.Partitions, std::move(partitions));
+    d.Text0 = a.Text(u"zero");
+    d.Text1 = a.Text(u"Bus 0");
+    d.Text2 = a.Text(u"Online");
+    return d;
+}
+
+std::vector<RpcDiskList> DiskListSamples(Arena& a) {
+    std::vector<RpcDiskRecord> disks;
+
+    // A basic disk: letters and labels in every combination, properties and
+    // a descriptor, one partition the service excludes.
+    RpcDiskRecord basic = Disk(a, 0, u"Harddisk0",
+                               {Partition(a, 1, u"C:", u"System"), Partition(a, 2, u"D:E:", u""),
+                                Partition(a, 3, u"", u"Recovery"), Partition(a, 4, u"", u"")});
+    basic.Partitions.Partitions_val[2].Excluded = 1;
+    a.Put(basic.Properties, std::vector{Properties(a, 0x2)});
+    a.Put(basic.Descriptors, std::vector{Descriptor(a)});
+    disks.push_back(basic);
+
+    // A dynamic disk: one 0x42 partition hides all of them.
+    std::vector<RpcPartitionRecord> dynamic_parts{Partition(a, 1, u"F:", u"Data"),
+                                                  Partition(a, 2, u"G:", u"Logs")};
+    dynamic_parts[1].Type = 0x42;
+    RpcDiskRecord dynamic = Disk(a, 1, u"Harddisk1", std::move(dynamic_parts));
+    a.Put(dynamic.Properties, std::vector{Properties(a, 0x5), Properties(a, 0x4)});
+    disks.push_back(dynamic);
+
+    // A disk the service excludes, shown with a negative number; its
+    // properties ask for the third mode.
+    RpcDiskRecord excluded = Disk(a, 0xFFFFFFFEu, u"Harddisk2", {Partition(a, 1, u"H:", u"")});
+    excluded.Excluded = 1;
+    excluded.DiskEntryExcluded = 1;
+    excluded.Flags = 0;
+    a.Put(excluded.Properties, std::vector{Properties(a, 0x4)});
+    disks.push_back(excluded);
+
+    // A bare disk: an empty name, no texts, no partitions.
+    RpcDiskRecord bare{};
+    bare.Number = 3;
+    bare.Name = a.Text(u"");
+    bare.DiskEntryExcluded = 1;
+    disks.push_back(bare);
+
+    RpcDiskList full{};
+    full.DiskCount = static_cast<u_int>(disks.size());
+    a.Put(full.Disks, disks);
+
+    // The count walks only the first two of the records that arrived.
+    RpcDiskList shorter = full;
+    shorter.DiskCount = 2;
+
+    return {full, shorter, RpcDiskList{}};
+}
+
+// ---------------------------------------------------------------------------
+// Mirror configuration
+
+RpcObjectRef Ref(Arena& a, std::u16string_view name, u_int number) {
+    RpcObjectRef r{};
+    r.name = a.Text(name);
+    r.number = number;
+    return r;
+}
+
+RpcSnapshotSchedule Schedule(u_int mode, u_int base) {
+    RpcSnapshotSchedule s{};
+    s.Spare1 = 1;
+    s.GroupParam = 2;
+    s.Mode = mode;
+    s.Param1 = base + 1;
+    s.Spare2 = 3;
+    s.Spare3 = 4;
+    s.Spare4 = -5;
+    s.Param2 = base + 2;
+    s.Param3 = base + 3;
+    s.Param4 = base + 4;
+    s.Param5 = base + 5;
+    s.Param6 = base + 6;
+    return s;
+}
+
+RpcMirrorConfig Config(Arena& a, std::u16string_view primary, std::u16string_view mirror,
+                       u_int number, u_int mirror_kind, u_int schedule_mode) {
+    RpcMirrorConfig c{};
+    a.Put(c.Primaries, std::vector{Ref(a, primary, number)});
+    a.Put(c.Mirrors, std::vector{Ref(a, mirror, number)});
+    c.Setting1 = -1;
+    c.Setting2 = 1;
+    c.Setting3 = 1;
+    c.MirrorKind = mirror_kind;
+    c.ScheduleMode = schedule_mode;
+    c.Text1 = a.Text(u"first");
+    c.Text2 = a.Text(u"second");
+    c.Text3 = a.Text(u"third");
+    a.Put(c.Schedules, std::vector{Schedule(schedule_mode, 100 * number)});
+    c.EnableOption1 = 1;
+    c.Setting7 = 7;
+    c.Setting12 = 12;
+    c.Setting8 = 8;
+    c.Switch2 = 1;
+    c.Setting4 = 4;
+    c.Switch1 = 2;  // read back as the service holds it
+    c.Setting5 = 5;
+    c.Setting6 = 6;
+    c.Limit = 4096;
+    c.Setting10 = 10;
+    c.Setting11 = 11;
+    c.Setting13 = 13;
+    c.Setting14 = 14;
+    c.Setting9 = 9;
+    c.Text4 = a.Text(u"fourth");
+    return c;
+}
+
+RpcMirrorConfigList ConfigList(std::vector<RpcMirrorConfig> configs, Arena& a) {
+    RpcMirrorConfigList list{};
+    list.Count = static_cast<u_int>(configs.size());
+    a.Put(list.Configs, std::move(configs));
+    return list;
+}
+
+std::vector<RpcMirrorConfigList> MirrorConfigListSamples(Arena& a) {
+    std::vector<RpcMirrorConfig> configs;
+    configs.push_back(Config(a, u"Harddisk0", u"Harddisk1", 1, 1, 2));
+
+    // Texts: one empty but present, the others without units; no limit; a
+    // schedule mode and a mirror kind that read back as 0.
+    RpcMirrorConfig sparse = Config(a, u"Harddisk2", u"Harddisk3", 2, 7, 9);
+    sparse.Text1 = a.Text(u"");
+    sparse.Text2 = RpcWString{};
+    sparse.Text3 = RpcWString{};
+    sparse.Text4 = RpcWString{};
+    sparse.Limit = 0;
+    configs.push_back(sparse);
+
+    // More elements than are read: only the first of each counts.
+    RpcMirrorConfig extra = Config(a, u"Harddisk4", u"Harddisk5", 3, 2, 3);
+    a.Put(extra.Primaries, std::vector{Ref(a, u"Harddisk4", 3), Ref(a, u"Harddisk6", 1)});
+    a.Put(extra.Schedules, std::vector{Schedule(3, 300), Schedule(1, 900)});
+    configs.push_back(extra);
+
+    RpcMirrorConfigList full = ConfigList(configs, a);
+    RpcMirrorConfigList shorter = full;
+    shorter.Count = 1;
+    return {full, shorter, RpcMirrorConfigList{}};
+}
+
+// ---------------------------------------------------------------------------
+// Statistics and progress
+
+RpcIoCounters Io(RpcHyper base) {
+    return RpcIoCounters{base * 1024 + 17, base * 2048, base + 1, base + 2, base + 3};
+}
+
+// Inside statistics a progress record's status word is not read: it is set
+// there, to show that it stays unread.
+RpcProgress Progress(u_int state, u_int base, u_int status = 0) {
+    return RpcProgress{status, state, base + 1, base + 2, base + 3};
+}
+
+RpcVerifyProgress Verify(u_int state) {
+    RpcVerifyProgress v{};
+    v.State = state;
+    v.Amount0 = 1;
+    v.Amount1 = 5LL << 30;  // 5 GiB
+    v.Amount2 = 123456789;
+    v.Amount3 = 0x7FFFFFFFFFFLL;  // cut to the low 32 bits of its KiB
+    v.Count = 99;
+    v.Value1 = 1;
+    v.Value2 = 2;
+    v.Value3 = 3;
+    v.Value4 = 4;
+    v.Value5 = 5;
+    v.Value6 = 6 << 10;
+    return v;
+}
+
+std::vector<RpcMirrorStats> MirrorStatsSamples(Arena& a) {
+    RpcMirrorStats s{};
+    s.State = 9;  // restoring
+    s.Unread1 = 1;
+    s.Condition = 8;
+    s.Amount1 = 1LL << 40;
+    s.Amount2 = 3000;
+    a.Put(s.Io1, std::vector{Io(10), Io(11)});
+    a.Put(s.Io2, std::vector{Io(20)});
+    a.Put(s.Io3, std::vector{Io(30)});
+    a.Put(s.Io4, std::vector{Io(40)});
+    s.Value1 = 1;
+    s.Value2 = 2;
+    s.Value3 = 3;
+    s.Value4 = 4;
+    s.Value5 = 5;
+    s.Value6 = 6;
+    s.Divisor1 = 3;
+    s.Divisor2 = 7;
+    a.Put(s.VerifyProgress, std::vector{Verify(2)});
+    a.Put(s.SnapshotProgress, std::vector{Progress(4, 40, 0x6FFC0001)});
+    a.Put(s.RollbackProgress, std::vector{Progress(5, 50, 0x6FFC0001), Progress(1, 0)});
+    a.Put(s.RestoreProgress, std::vector{Progress(3, 30, 0x6FFC0001)});
+
+    std::vector<RpcMirrorStats> out{s};
+    // Each of the other progress kinds, then a state without progress.
+    for (const u_int state : {10u, 11u, 12u, 1u, 14u}) {
+        RpcMirrorStats other = s;
+        other.State = state;
+        other.Condition = state % 10;
+        out.push_back(other);
+    }
+    // Restoring, but the service sent no progress record and no divisors.
+    RpcMirrorStats bare = s;
+    bare.RestoreProgress = {};
+    bare.Divisor1 = 0;
+    bare.Divisor2 = 0;
+    bare.Io2 = {};
+    out.push_back(bare);
+    return out;
+}
+
+std::vector<RpcVerifyProgress> VerifyProgressSamples(Arena&) {
+    // Running, then met an error (logged), then a state read back as 0.
+    return {Verify(2), Verify(3), Verify(8)};
+}
+
+std::vector<RpcProgress> ProgressSamples(Arena&) {
+    return {Progress(2, 7), Progress(4, 0xFFFFFFF0u), Progress(6, 1)};
+}
+
+std::vector<RpcDataTraceConfig> DataTraceSamples(Arena& a) {
+    RpcDataTraceConfig c{};
+    c.token = 0x51;
+    a.Put(c.Objects, std::vector{Ref(a, u"Harddisk1", 1)});
+    c.Option = 3;
+    c.Text = a.Text(u"/var/log/quarvane/trace");
+    c.Count = 9;
+    RpcDataTraceConfig no_text = c;
+    no_text.Text = RpcWString{};
+    RpcDataTraceConfig empty_text = c;
+    empty_text.Text = a.Text(u"");
+    return {c, no_text, empty_text};
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch by result record
+
+std::vector<RpcStatus> Samples(Arena&, std::type_identity<RpcStatus>) {
+    return {RpcStatus{0, 1, 0x51}, RpcStatus{0, 0, 0}};
+}
+std::vector<RpcTokenRecord> Samples(Arena&, std::type_identity<RpcTokenRecord>) {
+    return {RpcTokenRecord{0, 0x600D}};
+}
+std::vector<RpcDiskList> Samples(Arena& a, std::type_identity<RpcDiskList>) {
+    return DiskListSamples(a);
+}
+std::vector<RpcMirrorConfigList> Samples(Arena& a, std::type_identity<RpcMirrorConfigList>) {
+    return MirrorConfigListSamples(a);
+}
+std::vector<RpcMirrorStats> Samples(Arena& a, std::type_identity<RpcMirrorStats>) {
+    return MirrorStatsSamples(a);
+}
+std::vector<RpcVerifyProgress> Samples(Arena& a, std::type_identity<RpcVerifyProgress>) {
+    return VerifyProgressSamples(a);
+}
+std::vector<RpcProgress> Samples(Arena& a, std::type_identity<RpcProgress>) {
+    return ProgressSamples(a);
+}
+std::vector<RpcDataTraceConfig> Samples(Arena& a, std::type_identity<RpcDataTraceConfig>) {
+    return DataTraceSamples(a);
+}
+// A result without a sample of its own: the zeroed record, which every
+// conversion accepts as "nothing there".
+template <typename T>
+std::vector<T> Samples(Arena&, std::type_identity<T>) {
+    return {T{}};
+}
+
+template <unsigned P>
+std::vector<Bytes> EncodedSamples() {
+    using Proc = qv::wire::Proc<P>;
+    Arena arena;
+    std::vector<Bytes> out;
+    for (const auto& record : Samples(arena, std::type_identity<typename Proc::Res>{})) {
+        out.push_back(EncodeRecord(Proc::ResFilter(), &record));
+    }
+    return out;
+}
+
+using SampleMaker = std::vector<Bytes> (*)();
+
+template <unsigned... P>
+constexpr std::array<SampleMaker, sizeof...(P)> Makers(std::integer_sequence<unsigned, P...>) {
+    return {&EncodedSamples<P>...};
+}
+
+constexpr auto kMakers = Makers(std::make_integer_sequence<unsigned, qv::wire::kProcCount>{});
+
+}  // namespace
+
+std::vector<Bytes> SampleReplies(unsigned proc) {
+    if (proc >= kMakers.size()) return {};
+    return kMakers[proc]();
+}
+
+Bytes SampleReply(unsigned proc) {
+    std::vector<Bytes> all = SampleReplies(proc);
+    return all.empty() ? Bytes{} : std::move(all.front());
+}
+
+Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk) {
+    Arena a;
+    std::vector<RpcDiskRecord> records;
+    records.reserve(disks);
+    for (std::size_t d = 0; d < disks; ++d) {
+        std::vector<RpcPartitionRecord> partitions;
+        for (std::size_t p = 1; p <= partitions_per_disk; ++p) {
+            partitions.push_back(Partition(a, static_cast<u_int>(p), u"C:", u"Volume"));
+        }
+        RpcDiskRecord disk =
+            Disk(a, static_cast<u_int>(d), Numbered(u"Harddisk", d), std::move(partitions));
+        a.Put(disk.Properties, std::vector{Properties(a, 0x1)});
+        a.Put(disk.Descriptors, std::vector{Descriptor(a)});
+        records.push_back(disk);
+    }
+    RpcDiskList list{};
+    list.DiskCount = static_cast<u_int>(records.size());
+    a.Put(list.Disks, std::move(records));
+    return EncodeRecord(qv::wire::Proc<GET_DISK_LIST>::ResFilter(), &list);
+}
+
+Bytes MirrorConfigListReply(std::size_t configs) {
+    Arena a;
+    std::vector<RpcMirrorConfig> records;
+    records.reserve(configs);
+    for (std::size_t i = 0; i < configs; ++i) {
+        records.push_back(Config(a, Numbered(u"Harddisk", 2 * i), Numbered(u"Harddisk", 2 * i + 1),
+                                 static_cast<u_int>(i % 8 + 1), 1, 2));
+    }
+    const RpcMirrorConfigList list = ConfigList(std::move(records), a);
+    return EncodeRecord(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
+}
+
+}  // namespace qvtest
