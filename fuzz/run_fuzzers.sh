@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Runs every fuzzer of a fuzz build for a while and prints, per fuzzer, how
+# many inputs it ran and how fast.
+#
+#   fuzz/run_fuzzers.sh [--smoke] <build-fuzz/fuzz> <seconds per fuzzer> [parallel runs]
+#
+# Each fuzzer starts from its seed corpus (seeds/<name>, written at build
+# time) and keeps what it finds in corpus/<name>, so later runs go on from
+# there; --smoke starts from the seeds alone and keeps nothing. A crash,
+# leak, sanitizer report, timeout or runaway allocation leaves its input in
+# artifacts/ and fails the run.
+set -euo pipefail
+
+smoke=0
+if [ "${1:-}" = "--smoke" ]; then
+  smoke=1
+  shift
+fi
+if [ $# -lt 2 ]; then
+  echo "usage: $0 [--smoke] <fuzz build directory> <seconds> [parallel runs]" >&2
+  exit 2
+fi
+dir=$1
+seconds=$2
+jobs=${3:-1}
+cd "$dir"
+[ -s fuzzers.txt ] || { echo "$dir/fuzzers.txt: no fuzzers listed" >&2; exit 2; }
+
+mkdir -p artifacts logs results
+rm -f results/*
+work=corpus
+if [ "$smoke" = 1 ]; then
+  work=$(mktemp -d "${TMPDIR:-/tmp}/qvfuzz-smoke.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+fi
+
+run_one() {
+  local name=$1 seconds=$2 work=$3
+  local log=logs/$name.log status=ok
+  mkdir -p "$work/$name"
+  if ! ./fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+       -print_final_stats=1 -artifact_prefix="artifacts/$name-" \
+       "$work/$name" "seeds/$name" </dev/null >"$log" 2>&1; then
+    status=FAILED
+  fi
+  local execs rate
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  printf '%-30s %12s runs %10s runs/s  %s\n' "$name" "${execs:-?}" "${rate:-?}" "$status" |
+    tee "results/$name"
+}
+export -f run_one
+
+echo "fuzzing $(wc -l <fuzzers.txt) targets, ${seconds}s each, $jobs at a time"
+xargs -P "$jobs" -I{} bash -c 'run_one "$@"' _ {} "$seconds" "$work" <fuzzers.txt
+
+failed=$(grep -l 'FAILED$' results/* 2>/dev/null || true)
+if [ -n "$failed" ]; then
+  for f in $failed; do
+    name=$(basename "$f")
+    echo "==== $name (log: $dir/logs/$name.log)"
+    grep -E 'ERROR|SUMMARY|Test unit written|^    #[0-9]+ ' "logs/$name.log" | head -n 40
+  done
+  exit 1
+fi
