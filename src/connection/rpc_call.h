@@ -75,6 +75,7 @@ class RemoteCall {
     enum clnt_stat Invoke() noexcept {
         SigpipeGuard guard;
         client_status_ = Proc::Stub(&arg, &res, GetRpcClient(handle_));
+        if (client_status_ != RPC_SUCCESS) guard.CallFailed();
         return client_status_;
     }
 

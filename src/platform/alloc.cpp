@@ -7,11 +7,15 @@
 namespace qv {
 namespace {
 
+// Off until a test arms the hook: the allocations of a program that never
+// does pay one relaxed load, not a locked increment.
+std::atomic<bool> g_armed{false};
 std::atomic<unsigned> g_count{0};
 std::atomic<unsigned> g_fail_at{0};
 std::atomic<bool> g_sticky{false};
 
 bool ShouldFail() noexcept {
+    if (!g_armed.load(std::memory_order_relaxed)) return false;
     const unsigned n = g_count.fetch_add(1, std::memory_order_relaxed) + 1;
     const unsigned at = g_fail_at.load(std::memory_order_relaxed);
     if (at == 0) return false;
@@ -53,6 +57,7 @@ void FailAt(unsigned n, bool sticky) noexcept {
     g_sticky.store(sticky, std::memory_order_relaxed);
     g_count.store(0, std::memory_order_relaxed);
     g_fail_at.store(n, std::memory_order_relaxed);
+    g_armed.store(true, std::memory_order_relaxed);
 }
 
 void Reset() noexcept { FailAt(0, false); }

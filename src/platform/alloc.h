@@ -27,7 +27,8 @@ std::size_t StrLen16(const char16_t* text) noexcept;
 
 namespace alloc_fault {
 // Makes the n-th allocation counted from now fail (1 = the next one), and
-// every one after it when sticky is true. 0 switches failures off.
+// every one after it when sticky is true. 0 switches failures off but keeps
+// counting. Until the first call of FailAt or Reset nothing is counted.
 void FailAt(unsigned n, bool sticky = false) noexcept;
 void Reset() noexcept;
 // Allocations attempted since the last FailAt/Reset.

@@ -31,15 +31,16 @@ SigpipeGuard::SigpipeGuard() noexcept {
     sigemptyset(&old);
     pthread_sigmask(SIG_BLOCK, &pipe, &old);
     was_blocked_ = sigismember(&old, SIGPIPE) == 1;
-    // A SIGPIPE that was already waiting belongs to someone else: leave it.
-    was_pending_ = PipePending();
+    // Only a caller that blocks SIGPIPE itself can have one waiting: that
+    // one is theirs, and stays.
+    if (was_blocked_) was_pending_ = PipePending();
     errno = saved;
 }
 
 SigpipeGuard::~SigpipeGuard() {
     const int saved = errno;
     const sigset_t pipe = PipeSet();
-    if (!was_pending_ && PipePending()) {
+    if (call_failed_ && !was_pending_ && PipePending()) {
         const timespec zero{0, 0};
         while (sigtimedwait(&pipe, nullptr, &zero) == -1 && errno == EINTR) {
         }
