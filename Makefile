@@ -1,7 +1,7 @@
 # Entry points:
 #   make demo    quarvane-sim on a free loopback port and the qvctl walkthrough
-#   make check   the whole test suite under AddressSanitizer and
-#                UndefinedBehaviorSanitizer, then a short run of every fuzzer
+#   make check   a short run of every fuzzer, then the whole test suite under
+#                AddressSanitizer and UndefinedBehaviorSanitizer
 #   make build   plain build
 #   make fuzz    every reply fuzzer for FUZZ_SECONDS
 #   make bench   the benchmarks, with the ratios they are judged by
@@ -31,8 +31,8 @@ demo: build
 check: deps
 	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON
 	cmake --build $(CHECK_DIR) -j $(JOBS)
-	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 	$(MAKE) fuzz-smoke
+	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # The fuzzers: clang with libFuzzer, the library instrumented throughout.
 fuzz-build: deps
