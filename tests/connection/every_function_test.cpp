@@ -14,6 +14,7 @@
 #include "platform/alloc.h"
 #include "support/function_table.h"
 #include "support/memory_client.h"
+#include "support/sample_replies.h"
 #include "support/test_service.h"
 #include "support/trace_fixture.h"
 
@@ -131,24 +132,23 @@ TEST_P(EveryFunction, TransportFaultsAreMappedAndTheHandleCarriesOn) {
     EXPECT_EQ(GetParam().call(handle), QV_STATUS_RPC_CHANNEL);
 }
 
-// Each allocation of a call, made to fail in turn: the function reports it
-// (or gets by without it) and leaves nothing behind.
+// Each allocation of a call, made to fail in turn, over every sample reply
+// of its procedure: the function reports it (or gets by without it) and
+// leaves nothing behind.
 TEST_P(EveryFunction, EveryAllocationMayFail) {
     qvtest::MemoryClient client;
-    const auto& info = qv::wire::ProcTable(GetParam().proc);
-    std::vector<uint8_t> zero(info.res_size + 8, 0);
-    const qvtest::Bytes reply = qvtest::Encode(info.res_filter, zero.data());
-    client.SetReply(reply);
-
-    qv::alloc_fault::Reset();
-    ASSERT_EQ(GetParam().call(client.handle()), 0u);
-    const unsigned allocations = qv::alloc_fault::Count();
-    for (unsigned n = 1; n <= allocations + 1; ++n) {
-        SCOPED_TRACE(n);
-        qv::alloc_fault::FailAt(n);
-        const QV_STATUS st = GetParam().call(client.handle());
+    for (const qvtest::Bytes& reply : qvtest::SampleReplies(GetParam().proc)) {
+        client.SetReply(reply);
         qv::alloc_fault::Reset();
-        EXPECT_TRUE(st == 0 || st == QV_STATUS_NO_MEMORY) << std::hex << st;
+        ASSERT_EQ(GetParam().call(client.handle()), 0u);
+        const unsigned allocations = qv::alloc_fault::Count();
+        for (unsigned n = 1; n <= allocations + 1; ++n) {
+            SCOPED_TRACE(n);
+            qv::alloc_fault::FailAt(n);
+            const QV_STATUS st = GetParam().call(client.handle());
+            qv::alloc_fault::Reset();
+            EXPECT_TRUE(st == 0 || st == QV_STATUS_NO_MEMORY) << std::hex << st;
+        }
     }
 }
 
