@@ -1,149 +1,233 @@
-// The fixture of the end-to-end tests: a daemon on the test inventory, a
-// logged-in client, and short forms of the requests the tests make.
+// The end-to-end tests' support: quarvane-sim as a child process on a free
+// loopback port, a library handle connected to it, and short forms of the
+// calls the tests make through the public interface.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <qvcliapi.h>
+#include <sys/types.h>
 
-#include <memory>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include "daemon.h"
 
 namespace simtest {
 
-struct MirrorPair {
-    std::u16string primary;
-    uint32_t primary_number = 0;
-    std::u16string mirror;
-    uint32_t mirror_number = 0;
+// Disk0 10000 MiB, system: 1 C: 4000, 2 D: 2000. Disk1 8000: 1 E: 1000,
+// 2 3000. Disk2 8000, no partitions. Disk3 4000: 1 F: 500, 2 G: 2000.
+// Disk4 4000, dynamic: 1 (0x42), 2. Disk5 removable. Disk6 offline.
+inline constexpr const char* kInventory = R"({"disks": [
+ {"number": 0, "name": "Disk0", "size_mib": 10000, "system": true, "vendor": "QVSIM",
+  "product": "System", "serial": "S0", "partitions": [
+   {"number": 1, "letters": "C:", "label": "System", "size_mib": 4000, "used_mib": 3000},
+   {"number": 2, "letters": "D:", "size_mib": 2000, "used_mib": 10}]},
+ {"number": 1, "name": "Disk1", "size_mib": 8000, "partitions": [
+   {"number": 1, "letters": "E:", "label": "Data", "size_mib": 1000, "used_mib": 600},
+   {"number": 2, "label": "Spare", "size_mib": 3000}]},
+ {"number": 2, "name": "Disk2", "size_mib": 8000},
+ {"number": 3, "name": "Disk3", "size_mib": 4000, "partitions": [
+   {"number": 1, "letters": "F:", "label": "Small", "size_mib": 500},
+   {"number": 2, "letters": "G:", "label": "Big", "size_mib": 2000}]},
+ {"number": 4, "name": "Disk4", "size_mib": 4000, "partitions": [
+   {"number": 1, "type": "0x42", "size_mib": 1000}, {"number": 2, "type": 7, "size_mib": 1000}]},
+ {"number": 5, "name": "Disk5", "size_mib": 2000, "removable": true, "partitions": [
+   {"number": 1, "letters": "U:", "size_mib": 1999, "fs": "fat32"}]},
+ {"number": 6, "name": "Disk6", "size_mib": 8000, "offline": true}]})";
+
+// quarvane-sim on 127.0.0.1 with --port 0 and `args`, started as from a
+// shell: default signal dispositions and nothing blocked.
+struct Daemon {
+    explicit Daemon(const std::vector<std::string>& args);
+    ~Daemon() { Stop(); }
+    // Sends `signal` and reaps the daemon (killed if not gone within a
+    // minute); returns its wait status, also on later calls.
+    int Stop(int signal = SIGTERM);
+
+    pid_t pid = -1;
+    uint16_t port = 0;
+    int wait_status = 0;
 };
 
-class SimTest : public ::testing::Test {
+// Runs quarvane-sim to its end; its wait status, or -1 when it started.
+int RunToExit(const std::vector<std::string>& args);
+
+// Polls `done` until it holds, for a generous while at most. Only for what
+// progresses with the daemon's clock.
+inline bool Eventually(const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The daemon's status words, and protection states (kGone: State() for none).
+enum : uint32_t {
+    kDiskNotFound = 0x6FFC0010,
+    kPartitionNotFound = 0x6FFC0011,
+    kSystemDiskAsMirror = 0x6FFC0016,
+    kMirrorTooSmall = 0x6FFC0017,
+    kMirrorHasPartitions = 0x6FFC0018,
+    kDiskNotSupported = 0x6FFC0019,
+    kNotFound = 0x6FFC0040,
+    kExists = 0x6FFC0041,
+    kCancelled = 0x6FFC0065,
+    kNoTask = 0x6FFC0067,
+    kDiskOffline = 0x6FFC0070,
+    kNotConnected = 0x6FFC0200,
+    kInvalid = 0x6FFC0300,
+    kDiskError = 0xEFFC0031,
+};
+enum : uint32_t { kMirrored = 1, kSynchronizing, kSuspended, kStopped, kOutOfSync };
+enum : uint32_t { kRestoring = 9, kVerifying, kGone = kNotFound };
+
+// A library text as ASCII, "\u00e9" for anything else; "<null>" for none.
+inline std::string Ascii(const QV_WCHAR* text) {
+    if (text == nullptr) return "<null>";
+    std::string out;
+    for (char escaped[8]; *text != 0; ++text) {
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(*text));
+        out += *text < 128 ? std::string(1, static_cast<char>(*text)) : escaped;
+    }
+    return out;
+}
+
+// "6FFC0010 Unable to find the specified disk.": a status with the text
+// qvFormatErrMessage gives it, so that a failed comparison says what came.
+inline std::string Said(uint32_t status) {
+    QV_WCHAR* text = nullptr;
+    qvFormatErrMessage(nullptr, status, &text);
+    char word[12];
+    std::snprintf(word, sizeof word, "%08X ", status);
+    const std::string out = word + Ascii(text);
+    qvFreeErrMessage(&text);
+    return out;
+}
+
+// A list or record that gives what the library put in it back when it goes
+// or is filled again (the library overwrites it without doing so).
+template <typename T, QV_STATUS (*Free)(T**, uint32_t)>
+struct Owned : T {
+    Owned() : T{} {}
+    Owned(const Owned&) = delete;
+    ~Owned() { Reset(); }
+    T* Reset() {
+        T* self = this;
+        Free(&self, 1);
+        *self = T{};
+        return self;
+    }
+};
+using DiskList = Owned<QV_DISK_LIST, qvFreeDiskList>;
+using ConfigList = Owned<QV_MIRROR_CONFIG_LIST, qvFreeMirConfigList>;
+using TraceConfig = Owned<QV_DATA_TRACE_CONFIG, qvFreeDataTraceConfig>;
+
+// "Disk0 Disk0:1 Disk2": the entries of a disk list in order.
+std::string Summary(const QV_DISK_LIST& list);
+// "Disk 0 Partition 1 - System (C:)|C:|System|4000/3000 MiB|1 0 1 7|0/0": the
+// texts and sizes of the listed disk or partition, then HighFlag,
+// DiskMarked, Properties.Mode, PartitionType, then Attribute/DiskAttribute3.
+std::string Describe(const QV_DISK_LIST& list, std::string_view disk, uint32_t number);
+// "Disk1:1 on Disk3:2|first|<null>||four|...": a configuration's objects,
+// texts and settings.
+std::string Describe(const QV_MIRROR_CONFIG& config);
+
+class SimE2e : public ::testing::Test {
   protected:
-    // Starts the daemon on the test inventory (unless the arguments name
-    // another) and, unless told not to, logs in.
-    void Start(std::vector<std::string> args = {}, bool login = true) {
-        inventory_ = dir_.Write("inventory.json", TestInventory());
-        bool has_inventory = false;
-        for (const auto& a : args) has_inventory = has_inventory || a == "--inventory";
-        if (!has_inventory) {
-            args.push_back("--inventory");
-            args.push_back(inventory_.string());
-        }
+    SimE2e();
+    ~SimE2e() override;
+    // Writes a file into the test's own directory; its path.
+    std::string Write(const std::string& name, const std::string& content) const;
+
+    // Starts the daemon on the test inventory and connects.
+    void Start(std::vector<std::string> args = {}) {
+        args.insert(args.end(), {"--inventory", Write("inventory.json", kInventory)});
         daemon_.emplace(args);
-        if (login) Connect();
+        uint32_t status = 1;
+        handle_ = Connect(user_, password_, &status);
+        ASSERT_EQ(status, 0u);
     }
-
-    void Connect() {
-        client_.emplace(daemon_->port());
-        token_ = client_->Login();
-        ASSERT_NE(token_, 0u);
+    QV_HANDLE Connect(const QV_WCHAR* user, const QV_WCHAR* password, uint32_t* status) {
+        const QV_CONNECT_PARAM param{u"127.0.0.1", daemon_->port, user, password};
+        QV_HANDLE handle = nullptr;
+        *status = qvConnect(&param, &handle);
+        return handle;
     }
-
-    // Stops the daemon, expecting a clean exit.
+    // Disconnects, then stops the daemon expecting a clean exit.
     void StopDaemon() {
-        client_.reset();
+        if (handle_ != nullptr) {
+            EXPECT_EQ(qvDisconnect(&handle_), 0u);
+        }
         if (daemon_) {
             EXPECT_EQ(daemon_->Stop(), 0) << "quarvane-sim did not exit cleanly";
-            daemon_.reset();
         }
+        daemon_.reset();
     }
-
     void TearDown() override { StopDaemon(); }
 
-    template <unsigned P>
-    std::unique_ptr<Reply<P>> Call(typename qv::wire::Proc<P>::Arg& arg) {
-        auto reply = std::make_unique<Reply<P>>();
-        client_->Call<P>(arg, *reply);
-        EXPECT_EQ(reply->rpc, RPC_SUCCESS) << qv::wire::Proc<P>::kName;
-        return reply;
+    uint32_t List(DiskList& list, uint32_t kind, const QV_WCHAR* name = nullptr,
+                  uint32_t number = 0, uint32_t refresh = 0) {
+        const QV_OBJECT_ID object{name, number};
+        const QV_DISK_FILTER filter{kind, 0, refresh, name != nullptr ? &object : nullptr};
+        return qvGetDiskList(handle_, &filter, list.Reset());
+    }
+    uint32_t ListConfigs(ConfigList& list, uint32_t kind, const QV_WCHAR* name = nullptr,
+                         uint32_t number = 0) {
+        const QV_CONFIG_FILTER filter{kind, nullptr, {name, number}};
+        return qvGetMirConfigList(handle_, &filter, list.Reset());
     }
 
-    // The procedures that take only an object reference.
-    template <unsigned P>
-    std::unique_ptr<Reply<P>> OnObject(std::u16string_view name, uint32_t number) {
-        RpcObjectRef ref = arena_.Ref(name, number, token_);
-        return Call<P>(ref);
+    // A protection; most tests use Disk1:1 (1000 MiB) on Disk3:2.
+    static QV_MIRROR_CONFIG Pair(const QV_WCHAR* primary = u"Disk1", uint32_t primary_number = 1,
+                                 const QV_WCHAR* mirror = u"Disk3", uint32_t mirror_number = 2) {
+        QV_MIRROR_CONFIG config{};
+        config.Primary = {primary, primary_number};
+        config.Mirror = {mirror, mirror_number};
+        return config;
     }
-    template <unsigned P>
-    uint32_t Op(std::u16string_view name, uint32_t number) {
-        return OnObject<P>(name, number)->res.status;
+    uint32_t Enable(const QV_MIRROR_CONFIG& config) {
+        const QV_MIRROR_ENABLE enable{config, 0, 0, 0, 0};
+        return qvEnableMirror(handle_, &enable);
     }
-
-    std::unique_ptr<Reply<GET_DISK_LIST>> DiskList(uint32_t code, std::u16string_view name = u"",
-                                                   uint32_t number = 0, uint32_t options = 0) {
-        RpcDiskListRequest req{};
-        req.ListCode = code;
-        if (!name.empty()) req.Object = arena_.Ref(name, number);
-        req.Options = options;
-        req.token = token_;
-        return Call<GET_DISK_LIST>(req);
+    // Caps the copying of Disk1:1 in MiB/s (0: no cap). At 1 MiB/s an
+    // operation on its 1000 MiB runs for longer than any test.
+    uint32_t SetLimit(uint32_t limit) {
+        QV_MIRROR_CONFIG config = Pair();
+        config.Limit = limit;
+        config.LimitOn = limit != 0 ? 1 : 0;
+        return qvChangeMirrorConfig(handle_, &config);
     }
-
-    // An enable request whose settings the caller may adjust before sending.
-    RpcMirrorConfig EnableRequest(const MirrorPair& pair) {
-        RpcMirrorConfig c{};
-        c.Primaries = {1, arena_.Refs(pair.primary, pair.primary_number)};
-        c.Mirrors = {1, arena_.Refs(pair.mirror, pair.mirror_number)};
-        schedules_.emplace_back();
-        c.Schedules = {1, &schedules_.back()};
-        c.token = token_;
-        return c;
-    }
-    uint32_t Enable(const MirrorPair& pair) {
-        RpcMirrorConfig c = EnableRequest(pair);
-        return Call<ENABLE_MIRROR>(c)->res.status;
+    // Disk1:1 protected and in sync, its copying capped at 1 MiB/s.
+    void Protect() {
+        ASSERT_EQ(Enable(Pair()), 0u);
+        ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
+        ASSERT_EQ(SetLimit(1), 0u);
     }
 
-    std::unique_ptr<Reply<GET_MIR_CONFIG_LIST>> ConfigList() {
-        RpcConfigListQuery q{};
-        q.Kind = 0;
-        q.token = token_;
-        return Call<GET_MIR_CONFIG_LIST>(q);
+    QV_MIRROR_STAT Stat() {
+        QV_MIRROR_STAT stat{};
+        EXPECT_EQ(qvGetMirrorStat(handle_, u"Disk1", 1, &stat), 0u);
+        return stat;
+    }
+    // The state of Disk1:1, or the refusal of qvGetMirrorStat.
+    uint32_t State() {
+        QV_MIRROR_STAT stat{};
+        const uint32_t status = qvGetMirrorStat(handle_, u"Disk1", 1, &stat);
+        return status == 0 ? stat.State : status;
     }
 
-    uint32_t State(std::u16string_view name, uint32_t number) {
-        return OnObject<GET_MIRROR_STATS>(name, number)->res.State;
-    }
-
-    // Waits until the protection reaches the state (it progresses with the
-    // daemon's clock).
-    bool WaitForState(std::u16string_view name, uint32_t number, uint32_t state) {
-        return Eventually([&] { return State(name, number) == state; });
-    }
-
-    // Changes only the copy limit of a protection, keeping the rest of its
-    // configuration as the daemon lists it.
-    uint32_t SetLimit(std::u16string_view name, uint32_t number, uint32_t limit) {
-        auto current = OnObject<GET_MIRROR_CONFIG>(name, number);
-        if (current->res.status != 0) return current->res.status;
-        RpcMirrorConfig change = current->res;  // shares the reply's arrays; not freed twice
-        change.status = 0;
-        change.token = token_;
-        change.Limit = limit;
-        return Call<CHANGE_MIRROR_CONFIG>(change)->res.status;
-    }
-
-    TempDir dir_;
-    std::filesystem::path inventory_;
+    const std::filesystem::path dir_;
     std::optional<Daemon> daemon_;
-    std::optional<Client> client_;
-    uint32_t token_ = 0;
-    Arena arena_;
-    std::deque<RpcSnapshotSchedule> schedules_;
+    QV_HANDLE handle_ = nullptr;
+    const QV_WCHAR* user_ = u"admin";
+    const QV_WCHAR* password_ = u"secret";
 };
-
-// States and conditions as the daemon reports them.
-inline constexpr uint32_t kMirrored = 1;
-inline constexpr uint32_t kSynchronizing = 2;
-inline constexpr uint32_t kSuspended = 3;
-inline constexpr uint32_t kStopped = 4;
-inline constexpr uint32_t kOutOfSync = 5;
-inline constexpr uint32_t kRestoring = 9;
-inline constexpr uint32_t kVerifying = 10;
-
-inline constexpr uint64_t kMiB = 1024 * 1024;
 
 }  // namespace simtest

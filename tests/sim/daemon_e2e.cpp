@@ -1,0 +1,375 @@
+// What the library never sends, on raw connections: tokens never issued or
+// closed, records without their objects, calls outside the protocol,
+// undecodable arguments, clients that leave before their reply. Then the
+// daemon's own life: its state file, its sample inventory, bad files.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "fixture.h"
+#include "proc_table.h"
+#include "quarvane.h"
+
+namespace simtest {
+namespace {
+
+enum : uint32_t { kSuccess = 0, kProgMismatch = 2, kProcUnavailable = 3, kGarbageArgs = 4 };
+
+// Big-endian 32-bit words, as XDR writes them.
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> out;
+    for (uint32_t w : words) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<uint8_t>(w >> shift));
+    }
+    return out;
+}
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
+uint32_t GetWord(const std::vector<uint8_t>& in, std::size_t index) {
+    if (index * 4 + 4 > in.size()) return 0xDEADBEEF;
+    const uint8_t* at = in.data() + index * 4;
+    return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+}
+
+// A record-marked call of procedure `proc` with `args`.
+std::vector<uint8_t> CallRecord(uint32_t xid, uint32_t proc, const std::vector<uint8_t>& args,
+                                uint32_t version = QUARVANE_VERS) {
+    std::vector<uint8_t> record =
+        Words({0x80000000u | static_cast<uint32_t>(40 + args.size()), xid, 0 /* call */, 2,
+               QUARVANE_PROG, version, proc, 0, 0 /* no credentials */, 0, 0 /* no verifier */});
+    Append(record, args);
+    return record;
+}
+
+// A zeroed argument record of procedure P but for its token, encoded by P's
+// own filter.
+template <unsigned P>
+std::vector<uint8_t> Args(uint32_t token) {
+    typename qv::wire::Proc<P>::Arg arg{};
+    arg.token = token;
+    std::vector<uint8_t> out(xdr_sizeof(qv::wire::Proc<P>::ArgFilter(), &arg));
+    XDR xdrs;
+    xdrmem_create(&xdrs, reinterpret_cast<char*>(out.data()), static_cast<u_int>(out.size()),
+                  XDR_ENCODE);
+    EXPECT_TRUE(qv::wire::Proc<P>::ArgFilter()(&xdrs, &arg));
+    xdr_destroy(&xdrs);
+    return out;
+}
+
+// A text as XDR carries it: the count of units with the terminator, then
+// one word per unit.
+std::vector<uint8_t> Text(std::u16string_view text) {
+    std::vector<uint8_t> out = Words({static_cast<uint32_t>(text.size() + 1)});
+    for (char16_t unit : text) Append(out, Words({unit}));
+    Append(out, Words({0}));
+    return out;
+}
+
+std::vector<uint8_t> ListArgs(uint32_t code, uint32_t token) {
+    return Words({code, 0, 0 /* no name */, 0, 0, 0, token});
+}
+
+// A TCP connection to the daemon on loopback; closed with a reset when
+// `abort` is set.
+struct RawConnection {
+    explicit RawConnection(uint16_t port) {
+        sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    }
+    ~RawConnection() {
+        const linger reset{1, 0};
+        if (abort) setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close(fd);
+    }
+    void Send(const std::vector<uint8_t>& bytes) const {
+        EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), std::ssize(bytes));
+    }
+    // One whole record, all fragments; empty when the daemon closed.
+    std::vector<uint8_t> ReadRecord() const {
+        std::vector<uint8_t> record;
+        for (uint32_t mark = 0; (mark & 0x80000000u) == 0;) {
+            std::vector<uint8_t> head(4);
+            if (recv(fd, head.data(), 4, MSG_WAITALL) != 4) return {};
+            mark = GetWord(head, 0);
+            const std::size_t at = record.size();
+            record.resize(at + (mark & 0x7FFFFFFFu));
+            const auto size = static_cast<ssize_t>(record.size() - at);
+            if (size > 0 && recv(fd, record.data() + at, size, MSG_WAITALL) != size) return {};
+        }
+        return record;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool abort = false;
+};
+
+class SimDaemon : public SimE2e {
+  protected:
+    void SetUp() override {
+        Start();
+        raw_.emplace(daemon_->port);
+        token_ = Login();
+        ASSERT_NE(token_, 0u);
+    }
+    // One call on the raw connection; the reply, whose word 5 is the accept
+    // status and 6 the first of the result (most often the status word).
+    std::vector<uint8_t> Call(uint32_t proc, const std::vector<uint8_t>& args,
+                              uint32_t version = QUARVANE_VERS) {
+        raw_->Send(CallRecord(++xid_, proc, args, version));
+        std::vector<uint8_t> reply = raw_->ReadRecord();
+        EXPECT_EQ(GetWord(reply, 0), xid_);
+        return reply;
+    }
+    uint32_t Login() {
+        std::vector<uint8_t> args = Text(u"127.0.0.1");
+        Append(args, Text(u"admin"));
+        Append(args, Text(u"secret"));
+        return GetWord(Call(LOGIN, args), 7);
+    }
+    uint32_t Logout(uint32_t token) { return GetWord(Call(LOGOUT, Words({0, token})), 6); }
+    // The daemon still serves, through the library on a connection of its own.
+    void ExpectServing() {
+        DiskList list;
+        EXPECT_EQ(List(list, 5), 0u);
+        EXPECT_EQ(list.Count, 6u);
+    }
+
+    std::optional<RawConnection> raw_;
+    uint32_t token_ = 0;
+    uint32_t xid_ = 0;
+};
+
+TEST_F(SimDaemon, RequestsTheLibraryNeverSendsAreAnswered) {
+    struct Case {
+        const char* what;
+        uint32_t proc;
+        std::vector<uint8_t> args;
+        uint32_t accept;
+        uint32_t status = 0;
+        uint32_t version = QUARVANE_VERS;
+    };
+    const uint32_t t = token_;
+    const auto disk1 = [t](uint32_t number) {
+        std::vector<uint8_t> ref = Words({0});
+        Append(ref, Text(u"Disk1"));
+        Append(ref, Words({number, t}));
+        return ref;
+    };
+    ASSERT_EQ(Enable(Pair()), 0u);
+    const Case cases[] = {
+        {"token 0", GET_DISK_LIST, ListArgs(3, 0), kSuccess, kNotConnected},
+        {"a token never issued", GET_DISK_LIST, ListArgs(3, t + 1), kSuccess, kNotConnected},
+        {"an unknown list code", GET_DISK_LIST, ListArgs(7, t), kSuccess, kInvalid},
+        // Records without the objects they name.
+        {"enable", ENABLE_MIRROR, Args<ENABLE_MIRROR>(t), kSuccess, kInvalid},
+        {"verify", VERIFY_DATA, Args<VERIFY_DATA>(t), kSuccess, kInvalid},
+        {"restore", RESTORE_PRIMARY, Args<RESTORE_PRIMARY>(t), kSuccess, kInvalid},
+        {"set data trace", SET_DATA_TRACE_CONFIG, Args<SET_DATA_TRACE_CONFIG>(t), kSuccess,
+         kInvalid},
+        {"config list by object", GET_MIR_CONFIG_LIST, Words({1, t, 0 /* no objects */, 0}),
+         kSuccess, kInvalid},
+        // Procedures not modelled: refused after the token, their results zeroed.
+        {"not modelled", TAKE_SNAPSHOT, Args<TAKE_SNAPSHOT>(t), kSuccess, kInvalid},
+        {"not modelled, bad token", TAKE_SNAPSHOT, Args<TAKE_SNAPSHOT>(t + 1), kSuccess,
+         kNotConnected},
+        {"not modelled, no token", GET_TRACE_LEVEL, {}, kSuccess, kInvalid},
+        {"no status word", GET_SNAPSHOT_SCHEDULE, Words({0, 0, 1, t}), kSuccess, 0},
+        // The one configuration by its primary, which the library lists instead.
+        {"configuration of Disk1:1", GET_MIRROR_CONFIG, disk1(1), kSuccess, 0},
+        {"configuration of Disk1:2", GET_MIRROR_CONFIG, disk1(2), kSuccess, kNotFound},
+        // Not the protocol.
+        {"an unknown procedure", qv::wire::kProcCount, {}, kProcUnavailable},
+        {"an unknown version", LOGIN, {}, kProgMismatch, 0, QUARVANE_VERS + 1},
+        // Undecodable arguments.
+        {"no arguments at all", GET_MIRROR_STATS, {}, kGarbageArgs},
+        {"a string beyond the request", GET_DISK_LIST, Words({1, 0, 0x7FFFFFFF, 0x41}),
+         kGarbageArgs},
+        {"four billion references", ENABLE_MIRROR, Words({0, 0xFFFFFFFF, 0, 0}), kGarbageArgs},
+        {"an array claiming more than it has", GET_MIR_CONFIG_LIST,
+         Words({1, t, 0x00100000, 0, 1, 0x41}), kGarbageArgs},
+        {"half a host name", LOGIN, Words({5, 0x61, 0x62}), kGarbageArgs},
+        {"a name of two billion units", SET_DATA_TRACE_CONFIG, Words({0, t, 1, 0, 0x7FFFFFF0}),
+         kGarbageArgs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<uint8_t> reply = Call(c.proc, c.args, c.version);
+        ASSERT_GE(reply.size(), 24u);
+        EXPECT_EQ(GetWord(reply, 1), 1u);  // a reply
+        EXPECT_EQ(GetWord(reply, 2), 0u);  // accepted
+        EXPECT_EQ(GetWord(reply, 5), c.accept);
+        if (c.accept == kSuccess) {
+            EXPECT_EQ(Said(GetWord(reply, 6)), Said(c.status));
+        }
+    }
+    // The same connection carries good calls still, and everyone else is served.
+    const std::vector<uint8_t> good = Call(GET_DISK_LIST, ListArgs(3, t));
+    EXPECT_EQ(GetWord(good, 6), 0u);
+    EXPECT_EQ(GetWord(good, 7), 6u);  // disks
+    ExpectServing();
+}
+
+TEST_F(SimDaemon, SessionsEndAtLogoutOrWhenTooManyAreOpen) {
+    EXPECT_EQ(Logout(token_), 0u);
+    EXPECT_EQ(Said(Logout(token_)), Said(kNotConnected));
+    EXPECT_EQ(Said(GetWord(Call(GET_DISK_LIST, ListArgs(3, token_)), 6)), Said(kNotConnected));
+
+    // Clients that never log out cannot grow the daemon without end: of
+    // more than 4096 sessions the oldest closes.
+    ASSERT_EQ(qvDisconnect(&handle_), 0u);  // now none is open
+    const uint32_t first = Login();
+    const uint32_t second = Login();
+    for (int open = 2; open < 4096; ++open) ASSERT_NE(Login(), 0u);
+    ASSERT_NE(Login(), 0u);
+    EXPECT_EQ(Said(Logout(first)), Said(kNotConnected));
+    EXPECT_EQ(Logout(second), 0u);
+}
+
+TEST_F(SimDaemon, ClientsLeavingBeforeTheirReplyDoNotStopIt) {
+    // Several calls in one go, then gone: the daemon goes on writing replies
+    // to a connection whose far end has closed (and reset it).
+    std::vector<uint8_t> burst;
+    for (uint32_t i = 0; i < 8; ++i) {
+        const std::vector<uint8_t> call = CallRecord(i, GET_DISK_LIST, ListArgs(255, token_));
+        Append(burst, call);
+    }
+    for (int round = 0; round < 20; ++round) {
+        RawConnection gone(daemon_->port);
+        gone.Send(burst);
+        gone.abort = round % 4 == 0;  // the others close in order
+    }
+    ExpectServing();  // and TearDown expects a clean exit
+}
+
+TEST_F(SimDaemon, AHalfSentRequestHoldsUpNobodyElseAndIsAnsweredWhenComplete) {
+    const std::vector<uint8_t> call = CallRecord(++xid_, GET_DISK_LIST, ListArgs(3, token_));
+    const auto half = call.begin() + static_cast<std::ptrdiff_t>(call.size() / 2);
+    raw_->Send({call.begin(), half});
+    ExpectServing();
+    uint32_t status = 1;
+    QV_HANDLE other = Connect(user_, password_, &status);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(qvDisconnect(&other), 0u);
+    raw_->Send({half, call.end()});
+    const std::vector<uint8_t> reply = raw_->ReadRecord();
+    EXPECT_EQ(GetWord(reply, 0), xid_);
+    EXPECT_EQ(GetWord(reply, 7), 6u);  // disks
+}
+
+class SimState : public SimE2e {
+  protected:
+    void StartWithState(const char* rate = "1000000") {
+        Start({"--rate", rate, "--state-file", (dir_ / "state.json").string()});
+    }
+    // What the daemon holds of Disk1:1: configuration, data trace, state,
+    // synchronisations done.
+    std::string Held() {
+        ConfigList list;
+        TraceConfig trace;
+        const uint32_t listed = ListConfigs(list, 0);
+        const uint32_t traced = qvGetDataTraceConfig(handle_, u"Disk1", 1, &trace);
+        if (listed != 0 || traced != 0 || list.Count != 1) return Said(listed) + Said(traced);
+        return Describe(list.Entries[0]) + "|" + std::to_string(trace.Option) + " " +
+               Ascii(trace.Text) + " " + std::to_string(trace.Count) + "|" +
+               std::to_string(State()) + " " + std::to_string(Stat().Value4);
+    }
+};
+
+TEST_F(SimState, ProtectionsAndSettingsSurviveARestart) {
+    StartWithState();
+    QV_MIRROR_CONFIG c = Pair();
+    c.Text1 = u"kept";
+    c.Text3 = u"";
+    c.Text4 = u"\u00e9t\u00e9";  // not ASCII: the file is UTF-8
+    c.Setting9 = 99;
+    c.Schedule = {2, 0, 0, 0, 44, 0, 0};
+    ASSERT_EQ(Enable(c), 0u);
+    ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
+    ASSERT_EQ(qvStopMirror(handle_, u"Disk1", 1), 0u);
+    const QV_DATA_TRACE_CONFIG trace{4, const_cast<QV_WCHAR*>(u"io"), 9};
+    ASSERT_EQ(qvSetDataTraceConfig(handle_, u"Disk1", 1, &trace), 0u);
+    const std::string held = Held();
+    EXPECT_EQ(held,
+              "Disk1:1 on Disk3:2|kept|<null>||\\u00e9t\\u00e9|kind 0 schedule 2 0 0 0 44 0 0 "
+              "settings 0 0 99 0 0 limit 0/0|4 io 9|4 1");
+    // Every change is saved before it is answered: a daemon killed outright
+    // loses none, and leaves no temporary file beside its state file.
+    ASSERT_EQ(qvDisconnect(&handle_), 0u);
+    daemon_->Stop(SIGKILL);
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"inventory.json", "state.json"}));
+    StartWithState();
+    EXPECT_EQ(Held(), held);
+    // Removal is saved too.
+    ASSERT_EQ(qvDisableMirror(handle_, u"Disk1", 1), 0u);
+    StopDaemon();
+    StartWithState();
+    EXPECT_EQ(State(), kGone);
+}
+
+TEST_F(SimState, ARunningSynchronisationGoesOnAfterARestart) {
+    StartWithState("1");
+    ASSERT_EQ(Enable(Pair()), 0u);
+    StopDaemon();
+    StartWithState("1");  // still slow: the copy goes on where it was
+    EXPECT_EQ(State(), kSynchronizing);
+    EXPECT_GT(Stat().Amount2KiB, 0u);
+    StopDaemon();
+    StartWithState();  // now fast: the copy ends
+    ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
+    EXPECT_EQ(Stat().Value4, 1u);
+}
+
+TEST_F(SimState, TheSampleInventoryIsTheDefault) {
+    daemon_.emplace(std::vector<std::string>{});  // no --inventory
+    uint32_t status = 1;
+    handle_ = Connect(user_, password_, &status);
+    ASSERT_EQ(status, 0u);
+    DiskList all;
+    ASSERT_EQ(List(all, 255), 0u);
+    bool system = false;
+    bool dynamic = false;
+    for (uint32_t i = 0; i < all.Count; ++i) {
+        system = system || all.Entries[i].HighFlag != 0;
+        dynamic = dynamic || all.Entries[i].PartitionType == 0x42;
+    }
+    EXPECT_TRUE(system && dynamic);
+    EXPECT_EQ(Enable(Pair(u"Harddisk1", 1, u"Harddisk3", 2)), 0u);  // the walkthrough's pair
+}
+
+TEST_F(SimState, BadFilesStopTheDaemonFromStarting) {
+    const std::string disk = R"({"disks": [{"number": 0, "name": "A", "size_mib": 10)";
+    const std::string protection = R"({"format": 1, "data_trace": [], "protections": [{"primary":
+        {"disk": "Disk1", "number": 1}, "mirror": {"disk": "Disk3", "number": 2},
+        "size_mib": 1000, "state": "dancing"}]})";
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"inventory not JSON", "{ disks", ""},
+        {"inventory with an unknown key", R"({"disks": [], "extra": 1})", ""},
+        {"partition number 0", disk + R"(, "partitions": [{"number": 0, "size_mib": 1}]}]})", ""},
+        {"partition beyond its disk",
+         disk + R"(, "partitions": [{"number": 1, "size_mib": 11}]}]})", ""},
+        {"disk name twice", disk + R"(}, {"number": 1, "name": "a", "size_mib": 10}]})", ""},
+        {"state not JSON", "", "{"},
+        {"state of another format", "", R"({"format": 99, "protections": [], "data_trace": []})"},
+        {"state with an unknown protection state", "", protection},
+    };
+    for (const auto& [what, inventory, state] : cases) {
+        std::vector<std::string> args = {
+            "--port", "0", "--inventory",
+            Write("inventory.json", inventory.empty() ? kInventory : inventory)};
+        if (!state.empty()) args.insert(args.end(), {"--state-file", Write("state.json", state)});
+        const int status = RunToExit(args);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << what;
+    }
+}
+
+}  // namespace
+}  // namespace simtest

@@ -1,0 +1,400 @@
+// The library against quarvane-sim, through the public interface only:
+// login, the disk lists, protections and their refusals, synchronisation,
+// verify, restore, the state machine, the data trace configuration.
+#include "fixture.h"
+
+namespace simtest {
+namespace {
+
+class SimE2eSession : public SimE2e {};
+
+TEST_F(SimE2eSession, WrongLoginsAreRefusedAndEachHandleHasItsOwnSession) {
+    user_ = u"operator";
+    password_ = u"s3cret";
+    Start({"--user", "operator", "--password", "s3cret"});
+    const std::pair<const QV_WCHAR*, const QV_WCHAR*> wrong[] = {{u"operator", u"wrong"},
+                                                                 {u"admin", u"secret"},
+                                                                 {u"", u""},
+                                                                 {u"OPERATOR", u"s3cret"},
+                                                                 {u"operator", u"s3cret "}};
+    for (const auto& [user, password] : wrong) {
+        uint32_t status = 0;
+        EXPECT_EQ(Connect(user, password, &status), nullptr);
+        EXPECT_EQ(Said(status), Said(kInvalid));
+    }
+    // Logging a second handle out leaves the first logged in.
+    uint32_t status = 1;
+    QV_HANDLE second = Connect(user_, password_, &status);
+    ASSERT_EQ(status, 0u);
+    EXPECT_EQ(qvDisconnect(&second), 0u);
+    DiskList list;
+    EXPECT_EQ(List(list, 5), 0u);
+    EXPECT_EQ(list.Count, 6u);
+}
+
+class SimE2eDisks : public SimE2e {
+  protected:
+    void SetUp() override { Start(); }
+};
+
+TEST_F(SimE2eDisks, EachKindListsItsDisksAndPartitions) {
+    // Partitions of the dynamic disk are never listed, the offline disk only
+    // by kinds 8 and 255.
+    const std::string primaries =
+        "Disk0 Disk0:1 Disk0:2 Disk1 Disk1:1 Disk1:2 Disk2 Disk3 Disk3:1 Disk3:2 Disk4";
+    const std::tuple<uint32_t, const QV_WCHAR*, uint32_t, uint32_t, std::string> cases[] = {
+        {1, nullptr, 0, 0, primaries},  // not the removable disk
+        {3, nullptr, 0, 0, primaries + " Disk5 Disk5:1"},
+        {4, nullptr, 0, 0, "Disk1 Disk1:1 Disk1:2 Disk2 Disk3 Disk3:1 Disk3:2"},
+        {5, nullptr, 0, 0, "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5"},
+        {6, nullptr, 0, 0, "Disk2"},
+        // Mirror candidates: large enough, free, on another disk that may hold one.
+        {7, u"Disk1", 1, 0, "Disk3:2"},
+        {7, u"Disk3", 1, 0, "Disk1:1 Disk1:2"},
+        {7, u"Disk1", 0, 0, "Disk2"},
+        {7, u"Disk0", 0, 0, ""},
+        {7, u"", 0, kInvalid, ""},
+        {7, u"Nope", 0, kDiskNotFound, ""},
+        {8, u"Disk3", 2, 0, "Disk3:2"},
+        {8, u"disk3", 0, 0, "Disk3"},
+        {8, u"Disk6", 0, 0, "Disk6"},
+        {8, u"Disk3", 9, kPartitionNotFound, ""},
+        {8, u"Nope", 1, kDiskNotFound, ""},
+        {8, u"", 0, kInvalid, ""},
+        {255, nullptr, 0, 0, primaries + " Disk5 Disk5:1 Disk6"},
+    };
+    for (const auto& [kind, name, number, status, listed] : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << kind << " " << Ascii(name) << ":" << number);
+        DiskList list;
+        EXPECT_EQ(Said(List(list, kind, name, number)), Said(status));
+        EXPECT_EQ(Summary(list), listed);
+    }
+}
+
+TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
+    // Before and after Disk1:1 and Disk1:2 are protected by Disk3:2 and Disk2:
+    // attributes 1 for a primary, 2 for a mirror; a disk counts its primaries.
+    const std::tuple<const char*, uint32_t, std::string, std::string> cases[] = {
+        {"Disk0", 0, "Disk 0|C:D:||10000/3010 MiB|1 1 1 0|0/0", ""},
+        {"Disk0", 1, "Disk 0 Partition 1 - System (C:)|C:|System|4000/3000 MiB|1 0 1 7|0/0", ""},
+        {"Disk0", 2, "Disk 0 Partition 2 - (D:)|D:||2000/10 MiB|1 0 1 7|0/0", ""},  // empty label
+        {"Disk1", 0, "Disk 1|E:||8000/600 MiB|0 1 1 0|0/0", "Disk 1|E:||8000/600 MiB|0 1 1 0|1/2"},
+        {"Disk1", 1, "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7|0/0",
+         "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7|1/0"},
+        {"Disk1", 2, "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7|0/0",
+         "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7|1/0"},
+        {"Disk2", 0, "Disk 2|||8000/0 MiB|0 0 1 0|0/0", "Disk 2|||8000/0 MiB|0 0 1 0|2/0"},
+        {"Disk3", 2, "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7|0/0",
+         "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7|2/0"},
+        {"Disk4", 0, "Disk 4|||4000/0 MiB|0 1 1 66|0/0", ""},  // dynamic
+        {"Disk6", 0, "Disk 6|||8000/0 MiB|0 0 3 0|0/0", ""},   // offline
+    };
+    DiskList list;
+    ASSERT_EQ(List(list, 255), 0u);
+    for (const auto& [disk, number, before, after] : cases) {
+        EXPECT_EQ(Describe(list, disk, number), before);
+    }
+    const QV_DISK_INFO& system = list.Entries[0];
+    EXPECT_EQ(Ascii(system.DiskText1) + "|" + Ascii(system.DiskText2), "QVSIM System|S0");
+    EXPECT_EQ(system.Descriptor.Value64, 10000LL * 1024 * 1024);
+
+    ASSERT_EQ(Enable(Pair()), 0u);
+    ASSERT_EQ(Enable(Pair(u"Disk1", 2, u"Disk2", 0)), 0u);
+    ASSERT_EQ(List(list, 255), 0u);
+    for (const auto& [disk, number, before, after] : cases) {
+        EXPECT_EQ(Describe(list, disk, number), after.empty() ? before : after);
+    }
+    // A disk with protected partitions offers only those; what is in use is
+    // no mirror candidate, a mirror no primary.
+    const std::tuple<uint32_t, const QV_WCHAR*, uint32_t, std::string> lists[] = {
+        {1, nullptr, 0, "Disk0 Disk0:1 Disk0:2 Disk1:1 Disk1:2 Disk3:1 Disk4"},
+        {4, nullptr, 0, "Disk1 Disk1:1 Disk1:2 Disk3 Disk3:1 Disk3:2"},
+        {6, nullptr, 0, ""},
+        {7, u"Disk3", 1, ""},
+    };
+    for (const auto& [kind, name, number, listed] : lists) {
+        EXPECT_EQ(List(list, kind, name, number), 0u);
+        EXPECT_EQ(Summary(list), listed) << "kind " << kind;
+    }
+}
+
+TEST_F(SimE2eDisks, RefreshReadsTheInventoryAgain) {
+    std::string more = kInventory;
+    more.insert(more.rfind(']'), R"(, {"number": 7, "name": "Disk7", "size_mib": 16000})");
+    Write("inventory.json", more);
+    DiskList list;
+    ASSERT_EQ(List(list, 5), 0u);
+    EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5");  // not read again unasked
+    ASSERT_EQ(List(list, 5, nullptr, 0, 1), 0u);
+    EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5 Disk7");
+    // A broken file is reported and the inventory read last stays.
+    Write("inventory.json", "{ \"disks\": [ ");
+    EXPECT_EQ(Said(qvRefreshDiskList(handle_)), Said(kDiskError));
+    ASSERT_EQ(List(list, 5), 0u);
+    EXPECT_EQ(list.Count, 7u);
+}
+
+class SimE2eMirror : public SimE2e {
+  protected:
+    // A synchronisation of the test partitions ends at once; a protection's
+    // own limit slows an operation down where a test needs it running.
+    void SetUp() override { Start({"--rate", "1000000", "--io-rate", "4"}); }
+};
+
+TEST_F(SimE2eMirror, EnableRefusesWhatTheServiceRefuses) {
+    const std::tuple<const QV_WCHAR*, uint32_t, const QV_WCHAR*, uint32_t, uint32_t> cases[] = {
+        {u"Nope", 0, u"Disk2", 0, kDiskNotFound},
+        {u"Disk1", 9, u"Disk2", 0, kPartitionNotFound},
+        {u"Disk1", 1, u"Nope", 0, kDiskNotFound},
+        {u"Disk1", 1, u"Disk3", 7, kPartitionNotFound},
+        {u"Disk1", 1, u"Disk0", 2, kSystemDiskAsMirror},
+        {u"Disk1", 2, u"Disk3", 1, kMirrorTooSmall},
+        {u"Disk3", 1, u"Disk3", 0, kInvalid},
+        {u"Disk3", 1, u"Disk3", 1, kInvalid},
+        {u"Disk4", 2, u"Disk3", 2, kDiskNotSupported},  // dynamic
+        {u"Disk5", 1, u"Disk3", 2, kDiskNotSupported},  // removable
+        {u"Disk6", 0, u"Disk2", 0, kDiskOffline},
+        {u"Disk3", 2, u"Disk6", 0, kDiskOffline},
+        {u"Disk0", 1, u"Disk3", 0, kMirrorHasPartitions},
+        {u"Disk1", 0, u"Disk2", 0, 0},  // equal sizes are fine; Disk1 is protected whole now
+        {u"Disk1", 0, u"Disk2", 0, kExists},
+        {u"Disk1", 1, u"Disk3", 2, kExists},
+        {u"Disk3", 2, u"Disk1", 2, kExists},  // the mirror inside a protected disk
+        {u"Disk2", 0, u"Disk0", 0, kExists},  // the primary a mirror
+    };
+    for (const auto& [primary, primary_number, mirror, mirror_number, status] : cases) {
+        EXPECT_EQ(Said(Enable(Pair(primary, primary_number, mirror, mirror_number))), Said(status))
+            << Ascii(primary) << ":" << primary_number << " on " << Ascii(mirror);
+    }
+    ConfigList list;
+    EXPECT_EQ(ListConfigs(list, 0), 0u);
+    EXPECT_EQ(list.Count, 1u);
+    // The refusals read as the service means them.
+    const std::pair<uint32_t, std::string> texts[] = {
+        {kDiskNotFound, "Unable to find the specified disk."},
+        {kPartitionNotFound, "Unable to find the specified partition."},
+        {kSystemDiskAsMirror, "You cannot use the system disk as a mirror disk."},
+        {kMirrorTooSmall, "The mirror disk cannot be smaller than the primary disk."},
+        {kExists, "The specified protected disk already exists."},
+        {kInvalid, "Invalid parameter(s) encountered."},
+    };
+    for (const auto& [status, text] : texts) EXPECT_EQ(Said(status).substr(9), text);
+}
+
+TEST_F(SimE2eMirror, ConfigurationRoundTripsThroughEnableChangeAndList) {
+    QV_MIRROR_ENABLE enable{Pair(u"disk1", 1, u"DISK3", 2), 1, 0, 0, 0};
+    QV_MIRROR_CONFIG& c = enable.Config;
+    c.Text1 = u"first";
+    c.Text3 = u"";
+    c.Text4 = u"four";
+    c.Schedule = {3, 7, 0, 0, 0, 0, 66};
+    std::tie(c.MirrorKind, c.Setting1, c.Setting7, c.Setting12, c.Switch1) =
+        std::tuple(2, -5, 70, 120, 1);
+    ASSERT_EQ(qvEnableMirror(handle_, &enable), 0u);
+    ConfigList list;
+    ASSERT_EQ(ListConfigs(list, 0), 0u);
+    ASSERT_EQ(list.Count, 1u);
+    // Names as the inventory spells them; no text stays none, an empty one empty.
+    EXPECT_EQ(Describe(list.Entries[0]),
+              "Disk1:1 on Disk3:2|first|<null>||four|kind 2 "
+              "schedule 3 7 0 0 0 0 66 settings -5 70 0 120 1 limit 0/0");
+    // A change replaces the settings but keeps the fourth text, which only
+    // enable carries.
+    QV_MIRROR_CONFIG change = Pair();
+    std::tie(change.Setting7, change.Limit, change.LimitOn) = std::tuple(71, 9, 1);
+    EXPECT_EQ(qvChangeMirrorConfig(handle_, &change), 0u);
+    ASSERT_EQ(ListConfigs(list, 1, u"Disk1", 1), 0u);
+    ASSERT_EQ(list.Count, 1u);
+    EXPECT_EQ(Describe(list.Entries[0]),
+              "Disk1:1 on Disk3:2|<null>|<null>|<null>|four|kind 0 "
+              "schedule 0 0 0 0 0 0 0 settings 0 71 0 0 0 limit 1/9");
+    // Another mirror is no change of configuration; an unknown protection is not found.
+    change.Mirror = {u"Disk2", 0};
+    EXPECT_EQ(Said(qvChangeMirrorConfig(handle_, &change)), Said(kInvalid));
+    const QV_MIRROR_CONFIG unknown = Pair(u"Disk1", 2, u"Disk2", 0);
+    EXPECT_EQ(Said(qvChangeMirrorConfig(handle_, &unknown)), Said(kNotFound));
+    // The list by object: the partition or its disk, nothing elsewhere.
+    const std::tuple<const QV_WCHAR*, uint32_t, uint32_t, uint32_t> by_object[] = {
+        {u"Disk1", 1, 0, 1},
+        {u"Disk1", 0, 0, 1},
+        {u"Disk1", 2, 0, 0},
+        {u"Disk2", 0, 0, 0},
+        {u"Nope", 0, kDiskNotFound, 0},
+        {u"", 0, kDiskNotFound, 0}};
+    for (const auto& [name, number, status, count] : by_object) {
+        EXPECT_EQ(Said(ListConfigs(list, 1, name, number)), Said(status)) << Ascii(name) << number;
+        EXPECT_EQ(list.Count, count) << Ascii(name) << ":" << number;
+    }
+}
+
+TEST_F(SimE2eMirror, WalkthroughFollowsTheFirstSynchronisation) {
+    QV_MIRROR_CONFIG config = Pair();
+    config.Limit = 4000;  // so that the copy is seen on its way; nothing depends on it
+    config.LimitOn = 1;
+    ASSERT_EQ(Enable(config), 0u);
+    uint32_t last_percent = 0;
+    ASSERT_TRUE(Eventually([&] {
+        const QV_MIRROR_STAT stat = Stat();
+        EXPECT_TRUE(stat.State == kSynchronizing || stat.State == kMirrored) << stat.State;
+        EXPECT_GE(stat.Value1, last_percent);  // the share in sync only grows
+        last_percent = stat.Value1;
+        return stat.State == kMirrored;
+    }));
+    // Percent in sync, KiB protected and lacking, synchronisations, condition.
+    const QV_MIRROR_STAT synced = Stat();
+    EXPECT_EQ(std::tuple(synced.Value1, synced.Amount1KiB, synced.Amount2KiB, synced.Value4,
+                         synced.Condition),
+              std::tuple(100u, 1000u * 1024, 0u, 1u, 1u));
+    // The copy read the whole primary and wrote the whole mirror.
+    EXPECT_NEAR(synced.Io3.KiB1, 1000 * 1024, 4);
+    EXPECT_NEAR(synced.Io4.KiB2, 1000 * 1024, 4);
+    EXPECT_TRUE(synced.Io3.Rate1 > 0 && synced.Io4.Rate2 > 0);
+    // Application writes reach both sides, and pile up as data the mirror
+    // lacks while suspended.
+    ASSERT_TRUE(Eventually([&] {
+        const QV_MIRROR_STAT now = Stat();
+        return now.Io1.KiB2 > synced.Io1.KiB2 && now.Io2.KiB2 > synced.Io2.KiB2 &&
+               now.Io1.Count2 > synced.Io1.Count2;
+    }));
+    ASSERT_EQ(qvSuspendMirror(handle_, u"DISK1", 1), 0u);  // names are not case sensitive
+    ASSERT_TRUE(Eventually([&] { return Stat().Amount2KiB > 0 && Stat().Value3 > 0; }));
+    EXPECT_EQ(Stat().Condition, 6u);
+}
+
+TEST_F(SimE2eMirror, VerifyAndRestoreReportProgressAndCancel) {
+    Protect();
+    QV_VERIFY_PROGRESS verify{};
+    QV_PROGRESS restore{};
+    const auto verified = [&] { return qvGetVerifyProgress(handle_, u"Disk1", 1, &verify); };
+    const auto restored = [&] {
+        return qvGetRestorePrimaryProgress(handle_, u"Disk1", 1, &restore);
+    };
+    EXPECT_EQ(Said(verified()), Said(kNoTask));
+    EXPECT_EQ(Said(restored()), Said(kNoTask));
+
+    const QV_VERIFY_REQUEST request{{u"Disk1", 1}, 2, 1, 0};
+    ASSERT_EQ(qvVerifyData(handle_, &request), 0u);
+    ASSERT_TRUE(Eventually([&] { return verified() == 0 && verify.Amount1KiB > 0; }));
+    EXPECT_LT(verify.Amount1KiB, verify.Amount2KiB);
+    // State, KiB in all, the mode asked for, KiB per second.
+    EXPECT_EQ(std::tuple(verify.State, verify.Amount2KiB, verify.Value4, verify.Value6KiB),
+              std::tuple(1u, 1000u * 1024, 2u, 1024u));
+    const QV_MIRROR_STAT stat = Stat();
+    EXPECT_EQ(std::tuple(stat.State, stat.ProgressKind, stat.Progress.Verify.Amount2KiB),
+              std::tuple(kVerifying, QV_PROGRESS_KIND_VERIFY, 1000u * 1024));
+    EXPECT_EQ(qvCancelVeridyData(handle_, u"Disk1", 1), 0u);
+    ASSERT_EQ(verified(), 0u);
+    EXPECT_EQ(verify.State, 3u);
+    EXPECT_EQ(State(), kMirrored);
+    EXPECT_EQ(Said(qvCancelVeridyData(handle_, u"Disk1", 1)), Said(kNoTask));
+
+    QV_RESTORE_REQUEST from{{u"Disk1", 1}, 1, {u"Disk2", 0}, 0, 0, 0};
+    EXPECT_EQ(Said(qvRestorePrimary(handle_, &from)), Said(kInvalid));  // not its mirror
+    from.Counterpart = {u"Disk3", 2};
+    ASSERT_EQ(qvRestorePrimary(handle_, &from), 0u);
+    const QV_MIRROR_STAT restoring = Stat();
+    EXPECT_EQ(
+        std::tuple(restoring.State, restoring.ProgressKind, restoring.Progress.Operation.State),
+        std::tuple(kRestoring, QV_PROGRESS_KIND_RESTORE, 1u));
+    ASSERT_TRUE(Eventually([&] { return restored() == 0 && restore.TotalDone > 0; }));
+    EXPECT_EQ(restore.State, 1u);
+    EXPECT_EQ(restore.TotalDone + restore.DirtyData, 1000u);
+    EXPECT_EQ(qvCancelRestorePrimary(handle_, u"Disk1", 1), 0u);
+    ASSERT_EQ(restored(), 0u);
+    EXPECT_EQ(std::tuple(restore.State, Said(restore.Result)), std::tuple(3u, Said(kCancelled)));
+    EXPECT_EQ(State(), kSuspended);
+    EXPECT_EQ(Said(qvCancelRestorePrimary(handle_, u"Disk1", 1)), Said(kNoTask));
+    // Without the cap the next restore, named by its primary alone, runs to its end.
+    ASSERT_EQ(SetLimit(0), 0u);
+    from.Counterpart = {nullptr, 0};
+    ASSERT_EQ(qvRestorePrimary(handle_, &from), 0u);
+    ASSERT_TRUE(Eventually([&] { return restored() == 0 && restore.State == 2; }));
+    EXPECT_EQ(std::tuple(restore.Result, restore.TotalDone, restore.DirtyData),
+              std::tuple(0u, 1000u, 0u));
+    EXPECT_EQ(State(), kMirrored);
+}
+
+TEST_F(SimE2eMirror, DataTraceConfigurationGoesWithTheProtection) {
+    const auto get = [&](const QV_WCHAR* name, uint32_t number) {
+        TraceConfig got;
+        const uint32_t status = qvGetDataTraceConfig(handle_, name, number, &got);
+        return Said(status) + " " + std::to_string(got.Option) + "|" + Ascii(got.Text) + "|" +
+               std::to_string(got.Count);
+    };
+    EXPECT_EQ(get(u"Nope", 0), Said(kDiskNotFound) + " 0|<null>|0");
+    EXPECT_EQ(get(u"Disk1", 9), Said(kPartitionNotFound) + " 0|<null>|0");
+    EXPECT_EQ(get(u"Disk1", 1), Said(kNotFound) + " 0|<null>|0");
+    ASSERT_EQ(Enable(Pair()), 0u);
+    EXPECT_EQ(get(u"Disk1", 1), Said(0) + " 0|<null>|5");
+    const std::tuple<int32_t, const QV_WCHAR*, uint32_t, std::string> cases[] = {
+        {3, u"trace", 0, "3|trace|5"}, {-1, nullptr, 7, "-1|<null>|7"}, {0, u"", 1, "0||1"}};
+    for (const auto& [option, text, count, kept] : cases) {
+        const QV_DATA_TRACE_CONFIG set{option, const_cast<QV_WCHAR*>(text), count};
+        EXPECT_EQ(qvSetDataTraceConfig(handle_, u"Disk1", 1, &set), 0u);
+        EXPECT_EQ(get(u"DISK1", 1), Said(0) + " " + kept);
+    }
+    ASSERT_EQ(qvDisableMirror(handle_, u"Disk1", 1), 0u);
+    EXPECT_EQ(get(u"Disk1", 1), Said(kNotFound) + " 0|<null>|0");
+    ASSERT_EQ(Enable(Pair()), 0u);
+    EXPECT_EQ(get(u"Disk1", 1), Said(0) + " 0|<null>|5");
+}
+
+// Each operation from each state: the service's answer and the state it
+// leaves. Every start is reached from a fresh protection in sync whose
+// copying is capped at 1 MiB/s, so that nothing ends on its own meanwhile.
+TEST_F(SimE2eMirror, EachOperationFromEachState) {
+    enum Op { kDisable, kSuspend, kResume, kStop, kSync, kCancelSync, kVerify, kRestore, kOps };
+    const auto run = [&](int op) {
+        const QV_VERIFY_REQUEST verify{{u"Disk1", 1}, 1, 0, 0};
+        const QV_RESTORE_REQUEST restore{{u"Disk1", 1}, 1, {u"Disk3", 2}, 0, 0, 0};
+        constexpr QV_STATUS (*kCalls[])(QV_HANDLE, const QV_WCHAR*, uint32_t) = {
+            qvDisableMirror, qvSuspendMirror, qvResumeMirror,
+            qvStopMirror,    qvSyncMirror,    qvCancelSyncMirror};
+        if (op == kVerify) return qvVerifyData(handle_, &verify);
+        if (op == kRestore) return qvRestorePrimary(handle_, &restore);
+        return kCalls[op](handle_, u"Disk1", 1);
+    };
+    // Each cell: the answer (0x6FFC00xx, or 0) and the state left: Synchronizing,
+    // susPended, sTopped, Out of sync, Verifying, Restoring, Gone; none: unchanged.
+    enum : uint32_t { S = kSynchronizing, P = kSuspended, T = kStopped, O = kOutOfSync };
+    enum : uint32_t { V = kVerifying, R = kRestoring, G = kGone };
+    struct Cell {
+        uint32_t answer;
+        uint32_t state = 0;
+    };
+    struct Row {
+        uint32_t start;
+        std::vector<Op> path;  // from mirrored
+        Cell cells[kOps];
+    };
+    // clang-format off
+    const Row rows[] = {
+        //                        disable suspend resume  stop    sync    cancel  verify  restore
+        {kMirrored, {},           {{0, G}, {0, P}, {0x42}, {0, T}, {0, S}, {0x67}, {0, V}, {0, R}}},
+        {S, {kSync},              {{0, G}, {0, P}, {0x42}, {0, T}, {0x61}, {0, O}, {0x60}, {0x60}}},
+        {P, {kSync, kSuspend},    {{0, G}, {0x42}, {0, S}, {0, T}, {0x42}, {0x67}, {0x42}, {0, R}}},
+        {T, {kStop},              {{0, G}, {0x43}, {0, S}, {0x69}, {0x43}, {0x67}, {0x43}, {0, R}}},
+        {O, {kSync, kCancelSync}, {{0, G}, {0, P}, {0x42}, {0, T}, {0, S}, {0x67}, {0x42}, {0x42}}},
+        {V, {kVerify},            {{0x60}, {0x60}, {0x60}, {0x60}, {0x60}, {0x67}, {0x61}, {0x60}}},
+        {R, {kRestore},           {{0x60}, {0x60}, {0x60}, {0x60}, {0x60}, {0x67}, {0x60}, {0x61}}},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        for (int op = 0; op < kOps; ++op) {
+            const Cell& cell = row.cells[op];
+            SCOPED_TRACE(testing::Message() << "operation " << op << " from " << row.start);
+            ASSERT_NO_FATAL_FAILURE(Protect());
+            for (Op step : row.path) ASSERT_EQ(run(step), 0u);
+            ASSERT_EQ(State(), row.start);
+            EXPECT_EQ(Said(run(op)), Said(cell.answer == 0 ? 0 : 0x6FFC0000 | cell.answer));
+            EXPECT_EQ(State(), cell.state != 0 ? cell.state : row.start);
+            // Out of the way of the next: whatever runs is cancelled, then removed.
+            qvCancelVeridyData(handle_, u"Disk1", 1);
+            qvCancelRestorePrimary(handle_, u"Disk1", 1);
+            qvDisableMirror(handle_, u"Disk1", 1);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace simtest
