@@ -40,18 +40,6 @@ class Arena {
     std::vector<std::shared_ptr<void>> held_;
 };
 
-Bytes EncodeRecord(xdrproc_t filter, const void* record) {
-    const unsigned long size = xdr_sizeof(filter, const_cast<void*>(record));
-    Bytes out(size);
-    XDR xdrs;
-    xdrmem_create(&xdrs, reinterpret_cast<char*>(out.data()), static_cast<u_int>(out.size()),
-                  XDR_ENCODE);
-    const bool ok = filter(&xdrs, const_cast<void*>(record)) != 0;
-    xdr_destroy(&xdrs);
-    if (!ok) return {};
-    return out;
-}
-
 std::u16string Numbered(std::u16string_view stem, std::size_t n) {
     std::u16string out(stem);
     const std::string digits = std::to_string(n);
@@ -400,7 +388,7 @@ std::vector<Bytes> EncodedSamples() {
     Arena arena;
     std::vector<Bytes> out;
     for (const auto& record : Samples(arena, std::type_identity<typename Proc::Res>{})) {
-        out.push_back(EncodeRecord(Proc::ResFilter(), &record));
+        out.push_back(Encode(Proc::ResFilter(), &record));
     }
     return out;
 }
@@ -444,7 +432,7 @@ Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk) {
     RpcDiskList list{};
     list.DiskCount = static_cast<u_int>(records.size());
     a.Put(list.Disks, std::move(records));
-    return EncodeRecord(qv::wire::Proc<GET_DISK_LIST>::ResFilter(), &list);
+    return Encode(qv::wire::Proc<GET_DISK_LIST>::ResFilter(), &list);
 }
 
 Bytes MirrorConfigListReply(std::size_t configs) {
@@ -456,7 +444,7 @@ Bytes MirrorConfigListReply(std::size_t configs) {
                                  static_cast<u_int>(i % 8 + 1), 1, 2));
     }
     const RpcMirrorConfigList list = ConfigList(std::move(records), a);
-    return EncodeRecord(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
+    return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
 }
 
 }  // namespace qvtest
