@@ -107,6 +107,22 @@ QV_API QV_STATUS qvFormatErrMessage(QV_HANDLE unused, QV_STATUS status, QV_WCHAR
 /* Releases a text from qvFormatErrMessage and sets *text to null. Always 0. */
 QV_API QV_STATUS qvFreeErrMessage(QV_WCHAR** text);
 
+/* ---- Service control ------------------------------------------------------ */
+
+/* The local Quarvane service, the systemd unit quarvane.service, reached over
+   the system bus (DBUS_SYSTEM_BUS_ADDRESS when set). None needs a handle.
+   Starts the service and waits while it starts: 0 once it runs,
+   QV_STATUS_LOCAL_FAILURE when it is already running or starting, cannot be
+   reached or does not come up (a start that shows no progress for 30
+   seconds is given up). */
+QV_API QV_STATUS qvStartService(void);
+/* Stops the service and waits while it stops: 0 when it is stopped at the
+   end (a stopped service included), else QV_STATUS_LOCAL_FAILURE. */
+QV_API QV_STATUS qvStopService(void);
+/* 1 when the service runs; 0 when it is starting, stopping, stopped, not
+   installed or cannot be asked. Logs nothing. */
+QV_API uint32_t qvIsServiceRunning(void);
+
 /* ---- Disks: inventory -------------------------------------------------- */
 
 /* Which disks and partitions qvGetDiskList asks for. */
