@@ -202,17 +202,18 @@ void WaitForDump() noexcept {
 
 void OnFault(int sig, siginfo_t* info, void* context) {
     const int saved_errno = errno;
-    // Whatever happens next, the handlers in place before the guard take
-    // over: the fault goes on to them.
-    if (g_installed.exchange(false)) RestorePrevious();
-    if (const char* path = t_dump_path; path != nullptr && path[0] != '\0') {
-        if (!g_dump_claimed.exchange(true)) {
-            WriteDump(path, sig, info, static_cast<ucontext_t*>(context));
-            g_dump_done.store(true);
-        } else {
-            WaitForDump();
-        }
+    // The handlers stay in place until the dump is whole: a second thread
+    // that faults meanwhile comes here too and waits, rather than end the
+    // process under the previous handler halfway through the dump.
+    const char* path = t_dump_path;
+    if (path != nullptr && path[0] != '\0' && !g_dump_claimed.exchange(true)) {
+        WriteDump(path, sig, info, static_cast<ucontext_t*>(context));
+        g_dump_done.store(true);
+    } else if (g_dump_claimed.load()) {
+        WaitForDump();
     }
+    // Now the handlers in place before the guard take over.
+    if (g_installed.exchange(false)) RestorePrevious();
     errno = saved_errno;
     // A fault of the processor happens again when the handler returns, now
     // under the previous handler, with its own details. A signal sent by
