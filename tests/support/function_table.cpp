@@ -94,6 +94,25 @@ QV_STATUS GetDataTraceConfig(QV_HANDLE h) {
     return st;
 }
 
+QV_STATUS GetValidNICList(QV_HANDLE h) {
+    QV_NIC_LIST list{};
+    const QV_STATUS st = qvGetValidNICList(h, &list);
+    qvFreeNICList(&list);
+    return st;
+}
+
+constexpr uint8_t kAdapter[QV_MAC_ADDRESS_BYTES] = {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef};
+
+template <QV_STATUS (*F)(QV_HANDLE, const uint8_t*)>
+QV_STATUS ByAdapter(QV_HANDLE h) {
+    return F(h, kAdapter);
+}
+
+QV_STATUS GetBootProperties(QV_HANDLE h) {
+    QV_BOOT_PROPERTIES properties;
+    return qvGetBootProperties(h, &properties);
+}
+
 const RemoteFunction kRemote[] = {
     {"qvGetDiskList", GET_DISK_LIST, GetDiskList},
     {"qvRefreshDiskList", GET_DISK_LIST, qvRefreshDiskList},
@@ -115,12 +134,40 @@ const RemoteFunction kRemote[] = {
     {"qvCancelRestorePrimary", CANCEL_RESTORE_PRIMARY, ByObject<qvCancelRestorePrimary>},
     {"qvSetDataTraceConfig", SET_DATA_TRACE_CONFIG, SetDataTraceConfig},
     {"qvGetDataTraceConfig", GET_DATA_TRACE_CONFIG, GetDataTraceConfig},
+    {"qvGetValidNICList", GET_VALID_NIC_LIST, GetValidNICList},
+    {"qvEnablePXEBoot", ENABLE_PXE_BOOT, ByAdapter<qvEnablePXEBoot>},
+    {"qvReconfigPXEBoot", RECONFIG_PXE_BOOT, ByAdapter<qvReconfigPXEBoot>},
+    {"qvDisablePXEBoot", DISABLE_PXE_BOOT, qvDisablePXEBoot},
+    {"qvGetBootProperties", GET_BOOT_PROPERTIES, GetBootProperties},
 };
 
 constexpr std::string_view kOther[] = {
-    "qvConnect",           "qvDisconnect",       "qvFreeHandle",          "qvFreeMemory",
-    "qvWriteTrace",        "qvFormatErrMessage", "qvFreeErrMessage",      "qvFreeDiskList",
-    "qvFreeMirConfigList", "qvFreeMirrorStat",   "qvFreeDataTraceConfig",
+    "qvConnect",
+    "qvDisconnect",
+    "qvFreeHandle",
+    "qvFreeMemory",
+    "qvWriteTrace",
+    "qvFormatErrMessage",
+    "qvFreeErrMessage",
+    "qvFreeDiskList",
+    "qvFreeMirConfigList",
+    "qvFreeMirrorStat",
+    "qvFreeDataTraceConfig",
+    // Local service control.
+    "qvStartService",
+    "qvStopService",
+    "qvIsServiceRunning",
+    // Remote, but off the common rules, and tested with their family: the
+    // truth answers, the service's answer word, the requests sent without
+    // the login token.
+    "qvIsCanEnablePXEBoot",
+    "qvIsNetEnvChanged",
+    "qvIsPXEBootEnabled",
+    "qvIsRemoteBootMode",
+    "qvEnablePXEBootOnServer",
+    "qvSetPXEBootPropertiesOnServer",
+    "qvDisablePXEBootOnServer",
+    "qvFreeNICList",
 };
 
 }  // namespace
