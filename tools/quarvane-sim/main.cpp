@@ -19,6 +19,7 @@
 #include <optional>
 #include <system_error>
 
+#include "cli_docs.h"
 #include "families.h"
 #include "model.h"
 #include "registry.h"
@@ -54,6 +55,17 @@ namespace fs = std::filesystem;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+
+// The manual page's description, beyond what --help says.
+constexpr const char* kManual =
+    R"(quarvane-sim serves the Quarvane wire protocol from an in-memory model
+of disks, partitions and protections, for development, demonstrations and
+tests. When it is ready it prints "listening on ADDRESS:PORT" on stdout;
+SIGTERM or SIGINT stop it.
+
+With --state-file, every change is saved before it is answered and read
+again at the next start. The daemon refuses to start when it cannot write
+the file or another daemon holds it.)";
 
 void CapHeap() {
 #ifndef QVSIM_ASAN
@@ -203,6 +215,7 @@ Files:
 
 Environment:
   quarvane-sim reads no environment variables.)");
+    if (const auto status = qvdocs::HandleGenerateRequest(app, argc, argv, kManual)) return *status;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
