@@ -9,6 +9,7 @@ packages=(
   libinih-dev libutfcpp-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  groff-base
 )
 
 missing=()
