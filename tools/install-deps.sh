@@ -10,6 +10,7 @@ packages=(
   libutfcpp-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  groff-base
 )
 
 missing=()
