@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     AddMirrorConfigCommands(*mirror, commands);
     AddMirrorCommands(*mirror, commands);
     AddTraceConfigCommands(app, commands);
+    AddLocalMachineCommands(app, commands);
     AddMessageCommand(app, commands);
     // The build's requests for the manual page and the bash completion; the
     // page also names the files the library reads, which --help need not.
