@@ -35,7 +35,7 @@ class BusError {
     bool Is(const char* name) const noexcept { return sd_bus_error_has_name(&error_, name); }
 
   private:
-    sd_bus_error error_ = SD_BUS_ERROR_NULL;
+    sd_bus_error error_{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, a C compound literal
 };
 
 class Reply {
