@@ -1,10 +1,13 @@
-// The road of one remote operation: status mapping, received texts, and a
-// dropped connection that must never end the caller.
+// The road of one remote operation: status mapping, received texts, the
+// operation shape over each request record it takes, and a dropped
+// connection that must never end the caller.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include "connection/rpc_call.h"
+#include "connection/shapes.h"
+#include "support/connected_test.h"
 #include "support/test_service.h"
 #include "support/trace_fixture.h"
 
@@ -55,6 +58,46 @@ TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(std::u16string(copy), u"ab");
     qvFreeMemory(copy);
+}
+
+// An operation's request is its whole argument, filled from what the
+// function takes and the login token: tried on each record before any
+// exported function of that record exists.
+using OperationShape = qvtest::ConnectedTest;
+
+TEST_F(OperationShape, FillsEachRequestRecord) {
+    constexpr qv::Row kProbe{"probe", qv::Shape::kGroupOperation, 0, qv::Sim::kModelled,
+                             qv::LogOn::kServiceWord, qv::Output::kNone, nullptr,
+                             u"probe error[%08X]"};
+    // A group name record.
+    EXPECT_EQ(qv::RunOperation<SUSPEND_GROUP>(kProbe, handle, u"Group1"), 0u);
+    auto group = svc.Last<SUSPEND_GROUP>();
+    ASSERT_TRUE(group.ok());
+    EXPECT_EQ(std::tuple(group->token, group->Reserved, qvtest::Text(group->GroupName),
+                         qvtest::Count(group->GroupName)),
+              std::tuple(kToken, 0u, u"Group1", 7u));
+    // The status record that carries only the token, and no record at all.
+    EXPECT_EQ(qv::RunOperation<DISABLE_PXE_BOOT>(kProbe, handle), 0u);
+    auto token = svc.Last<DISABLE_PXE_BOOT>();
+    ASSERT_TRUE(token.ok());
+    EXPECT_EQ(std::tuple(token->status, token->value, token->token), std::tuple(0u, 0u, kToken));
+    EXPECT_EQ(qv::RunOperation<GET_TRACE_LEVEL>(kProbe, handle), 0u);
+    // An object reference: a missing or empty name goes as the lone terminator.
+    for (const char16_t* name : {static_cast<const char16_t*>(nullptr), u""}) {
+        EXPECT_EQ(qv::RunOperation<SUSPEND_MIRROR>(kProbe, handle, name, 3u), 0u);
+        auto ref = svc.Last<SUSPEND_MIRROR>();
+        ASSERT_TRUE(ref.ok());
+        ASSERT_EQ(qvtest::Count(ref->name), 1u);
+        EXPECT_EQ(std::tuple(ref->kind, ref->name.RpcWString_val[0], ref->number, ref->token),
+                  std::tuple(0u, u_short{0}, 3u, kToken));
+    }
+    EXPECT_EQ(svc.CallOrder(), (std::vector<unsigned>{SUSPEND_GROUP, DISABLE_PXE_BOOT,
+                                                      GET_TRACE_LEVEL, SUSPEND_MIRROR,
+                                                      SUSPEND_MIRROR}));
+    // The row's line for the service's refusal.
+    svc.Answer<SUSPEND_GROUP>({.status = 0x6FFC0040, .value = 0, .token = 0});
+    EXPECT_EQ(qv::RunOperation<SUSPEND_GROUP>(kProbe, handle, u"Group1"), 0x6FFC0040u);
+    EXPECT_EQ(trace.Lines(), Lines{u"probe error[6FFC0040]"});
 }
 
 // libtirpc writes with plain write(): once the service has dropped the

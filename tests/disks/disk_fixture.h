@@ -1,5 +1,5 @@
-// Shared pieces of the disk inventory tests: a builder for the service's
-// disk list reply and an open handle against the test service.
+// The disk inventory tests' pieces: a builder for the service's disk list
+// reply and an open handle against the test service.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "connection/handle.h"
-#include "support/test_service.h"
-#include "support/trace_fixture.h"
+#include "support/connected_test.h"
 
 namespace disktest {
 
@@ -114,28 +112,15 @@ bool AllZero(const T& record) {
 
 inline QV_DISK_INFO* Sentinel() { return reinterpret_cast<QV_DISK_INFO*>(0x10); }
 
-// An open handle (login token 0x77) against the test service, a trace
-// file, and a list that is given back after each test.
-class DiskTest : public ::testing::Test {
+// An open handle against the test service, a trace file, and a list that
+// is given back after each test.
+class DiskTest : public qvtest::ConnectedTest {
   protected:
-    static constexpr uint32_t kToken = 0x77;
-
-    qvtest::TestService svc;
-    qvtest::TraceFixture trace;
-    QV_HANDLE handle = nullptr;
     QV_DISK_LIST list{};
 
-    void SetUp() override {
-        svc.Answer<LOGIN>({.status = 0, .token = kToken});
-        const QV_CONNECT_PARAM p = svc.Params();
-        ASSERT_EQ(qvConnect(&p, &handle), 0u);
-    }
     void TearDown() override {
         FreeList();
-        svc.Reset(LOGOUT);
-        if (handle != nullptr) {
-            EXPECT_EQ(qvDisconnect(&handle), 0u);
-        }
+        ConnectedTest::TearDown();
     }
     void FreeList() {
         if (list.Entries == Sentinel()) return;
@@ -149,11 +134,6 @@ class DiskTest : public ::testing::Test {
         FreeList();
         const QV_DISK_FILTER filter{kind, options, refresh, object};
         return qvGetDiskList(handle, &filter, &list);
-    }
-    // The trace lines written since `before` lines were there.
-    Lines LinesSince(std::size_t before) const {
-        const Lines all = trace.Lines();
-        return Lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
     }
 };
 

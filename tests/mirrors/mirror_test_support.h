@@ -1,5 +1,4 @@
-// Helpers shared by the mirror and the snapshot schedule tests: an open
-// handle on the test service, a configuration with a distinct value in
+// Helpers of the mirror tests: a configuration with a distinct value in
 // every field, and wire records for scripted replies.
 #pragma once
 
@@ -10,40 +9,13 @@
 #include <tuple>
 #include <vector>
 
-#include "connection/handle.h"
-#include "support/test_service.h"
-#include "support/trace_fixture.h"
+#include "support/connected_test.h"
 
 namespace qvtest {
 
-inline constexpr uint32_t kMirrorToken = 0x77;
+using MirrorHandleTest = ConnectedTest;
+inline constexpr uint32_t kMirrorToken = ConnectedTest::kToken;
 using Lines = std::vector<std::u16string>;
-
-// An open handle on a fresh test service, with eyes on the trace file.
-class MirrorHandleTest : public ::testing::Test {
-  protected:
-    TestService svc;
-    TraceFixture trace;
-    QV_HANDLE handle = nullptr;
-
-    void SetUp() override {
-        svc.Answer<LOGIN>({.status = 0, .token = kMirrorToken});
-        const QV_CONNECT_PARAM p = svc.Params();
-        ASSERT_EQ(qvConnect(&p, &handle), 0u);
-        svc.ClearRecord();
-    }
-    void TearDown() override {
-        svc.Reset(LOGOUT);
-        if (handle != nullptr) {
-            EXPECT_EQ(qvDisconnect(&handle), 0u);
-        }
-    }
-    // The trace lines written since `before` lines were there.
-    Lines LinesSince(std::size_t before) const {
-        const Lines all = trace.Lines();
-        return Lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
-    }
-};
 
 // The fields a caller's configuration and the wire record share by name.
 template <typename Config>

@@ -22,8 +22,8 @@
 
 namespace qvtest {
 
-// The richest valid reply of `proc`. A procedure whose result has no sample
-// of its own gets its zeroed result record; an unknown procedure, nothing.
+// The richest valid reply of `proc`; nothing for a procedure whose result
+// record has no sample.
 Bytes SampleReply(unsigned proc);
 
 // Every valid reply of `proc` kept as a sample, SampleReply(proc) first; the
