@@ -10,18 +10,31 @@
 #include "mirrors/mirror_test_support.h"
 #include "platform/alloc.h"
 #include "snapshots/snapshot_schedule.h"
+#include "support/sample_replies.h"
 
 using qvtest::Count;
 using qvtest::kMirrorToken;
 using qvtest::Lines;
-using qvtest::ListOf;
 using qvtest::SampleConfig;
 using qvtest::Text;
-using qvtest::WireStore;
 
 namespace {
 
 using MirrorConfig = qvtest::MirrorHandleTest;
+
+const QV_CONFIG_FILTER kAll{0, nullptr, {nullptr, 0}};
+
+// The sample list with its record or configurations changed by `edit`.
+template <typename Edit>
+qvtest::Bytes EditedList(Edit&& edit) {
+    std::vector<RpcMirrorConfig> configs;
+    return qvtest::EditReply<GET_MIR_CONFIG_LIST>(
+        qvtest::SampleReply(GET_MIR_CONFIG_LIST), [&](RpcMirrorConfigList& l) {
+            configs.assign(l.Configs.Configs_val, l.Configs.Configs_val + l.Configs.Configs_len);
+            l.Configs.Configs_val = configs.data();
+            edit(l, configs);
+        });
+}
 
 // Enable and change side by side: both send an RpcMirrorConfig.
 struct Sender {
@@ -197,93 +210,72 @@ TEST_F(MirrorConfig, ListSendsTheObjectForKindOneOnly) {
     EXPECT_TRUE(trace.Lines().empty());
 }
 
+// Every field of a listed configuration under its name (the sample's
+// values are distinct): switches as the service holds them, the schedule's
+// own Mode rather than the record's copy, LimitOn from Limit, no text as
+// null, only the first element of each array.
 TEST_F(MirrorConfig, ListConvertsEveryFieldUnderItsName) {
-    WireStore store;
-    RpcMirrorConfig configs[2] = {store.Config(u"Harddisk1", 2), store.Config(u"Harddisk5", 6)};
-    // The second: a kind outside the accepted set, no Limit, texts absent or
-    // empty.
-    configs[1].MirrorKind = 7;
-    configs[1].Limit = 0;
-    configs[1].Text1 = {};
-    configs[1].Text2 = store.Str(u"");
-    configs[1].Text4 = {};
-    svc.Answer<GET_MIR_CONFIG_LIST>(ListOf(configs, 2));
-
-    const QV_CONFIG_FILTER filter{0, nullptr, {nullptr, 0}};
-    auto* list =
-        static_cast<QV_MIRROR_CONFIG_LIST*>(qv::AllocZeroed(1, sizeof(QV_MIRROR_CONFIG_LIST)));
-    ASSERT_EQ(qvGetMirConfigList(handle, &filter, list), 0u);
-    ASSERT_EQ(list->Count, 2u);
-
-    const auto text = [](const QV_WCHAR* t) {
-        return t == nullptr ? u"<null>" : std::u16string(t);
+    svc.AnswerRaw(GET_MIR_CONFIG_LIST, qvtest::SampleReply(GET_MIR_CONFIG_LIST));
+    QV_MIRROR_CONFIG_LIST list{};
+    ASSERT_EQ(qvGetMirConfigList(handle, &kAll, &list), 0u);
+    ASSERT_EQ(list.Count, 3u);
+    EXPECT_EQ(qvtest::SharedFields(list.Entries[0]),
+              std::tuple(1u, -1, 2, -3, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 0x21u,
+                         0x22u, 4096u));
+    const auto describe = [](const QV_MIRROR_CONFIG& c) {
+        const auto text = [](const QV_WCHAR* t) { return t == nullptr ? u"<null>" : std::u16string(t); };
+        const auto [mode, p1, p2, p3, p4, p5, p6] = qvtest::ScheduleFields(c.Schedule);
+        return std::tuple(text(c.Primary.name), c.Primary.number, text(c.Mirror.name),
+                          c.Mirror.number, text(c.Text1), text(c.Text2), text(c.Text3),
+                          text(c.Text4), c.MirrorKind, mode, p1 + p2 + p3 + p4 + p5 + p6, c.LimitOn,
+                          c.Reserved1 + c.Reserved2);
     };
-    const auto texts = [&](const QV_MIRROR_CONFIG& c) {
-        return Lines{text(c.Primary.name), text(c.Mirror.name), text(c.Text1),
-                     text(c.Text2),        text(c.Text3),       text(c.Text4)};
-    };
-    for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE(i);
-        const QV_MIRROR_CONFIG& got = list->Entries[i];
-        // Switches read back as the service holds them; the schedule's own
-        // Mode, not ScheduleMode, gives the mode.
-        EXPECT_EQ(
-            qvtest::SharedFields(got),
-            std::tuple(i == 0 ? 1u : 0u, -2001, 2002, -2003, 2004u, 2005u, 2006u, 2007u, 2008u,
-                       2009u, 2010u, 2011u, 2012u, 2013u, 2014u, 7u, 9u, i == 0 ? 2015u : 0u));
-        EXPECT_EQ(qvtest::ScheduleFields(got.Schedule),
-                  std::tuple(2u, 401u, 402u, 403u, 404u, 405u, 406u));
-        EXPECT_EQ(std::tuple(got.Primary.number, got.Mirror.number, got.LimitOn, got.Reserved1,
-                             got.Reserved2),
-                  std::tuple(i == 0 ? 2u : 6u, 4u, i == 0 ? 1u : 0u, 0u, 0u));
-    }
-    EXPECT_EQ(texts(list->Entries[0]),
-              (Lines{u"Harddisk1", u"Harddisk3", u"first", u"second", u"third", u"fourth"}));
-    EXPECT_EQ(texts(list->Entries[1]),
-              (Lines{u"Harddisk5", u"Harddisk3", u"<null>", u"", u"third", u"<null>"}));
-
-    EXPECT_EQ(qvFreeMirConfigList(&list, 0), 0u);
-    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(describe(list.Entries[0]), std::tuple(u"Harddisk0", 1u, u"Harddisk1", 1u, u"first",
+                                                    u"second", u"third", u"fourth", 1u, 2u, 621u,
+                                                    1u, 0u));
+    EXPECT_EQ(describe(list.Entries[1]), std::tuple(u"Harddisk2", 2u, u"Harddisk3", 2u, u"",
+                                                    u"<null>", u"<null>", u"<null>", 0u, 0u,
+                                                    1221u, 0u, 0u));
+    EXPECT_EQ(describe(list.Entries[2]), std::tuple(u"Harddisk4", 3u, u"Harddisk5", 3u, u"first",
+                                                    u"second", u"third", u"fourth", 2u, 3u, 1821u,
+                                                    1u, 0u));
+    EXPECT_EQ(qvtest::ScheduleFields(list.Entries[0].Schedule),
+              std::tuple(2u, 101u, 102u, 103u, 104u, 105u, 106u));
+    QV_MIRROR_CONFIG_LIST* held = &list;
+    qvFreeMirConfigList(&held, 1);
     EXPECT_TRUE(trace.Lines().empty());
 }
 
 // Count decides how many configurations are walked; the walked ones are
 // checked, before anything is allocated, against what was decoded.
 TEST_F(MirrorConfig, ListChecksItsCountAndRecords) {
+    using Edit = std::function<void(RpcMirrorConfigList&, std::vector<RpcMirrorConfig>&)>;
     const struct {
         const char* what;
-        std::function<void(RpcMirrorConfigList&)> change;
+        Edit edit;
         uint32_t listed;  // ~0u: refused
     } rows[] = {
         {"broken record beyond Count",
-         [](RpcMirrorConfigList& l) {
+         [](auto& l, auto& c) {
              l.Count = 1;
-             l.Configs.Configs_val[1].Primaries = {};
+             c[1].Primaries = {};
          },
          1},
-        {"Count 0", [](RpcMirrorConfigList& l) { l.Count = 0; }, 0},
-        {"count beyond the array", [](RpcMirrorConfigList& l) { l.Count = 3; }, ~0u},
-        {"count without an array", [](RpcMirrorConfigList& l) { l.Configs = {}; }, ~0u},
-        {"no primary", [](RpcMirrorConfigList& l) { l.Configs.Configs_val[1].Primaries = {}; },
-         ~0u},
-        {"no mirror", [](RpcMirrorConfigList& l) { l.Configs.Configs_val[1].Mirrors = {}; }, ~0u},
-        {"no schedule", [](RpcMirrorConfigList& l) { l.Configs.Configs_val[1].Schedules = {}; },
-         ~0u},
+        {"Count 0", [](auto& l, auto&) { l.Count = 0; }, 0},
+        {"count beyond the array", [](auto& l, auto&) { l.Count = 4; }, ~0u},
+        {"count without an array", [](auto& l, auto&) { l.Configs = {}; }, ~0u},
+        {"no primary", [](auto&, auto& c) { c[1].Primaries = {}; }, ~0u},
+        {"no mirror", [](auto&, auto& c) { c[1].Mirrors = {}; }, ~0u},
+        {"no schedule", [](auto&, auto& c) { c[1].Schedules = {}; }, ~0u},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        WireStore store;
-        RpcMirrorConfig configs[2] = {store.Config(), store.Config(u"Harddisk5", 6)};
-        RpcMirrorConfigList reply = ListOf(configs, 2);
-        r.change(reply);
-        svc.Answer<GET_MIR_CONFIG_LIST>(reply);
+        svc.AnswerRaw(GET_MIR_CONFIG_LIST, EditedList(r.edit));
         const std::size_t before = trace.Lines().size();
-        const QV_CONFIG_FILTER filter{0, nullptr, {nullptr, 0}};
         QV_MIRROR_CONFIG_LIST list{};
         const bool refused = r.listed == ~0u;
-        EXPECT_EQ(qvGetMirConfigList(handle, &filter, &list), refused ? QV_STATUS_RPC_FAILED : 0u);
+        EXPECT_EQ(qvGetMirConfigList(handle, &kAll, &list), refused ? QV_STATUS_RPC_FAILED : 0u);
         EXPECT_EQ(list.Count, refused ? 0u : r.listed);
-        EXPECT_EQ(list.Entries == nullptr, list.Count == 0);
         EXPECT_EQ(LinesSince(before),
                   refused
                       ? Lines{u"qvGetMirConfigList, invalid mirror configuration list[6FFC8005]"}
@@ -313,14 +305,14 @@ TEST_F(MirrorConfig, ScheduleModeIsReducedBothWays) {
         EXPECT_EQ(std::tuple(sent.Spare1, sent.GroupParam, sent.Spare2, sent.Spare3, sent.Spare4),
                   std::tuple(0u, 0u, 0u, 0u, 0));
 
-        WireStore store;
-        RpcMirrorConfig listed = store.Config();
+        // Listed back with the spares and GroupParam set: they never reach the caller.
         sent = {9, 9, mode, 11, 9, 9, -9, 22, 33, 44, 55, 66};
-        listed.Schedules = {1, &sent};
-        svc.Answer<GET_MIR_CONFIG_LIST>(ListOf(&listed, 1));
-        const QV_CONFIG_FILTER filter{0, nullptr, {nullptr, 0}};
+        svc.AnswerRaw(GET_MIR_CONFIG_LIST, EditedList([&](auto& l, auto& c) {
+                          l.Count = 1;
+                          c[0].Schedules = {1, &sent};
+                      }));
         QV_MIRROR_CONFIG_LIST list{};
-        ASSERT_EQ(qvGetMirConfigList(handle, &filter, &list), 0u);
+        ASSERT_EQ(qvGetMirConfigList(handle, &kAll, &list), 0u);
         ASSERT_EQ(list.Count, 1u);
         EXPECT_EQ(qvtest::ScheduleFields(list.Entries[0].Schedule),
                   std::tuple(reduced, 11u, 22u, 33u, 44u, 55u, 66u));

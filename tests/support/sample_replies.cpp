@@ -12,34 +12,6 @@
 namespace qvtest {
 namespace {
 
-// Holds the texts and arrays that sample records point into until they are
-// encoded.
-class Arena {
-  public:
-    // A text as the service sends it: its units and the terminator.
-    RpcWString Text(std::u16string_view text) {
-        std::vector<u_short> units(text.begin(), text.end());
-        units.push_back(0);
-        RpcWString out{};
-        Put(out, std::move(units));
-        return out;
-    }
-
-    // Fills one of the generated records' variable-length arrays (a count
-    // followed by a pointer) with `elements`.
-    template <typename Field, typename T>
-    void Put(Field& field, std::vector<T> elements) {
-        auto held = std::make_shared<std::vector<T>>(std::move(elements));
-        auto& [count, values] = field;
-        count = static_cast<u_int>(held->size());
-        values = held->empty() ? nullptr : held->data();
-        held_.push_back(std::move(held));
-    }
-
-  private:
-    std::vector<std::shared_ptr<void>> held_;
-};
-
 std::u16string Numbered(std::u16string_view stem, std::size_t n) {
     std::u16string out(stem);
     const std::string digits = std::to_string(n);
@@ -87,7 +59,7 @@ RpcDiskDescriptor Descriptor(Arena& a) {
     d.Text2 = a.Text(u"");  // present but empty
     d.Text3 = a.Text(u"Port 2, Target 0");
     d.Value = 77;
-    d.Value64 = static_cast<RpcHyper>(0x123456789ABCLL);
+    d.Value64 = static_cast<RpcHyper>(-0x123456789ABCLL);
     return d;
 }
 
@@ -96,9 +68,9 @@ RpcDiskRecord Disk(Arena& a, u_int number, std::u16string_view name,
     RpcDiskRecord d{};
     d.Number = number;
     d.Flags = 0x80000001u;
-    d.Attribute = 1;
+    d.Attribute = -1;
     d.Attribute1 = 2;
-    d.Attribute2 = 3;
+    d.Attribute2 = -3;
     d.Attribute3 = 4;
     d.Name = a.Text(name);
     d.Marker = static_cast<u_int>(partitions.size());
@@ -120,7 +92,9 @@ std::vector<RpcDiskList> DiskListSamples(Arena& a) {
     RpcDiskRecord basic = Disk(a, 0, u"Harddisk0",
                                {Partition(a, 1, u"C:", u"System"), Partition(a, 2, u"D:E:", u""),
                                 Partition(a, 3, u"", u"Recovery"), Partition(a, 4, u"", u"")});
+    basic.Partitions.Partitions_val[1].Label = a.Text(u"");  // sent, but empty
     basic.Partitions.Partitions_val[2].Excluded = 1;
+    basic.Partitions.Partitions_val[3].UsedSize = 0xFFFFFFFF;  // the disk's sum needs 64 bits
     a.Put(basic.Properties, std::vector{Properties(a, 0x2)});
     a.Put(basic.Descriptors, std::vector{Descriptor(a)});
     disks.push_back(basic);
@@ -148,6 +122,14 @@ std::vector<RpcDiskList> DiskListSamples(Arena& a) {
     bare.Name = a.Text(u"");
     bare.DiskEntryExcluded = 1;
     disks.push_back(bare);
+
+    // A disk whose own entry the service excludes, but not its partitions
+    // but one; the first has letters and no label at all.
+    RpcDiskRecord listed_parts =
+        Disk(a, 4, u"Harddisk4", {Partition(a, 1, u"F:", u""), Partition(a, 5, u"", u"")});
+    listed_parts.DiskEntryExcluded = 1;
+    listed_parts.Partitions.Partitions_val[1].Excluded = 1;
+    disks.push_back(listed_parts);
 
     RpcDiskList full{};
     full.DiskCount = static_cast<u_int>(disks.size());
@@ -192,11 +174,12 @@ RpcMirrorConfig Config(Arena& a, std::u16string_view primary, std::u16string_vie
     RpcMirrorConfig c{};
     a.Put(c.Primaries, std::vector{Ref(a, primary, number)});
     a.Put(c.Mirrors, std::vector{Ref(a, mirror, number)});
+    // Every value distinct, so that a field read under another's name shows.
     c.Setting1 = -1;
-    c.Setting2 = 1;
-    c.Setting3 = 1;
+    c.Setting2 = 2;
+    c.Setting3 = -3;
     c.MirrorKind = mirror_kind;
-    c.ScheduleMode = schedule_mode;
+    c.ScheduleMode = schedule_mode + 1;  // the record's copy: the schedule's own Mode counts
     c.Text1 = a.Text(u"first");
     c.Text2 = a.Text(u"second");
     c.Text3 = a.Text(u"third");
@@ -205,9 +188,9 @@ RpcMirrorConfig Config(Arena& a, std::u16string_view primary, std::u16string_vie
     c.Setting7 = 7;
     c.Setting12 = 12;
     c.Setting8 = 8;
-    c.Switch2 = 1;
+    c.Switch2 = 0x22;
     c.Setting4 = 4;
-    c.Switch1 = 2;  // read back as the service holds it
+    c.Switch1 = 0x21;  // read back as the service holds it
     c.Setting5 = 5;
     c.Setting6 = 6;
     c.Limit = 4096;
