@@ -59,7 +59,7 @@ struct Row {
 
 namespace rows {
 #define QV_REMOTE(name_, family, shape, procedure, sim, logs, output, release, no_memory, line) \
-    inline constexpr Row name_{#name_,         Shape::k##shape, procedure, Sim::k##sim,            \
+    inline constexpr Row name_{#name_,         Shape::k##shape,   procedure, Sim::k##sim,       \
                                LogOn::k##logs, Output::k##output, no_memory, line};
 #include "exports.def"
 }  // namespace rows

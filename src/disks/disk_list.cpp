@@ -76,13 +76,16 @@ uint32_t ConvertReply(const RpcDiskList& reply, DiskListShape shape, uint32_t pa
     // product. The list may hold only so many times what arrived.
     if (disks::ConvertedBytes(records, shape, partition) / kMaxGrowth >
         disks::ReceivedBytes(received)) {
-        LogMessage(kLogError, u"qvGetDiskList, reply would convert into more than %u times its size[%08X]",
+        LogMessage(kLogError,
+                   u"qvGetDiskList, reply would convert into more than %u times its size[%08X]",
                    static_cast<unsigned>(kMaxGrowth), QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
     if (count > UINT32_MAX) return ListNoMemory();
     EntryBlock<QV_DISK_INFO, disks::ReleaseDiskEntry> block(count);
-    if (!block || !disks::ConvertDisks(records, shape, partition, block.span())) return ListNoMemory();
+    if (!block || !disks::ConvertDisks(records, shape, partition, block.span())) {
+        return ListNoMemory();
+    }
     block.MoveTo(list.Entries, list.Count);
     return 0;
 }
@@ -117,7 +120,7 @@ QV_STATUS qvGetDiskList(QV_HANDLE handle, const QV_DISK_FILTER* filter, QV_DISK_
 
 QV_STATUS qvFreeDiskList(QV_DISK_LIST** list, uint32_t keepHeader) {
     return ReleaseList<&QV_DISK_LIST::Count, &QV_DISK_LIST::Entries>(list, keepHeader,
-                                                                        disks::ReleaseDiskEntry);
+                                                                     disks::ReleaseDiskEntry);
 }
 
 QV_STATUS qvRefreshDiskList(QV_HANDLE handle) {

@@ -46,7 +46,8 @@ uint32_t FillList(const RpcMirrorConfigList& reply, QV_MIRROR_CONFIG_LIST& list)
     // is allocated, so a reply that contradicts itself costs nothing.
     const auto walked = qv::Walk(qv::Received(reply.Configs), reply.Count);
     if (!walked || !std::ranges::all_of(*walked, qv::IsCompleteMirrorConfig)) {
-        qv::LogMessage(qv::kLogError, u"qvGetMirConfigList, invalid mirror configuration list[%08X]",
+        qv::LogMessage(qv::kLogError,
+                       u"qvGetMirConfigList, invalid mirror configuration list[%08X]",
                        QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
@@ -82,9 +83,8 @@ extern "C" QV_STATUS qvGetMirConfigList(QV_HANDLE handle, const QV_CONFIG_FILTER
     qv::RemoteCall<GET_MIR_CONFIG_LIST> call(handle);
     call.arg.Kind = filter->Kind;
     call.arg.token = qv::GetLoginToken(handle);
-    if (filter->Kind == 1 &&
-        !qv::FillSingleObject(call.arg.Objects.Objects_len, call.arg.Objects.Objects_val,
-                              filter->Object)) {
+    if (filter->Kind == 1 && !qv::FillSingleObject(call.arg.Objects.Objects_len,
+                                                   call.arg.Objects.Objects_val, filter->Object)) {
         return qv::NoMemory(qv::rows::qvGetMirConfigList);
     }
     call.Invoke();

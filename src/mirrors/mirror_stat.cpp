@@ -1,8 +1,8 @@
 // The statistics of one protection.
 #include "connection/shapes.h"
-#include "platform/alloc.h"
 #include "diag/log.h"
 #include "mirrors/mirror_stat_conversion.h"
+#include "platform/alloc.h"
 
 using namespace qv;
 

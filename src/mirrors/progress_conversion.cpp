@@ -27,8 +27,8 @@ void ConvertProgress(const RpcProgress& in, LongOperation operation, QV_PROGRESS
     out.TotalDone = in.TotalDone;
 }
 
-uint32_t ReportProgress(const RpcProgress& in, const ProgressReport& report,
-                        const char16_t* name, uint32_t number, QV_PROGRESS& out) noexcept {
+uint32_t ReportProgress(const RpcProgress& in, const ProgressReport& report, const char16_t* name,
+                        uint32_t number, QV_PROGRESS& out) noexcept {
     ConvertProgress(in, report.operation, out);
     const uint32_t state = report.logged_state == LoggedState::kReceived ? in.State : out.State;
     LogProgress(report.line, name == nullptr ? u"" : name, number, out.Result, state, out.DirtyData,

@@ -54,8 +54,8 @@ struct ProgressReport {
 
 // ConvertProgress for `report`'s operation, then its line about the object
 // (name, number). Returns 0: a progress record always converts.
-uint32_t ReportProgress(const RpcProgress& in, const ProgressReport& report,
-                        const char16_t* name, uint32_t number, QV_PROGRESS& out) noexcept;
+uint32_t ReportProgress(const RpcProgress& in, const ProgressReport& report, const char16_t* name,
+                        uint32_t number, QV_PROGRESS& out) noexcept;
 
 // A byte amount from the wire in KiB: an unsigned 64-bit division whose low
 // 32 bits are kept.

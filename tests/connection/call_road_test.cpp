@@ -66,8 +66,13 @@ TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
 using OperationShape = qvtest::ConnectedTest;
 
 TEST_F(OperationShape, FillsEachRequestRecord) {
-    constexpr qv::Row kProbe{"probe", qv::Shape::kGroupOperation, 0, qv::Sim::kModelled,
-                             qv::LogOn::kServiceWord, qv::Output::kNone, nullptr,
+    constexpr qv::Row kProbe{"probe",
+                             qv::Shape::kGroupOperation,
+                             0,
+                             qv::Sim::kModelled,
+                             qv::LogOn::kServiceWord,
+                             qv::Output::kNone,
+                             nullptr,
                              u"probe error[%08X]"};
     // A group name record.
     EXPECT_EQ(qv::RunOperation<SUSPEND_GROUP>(kProbe, handle, u"Group1"), 0u);
@@ -91,9 +96,9 @@ TEST_F(OperationShape, FillsEachRequestRecord) {
         EXPECT_EQ(std::tuple(ref->kind, ref->name.RpcWString_val[0], ref->number, ref->token),
                   std::tuple(0u, u_short{0}, 3u, kToken));
     }
-    EXPECT_EQ(svc.CallOrder(), (std::vector<unsigned>{SUSPEND_GROUP, DISABLE_PXE_BOOT,
-                                                      GET_TRACE_LEVEL, SUSPEND_MIRROR,
-                                                      SUSPEND_MIRROR}));
+    EXPECT_EQ(svc.CallOrder(),
+              (std::vector<unsigned>{SUSPEND_GROUP, DISABLE_PXE_BOOT, GET_TRACE_LEVEL,
+                                     SUSPEND_MIRROR, SUSPEND_MIRROR}));
     // The row's line for the service's refusal.
     svc.Answer<SUSPEND_GROUP>({.status = 0x6FFC0040, .value = 0, .token = 0});
     EXPECT_EQ(qv::RunOperation<SUSPEND_GROUP>(kProbe, handle, u"Group1"), 0x6FFC0040u);

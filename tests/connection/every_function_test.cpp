@@ -18,8 +18,8 @@
 
 #include "connection/handle.h"
 #include "platform/alloc.h"
-#include "support/function_table.h"
 #include "support/connected_test.h"
+#include "support/function_table.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
 #include "support/test_service.h"
@@ -53,8 +53,10 @@ std::u16string ErrorLine(const qv::Row& row, uint32_t status) {
 // row's line as its LogOn says.
 Lines FailureLines(const qv::Row& row, uint32_t status, uint32_t client, uint32_t word) {
     Lines lines;
-    if (client != 0) lines.push_back(u"Error, rpc call error, client status[" + Hex8(client) + u"]");
-    const uint32_t logged = row.log_on == qv::LogOn::kMappedStatus ? status
+    if (client != 0) {
+        lines.push_back(u"Error, rpc call error, client status[" + Hex8(client) + u"]");
+    }
+    const uint32_t logged = row.log_on == qv::LogOn::kMappedStatus  ? status
                             : row.log_on == qv::LogOn::kServiceWord ? word
                                                                     : 0;
     if (logged != 0 && row.error_line != nullptr) lines.push_back(ErrorLine(row, logged));
@@ -63,20 +65,9 @@ Lines FailureLines(const qv::Row& row, uint32_t status, uint32_t client, uint32_
 
 // What a failure leaves in the outputs, by the row's Output column.
 Outputs AfterFailure(const qv::Row& row) {
-    switch (row.output) {
-        case qv::Output::kCleared:
-            return Outputs::kZero;
-        case qv::Output::kUntouched:
-            return Outputs::kUnchanged;
-        case qv::Output::kNone:
-            break;
-    }
-    return Outputs::kNone;
-}
-
-Lines Since(const qvtest::TraceFixture& trace, std::size_t before) {
-    const Lines all = trace.Lines();
-    return Lines(all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())), all.end());
+    return row.output == qv::Output::kCleared     ? Outputs::kZero
+           : row.output == qv::Output::kUntouched ? Outputs::kUnchanged
+                                                  : Outputs::kNone;
 }
 
 // ---- the table itself -------------------------------------------------------
@@ -171,32 +162,22 @@ TEST_P(OnTheService, SendsItsProcedureWithTheObjectAndTheToken) {
     EXPECT_EQ(f(handle), 0u);
     EXPECT_EQ(svc.CallOrder(), std::vector<unsigned>{row.procedure});
     const Bytes request = svc.LastBytes(row.procedure);
-    const auto has = [&](const Bytes& part) {
+    const auto has = [&](const auto& record, auto filter) {
+        const Bytes part = qvtest::Encode(reinterpret_cast<xdrproc_t>(filter), &record);
         return std::search(request.begin(), request.end(), part.begin(), part.end()) !=
                request.end();
     };
-    const auto word = [](uint32_t w) {
-        const uint32_t be = htonl(w);
-        const auto* p = reinterpret_cast<const uint8_t*>(&be);
-        return Bytes(p, p + 4);
-    };
-    EXPECT_TRUE(has(word(kToken)));
+    EXPECT_TRUE(has(kToken, xdr_u_int));
     if (!f.names_object) return;
-    const bool whole = std::string_view(qv::wire::ProcTable(row.procedure).arg_name) ==
-                       "RpcObjectRef";
-    Bytes reference = word(0);  // the kind; the name's count follows, then a word a unit
-    const std::u16string name = qvtest::kSampleObject;
-    const Bytes count = word(static_cast<uint32_t>(name.size() + 1));
-    reference.insert(reference.end(), count.begin(), count.end());
-    for (char16_t unit : name + u'\0') {
-        const Bytes w = word(unit);
-        reference.insert(reference.end(), w.begin(), w.end());
-    }
-    for (uint32_t w : {qvtest::kSampleNumber, whole ? kToken : 0u}) {
-        const Bytes b = word(w);
-        reference.insert(reference.end(), b.begin(), b.end());
-    }
-    EXPECT_TRUE(has(reference)) << "no reference to the sample object with its token";
+    const bool whole =
+        std::string_view(qv::wire::ProcTable(row.procedure).arg_name) == "RpcObjectRef";
+    std::u16string name = qvtest::kSampleObject;
+    const RpcObjectRef reference{
+        0,
+        {static_cast<u_int>(name.size() + 1), reinterpret_cast<u_short*>(name.data())},
+        qvtest::kSampleNumber,
+        whole ? kToken : 0};
+    EXPECT_TRUE(has(reference, xdr_RpcObjectRef)) << "no reference to the sample object";
 }
 
 // The service's word comes back unchanged and is logged as the row says.
@@ -282,7 +263,9 @@ TEST_P(EveryFunction, EveryAllocationMayFail) {
             ASSERT_EQ(r.status, QV_STATUS_NO_MEMORY);
             EXPECT_EQ(r.outputs, AfterFailure(row));
             if (n == 1) {
-                EXPECT_EQ(Since(trace, before), first_failure);
+                const Lines lines = trace.Lines();
+                EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+                          first_failure);
             }
         }
     }

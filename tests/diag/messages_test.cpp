@@ -35,8 +35,9 @@ TEST(Messages, MappedStatusesYieldTheirTexts) {
         {0x6FFC8000, u"There is no connection to the Quarvane service."},
         {0x6FFC0200, u"There is no connection to the Quarvane service."},
         {0xEFFC0001, u"The system is currently running low on resources."},
-        {0x6FFC0506, u"The specified operation cannot be performed because the resource is "
-                     u"currently in use. \nPlease contact your administrator."},
+        {0x6FFC0506,
+         u"The specified operation cannot be performed because the resource is "
+         u"currently in use. \nPlease contact your administrator."},
     };
     for (const auto& [status, text] : rows) EXPECT_EQ(Message(status), text) << std::hex << status;
     EXPECT_EQ(qv::BuiltInMessages().map.size(), 93u);

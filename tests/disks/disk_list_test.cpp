@@ -74,10 +74,17 @@ TEST_F(DiskList, RequestCarriesListCodeAndOptions) {
     const struct {
         uint32_t kind, options, refresh, list_code, sent_options;
     } rows[] = {
-        {1, 0x12, 0, 0, 0x12},   {3, 0, 1, 1, 0x80000000},     {4, 0x7FFFFFFF, 7, 2, 0xFFFFFFFF},
-        {5, 0x80000001, 0, 3, 0x80000001}, {6, 5, 0, 4, 5}, {7, 0, 1, 5, 0x80000000},
-        {8, 0, 0, 6, 0},         {255, 0, 0, 255, 0},         {0, 0, 0, 0, 0},
-        {2, 0, 1, 0, 0x80000000}, {9, 3, 0, 0, 3},
+        {1, 0x12, 0, 0, 0x12},
+        {3, 0, 1, 1, 0x80000000},
+        {4, 0x7FFFFFFF, 7, 2, 0xFFFFFFFF},
+        {5, 0x80000001, 0, 3, 0x80000001},
+        {6, 5, 0, 4, 5},
+        {7, 0, 1, 5, 0x80000000},
+        {8, 0, 0, 6, 0},
+        {255, 0, 0, 255, 0},
+        {0, 0, 0, 0, 0},
+        {2, 0, 1, 0, 0x80000000},
+        {9, 3, 0, 0, 3},
     };
     for (const auto& r : rows) {
         ASSERT_EQ(Get(r.kind, -1, r.options, r.refresh), 0u) << r.kind;
@@ -92,12 +99,18 @@ TEST_F(DiskList, RequestCarriesListCodeAndOptions) {
 }
 
 TEST_F(DiskList, EachKindMakesItsEntries) {
-    const Lines every{u"Disk 0", u"Disk 0 Partition 1 - System (C:)",
-                      u"Disk 0 Partition 2 - (D:E:)", u"Disk 0 Partition 3",
-                      u"Disk 0 Partition 4", u"Disk 1",
-                      u"Disk -2", u"Disk -2 Partition 1 - (H:)",
-                      u"Disk 3", u"Disk 4",
-                      u"Disk 4 Partition 1 - (F:)", u"Disk 4 Partition 5"};
+    const Lines every{u"Disk 0",
+                      u"Disk 0 Partition 1 - System (C:)",
+                      u"Disk 0 Partition 2 - (D:E:)",
+                      u"Disk 0 Partition 3",
+                      u"Disk 0 Partition 4",
+                      u"Disk 1",
+                      u"Disk -2",
+                      u"Disk -2 Partition 1 - (H:)",
+                      u"Disk 3",
+                      u"Disk 4",
+                      u"Disk 4 Partition 1 - (F:)",
+                      u"Disk 4 Partition 5"};
     const Lines disks{u"Disk 0", u"Disk 1", u"Disk -2", u"Disk 3", u"Disk 4"};
     const struct {
         uint32_t kind;
@@ -105,8 +118,10 @@ TEST_F(DiskList, EachKindMakesItsEntries) {
         Lines names;
     } rows[] = {
         // What the service excludes is left out; a dynamic disk's partitions never show.
-        {1, -1, {u"Disk 0", u"Disk 0 Partition 1 - System (C:)", u"Disk 0 Partition 2 - (D:E:)",
-                 u"Disk 0 Partition 4", u"Disk 1", u"Disk 4 Partition 1 - (F:)"}},
+        {1,
+         -1,
+         {u"Disk 0", u"Disk 0 Partition 1 - System (C:)", u"Disk 0 Partition 2 - (D:E:)",
+          u"Disk 0 Partition 4", u"Disk 1", u"Disk 4 Partition 1 - (F:)"}},
         {3, -1, every},
         {4, -1, every},
         {255, -1, every},
@@ -114,9 +129,11 @@ TEST_F(DiskList, EachKindMakesItsEntries) {
         {5, -1, disks},
         {6, 1, disks},
         {7, 0, disks},
-        {7, 1, {u"Disk 0 Partition 1 - System (C:)", u"Disk 0 Partition 2 - (D:E:)",
-                u"Disk 0 Partition 3", u"Disk 0 Partition 4", u"Disk -2 Partition 1 - (H:)",
-                u"Disk 4 Partition 1 - (F:)", u"Disk 4 Partition 5"}},
+        {7,
+         1,
+         {u"Disk 0 Partition 1 - System (C:)", u"Disk 0 Partition 2 - (D:E:)",
+          u"Disk 0 Partition 3", u"Disk 0 Partition 4", u"Disk -2 Partition 1 - (H:)",
+          u"Disk 4 Partition 1 - (F:)", u"Disk 4 Partition 5"}},
         {8, 0, {u"Disk 0"}},
         {8, 2, {u"Disk 0 Partition 2 - (D:E:)"}},
         {8, 9, {u"<null>"}},  // only the first disk is searched: one all-zero entry
@@ -232,7 +249,8 @@ TEST_F(DiskList, DiskCountIsCheckedAgainstTheReceivedDisks) {
     const qvtest::Bytes sample = reply;
     for (uint32_t count : {0u, 1u, 5u, 6u}) {
         SCOPED_TRACE(count);
-        reply = qvtest::EditReply<GET_DISK_LIST>(sample, [&](RpcDiskList& l) { l.DiskCount = count; });
+        reply =
+            qvtest::EditReply<GET_DISK_LIST>(sample, [&](RpcDiskList& l) { l.DiskCount = count; });
         EXPECT_EQ(Get(5), count <= 5 ? 0u : QV_STATUS_RPC_FAILED);
         EXPECT_EQ(list.Count, count <= 5 ? count : 0);
     }

@@ -223,22 +223,24 @@ TEST_F(MirrorConfig, ListConvertsEveryFieldUnderItsName) {
               std::tuple(1u, -1, 2, -3, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 0x21u,
                          0x22u, 4096u));
     const auto describe = [](const QV_MIRROR_CONFIG& c) {
-        const auto text = [](const QV_WCHAR* t) { return t == nullptr ? u"<null>" : std::u16string(t); };
+        const auto text = [](const QV_WCHAR* t) {
+            return t == nullptr ? u"<null>" : std::u16string(t);
+        };
         const auto [mode, p1, p2, p3, p4, p5, p6] = qvtest::ScheduleFields(c.Schedule);
         return std::tuple(text(c.Primary.name), c.Primary.number, text(c.Mirror.name),
                           c.Mirror.number, text(c.Text1), text(c.Text2), text(c.Text3),
                           text(c.Text4), c.MirrorKind, mode, p1 + p2 + p3 + p4 + p5 + p6, c.LimitOn,
                           c.Reserved1 + c.Reserved2);
     };
-    EXPECT_EQ(describe(list.Entries[0]), std::tuple(u"Harddisk0", 1u, u"Harddisk1", 1u, u"first",
-                                                    u"second", u"third", u"fourth", 1u, 2u, 621u,
-                                                    1u, 0u));
-    EXPECT_EQ(describe(list.Entries[1]), std::tuple(u"Harddisk2", 2u, u"Harddisk3", 2u, u"",
-                                                    u"<null>", u"<null>", u"<null>", 0u, 0u,
-                                                    1221u, 0u, 0u));
-    EXPECT_EQ(describe(list.Entries[2]), std::tuple(u"Harddisk4", 3u, u"Harddisk5", 3u, u"first",
-                                                    u"second", u"third", u"fourth", 2u, 3u, 1821u,
-                                                    1u, 0u));
+    EXPECT_EQ(describe(list.Entries[0]),
+              std::tuple(u"Harddisk0", 1u, u"Harddisk1", 1u, u"first", u"second", u"third",
+                         u"fourth", 1u, 2u, 621u, 1u, 0u));
+    EXPECT_EQ(describe(list.Entries[1]),
+              std::tuple(u"Harddisk2", 2u, u"Harddisk3", 2u, u"", u"<null>", u"<null>", u"<null>",
+                         0u, 0u, 1221u, 0u, 0u));
+    EXPECT_EQ(describe(list.Entries[2]),
+              std::tuple(u"Harddisk4", 3u, u"Harddisk5", 3u, u"first", u"second", u"third",
+                         u"fourth", 2u, 3u, 1821u, 1u, 0u));
     EXPECT_EQ(qvtest::ScheduleFields(list.Entries[0].Schedule),
               std::tuple(2u, 101u, 102u, 103u, 104u, 105u, 106u));
     QV_MIRROR_CONFIG_LIST* held = &list;

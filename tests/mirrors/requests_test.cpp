@@ -96,7 +96,12 @@ TEST_F(MirrorRequests, GetReadsTheTextWithinTheUnitsReceived) {
         SCOPED_TRACE(sent.size());
         std::u16string units = sent;
         svc.Answer<GET_DATA_TRACE_CONFIG>(
-            {0, 0, {}, -9, {static_cast<u_int>(units.size()), reinterpret_cast<u_short*>(units.data())}, 12});
+            {0,
+             0,
+             {},
+             -9,
+             {static_cast<u_int>(units.size()), reinterpret_cast<u_short*>(units.data())},
+             12});
         QV_DATA_TRACE_CONFIG config{7, nullptr, 7};
         EXPECT_EQ(qvGetDataTraceConfig(handle, u"Harddisk2", 4, &config), 0u);
         EXPECT_EQ(std::tuple(config.Option, config.Count), std::tuple(-9, 12u));

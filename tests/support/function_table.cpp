@@ -29,42 +29,28 @@ constexpr QV_MIRROR_CONFIG SampleConfig() {
 // new type needs its value here; one of an existing type needs nothing.
 template <typename T>
 struct Ordinary;
+template <typename T>
+constexpr bool kNamesObject = true;
 template <>
-struct Ordinary<QV_DISK_FILTER> {
-    static constexpr bool kNamesObject = true;
-    static constexpr QV_DISK_FILTER value{7, 0, 1, &kObject};
-};
-template <>
-struct Ordinary<QV_MIRROR_CONFIG> {
-    static constexpr bool kNamesObject = true;
-    static constexpr QV_MIRROR_CONFIG value = SampleConfig();
-};
-template <>
-struct Ordinary<QV_MIRROR_ENABLE> {
-    static constexpr bool kNamesObject = true;
-    static constexpr QV_MIRROR_ENABLE value{SampleConfig(), 1, 0, 0, 0};
-};
-template <>
-struct Ordinary<QV_CONFIG_FILTER> {
-    static constexpr bool kNamesObject = true;
-    static constexpr QV_CONFIG_FILTER value{1, nullptr, kObject};
-};
-template <>
-struct Ordinary<QV_VERIFY_REQUEST> {
-    static constexpr bool kNamesObject = true;
-    static constexpr QV_VERIFY_REQUEST value{kObject, 1, 1, 0};
-};
-template <>
-struct Ordinary<QV_RESTORE_REQUEST> {
-    static constexpr bool kNamesObject = true;
-    static constexpr QV_RESTORE_REQUEST value{kObject, 1, {u"Harddisk2", 1}, 0, 0, 0};
-};
-template <>
-struct Ordinary<QV_DATA_TRACE_CONFIG> {
-    static constexpr bool kNamesObject = false;
-    static inline QV_WCHAR text[] = u"/var/trace";
-    static constexpr QV_DATA_TRACE_CONFIG value{1, text, 5};
-};
+constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
+
+QV_WCHAR g_trace_path[] = u"/var/trace";
+// clang-format off
+template <> struct Ordinary<QV_DISK_FILTER> {
+    static constexpr QV_DISK_FILTER value{7, 0, 1, &kObject}; };
+template <> struct Ordinary<QV_MIRROR_CONFIG> {
+    static constexpr QV_MIRROR_CONFIG value = SampleConfig(); };
+template <> struct Ordinary<QV_MIRROR_ENABLE> {
+    static constexpr QV_MIRROR_ENABLE value{SampleConfig(), 1, 0, 0, 0}; };
+template <> struct Ordinary<QV_CONFIG_FILTER> {
+    static constexpr QV_CONFIG_FILTER value{1, nullptr, kObject}; };
+template <> struct Ordinary<QV_VERIFY_REQUEST> {
+    static constexpr QV_VERIFY_REQUEST value{kObject, 1, 1, 0}; };
+template <> struct Ordinary<QV_RESTORE_REQUEST> {
+    static constexpr QV_RESTORE_REQUEST value{kObject, 1, {u"Harddisk2", 1}, 0, 0, 0}; };
+template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
+    static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
+// clang-format on
 
 // How an ordinary call passes one parameter.
 template <typename T>
@@ -100,7 +86,9 @@ struct Slot<T*> {  // an output: the call's own record, or a heap block
 };
 
 template <typename S>
-constexpr bool kIsOutput = requires(S s) { s.target; };
+constexpr bool kIsOutput = requires(S s) {
+    s.target;
+};
 
 template <typename S>
 void Prepare(S& slot, const CallOptions& options) {
@@ -161,15 +149,14 @@ struct Thunk<F, R> {
     static constexpr std::array<bool, sizeof...(A)> kIsPointer{Slot<A>::kPointer...};
     static constexpr int kPointers = (0 + ... + int{Slot<A>::kPointer});
 
-    template <typename T>
+    // A name (then a number), or a record that holds the sample object.
+    template <typename T, typename Record = std::remove_cv_t<std::remove_pointer_t<T>>>
     static constexpr bool NamesObject() {
-        if constexpr (requires { Ordinary<std::remove_cvref_t<std::remove_pointer_t<T>>>::kNamesObject; }) {
-            return Ordinary<std::remove_cvref_t<std::remove_pointer_t<T>>>::kNamesObject;
-        } else {
-            return std::is_same_v<T, const QV_WCHAR*>;  // a name, then a number
-        }
+        if constexpr (std::is_same_v<T, const QV_WCHAR*>) return true;
+        if constexpr (requires { Ordinary<Record>::value; }) return kNamesObject<Record>;
+        return false;
     }
-    static constexpr bool kNamesObject = (false || ... || NamesObject<A>());
+    static constexpr bool kNamesAnObject = (false || ... || NamesObject<A>());
 
     static constexpr int PointerIndex(std::size_t i) {
         int n = 0;
@@ -178,8 +165,7 @@ struct Thunk<F, R> {
     }
 
     template <std::size_t... I>
-    static CallResult Run(QV_HANDLE handle, const CallOptions& options,
-                          std::index_sequence<I...>) {
+    static CallResult Run(QV_HANDLE handle, const CallOptions& options, std::index_sequence<I...>) {
         std::tuple<Slot<A>...> slots;
         (Prepare(std::get<I>(slots), options), ...);
         const QV_STATUS status =
@@ -199,8 +185,12 @@ struct Thunk<F, R> {
 template <auto F, auto R>
 constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
     using T = Thunk<F, R>;
-    return {&row, family, T::kPointers, T::kNamesObject,
-            !std::is_same_v<decltype(R), std::nullptr_t>, &T::Call};
+    return {&row,
+            family,
+            T::kPointers,
+            T::kNamesAnObject,
+            !std::is_same_v<decltype(R), std::nullptr_t>,
+            &T::Call};
 }
 
 const RemoteFunction kRemote[] = {
@@ -239,7 +229,8 @@ constexpr CalledProcedure kCalled[] = {
 };
 
 constexpr std::string_view kNames[] = {
-#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) #name,
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#name,
 #define QV_SESSION(name, family, procedure, sim) #name,
 #define QV_LOCAL(name, family, release) #name,
 #define QV_RELEASE(name, family) #name,
@@ -263,8 +254,9 @@ std::span<const CalledProcedure> CalledProcedures() {
     static const std::vector<CalledProcedure> once = [] {
         std::vector<CalledProcedure> out;
         for (const CalledProcedure& c : kCalled) {
-            if (std::none_of(out.begin(), out.end(),
-                             [&](const CalledProcedure& o) { return o.procedure == c.procedure; })) {
+            if (std::none_of(out.begin(), out.end(), [&](const CalledProcedure& o) {
+                    return o.procedure == c.procedure;
+                })) {
                 out.push_back(c);
             }
         }

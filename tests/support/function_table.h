@@ -32,7 +32,7 @@ enum class Outputs {
 };
 
 struct CallOptions {
-    int null_at = -1;            // the pointer parameter passed as null (-1: none)
+    int null_at = -1;           // the pointer parameter passed as null (-1: none)
     unsigned char fill = 0xA5;  // every output byte before the call
     // The outputs are heap blocks given back whole through the release
     // function (its keep flag 0) instead of the call's own records (kept).
