@@ -37,8 +37,6 @@ constexpr bool IsRefusedListKind(uint32_t kind) noexcept {
     return kind == 2 || kind == 3 || kind == 255;
 }
 
-const char16_t* const kListNoMemory = qv::rows::qvGetMirConfigList.no_memory.text;
-
 // Converts the first reply.Count configurations into the caller's list, all
 // or nothing: on failure the list stays empty and nothing stays allocated.
 uint32_t FillList(const RpcMirrorConfigList& reply, QV_MIRROR_CONFIG_LIST& list) {
@@ -51,10 +49,11 @@ uint32_t FillList(const RpcMirrorConfigList& reply, QV_MIRROR_CONFIG_LIST& list)
                        QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
-    const uint32_t status = qv::ConvertEntries<qv::ReleaseMirrorConfigStrings>(
-        *walked, qv::ConvertMirrorConfig, list.Entries, list.Count);
-    if (status == QV_STATUS_NO_MEMORY) qv::LogMessage(qv::kLogError, kListNoMemory);
-    return status;
+    // A block or a copy the heap refuses here ends the call with
+    // QV_STATUS_NO_MEMORY and no line: the function's out-of-memory line
+    // reports the request's reference only.
+    return qv::ConvertEntries<qv::ReleaseMirrorConfigStrings>(*walked, qv::ConvertMirrorConfig,
+                                                              list.Entries, list.Count);
 }
 
 }  // namespace

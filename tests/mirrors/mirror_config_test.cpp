@@ -287,6 +287,30 @@ TEST_F(MirrorConfig, ListChecksItsCountAndRecords) {
     }
 }
 
+// Only the request's reference has an out-of-memory line of its own: a
+// block or a copy of the list that the heap refuses ends the call with the
+// list empty and no line.
+TEST_F(MirrorConfig, ListOutOfMemoryWritesALineOnlyForTheRequest) {
+    svc.AnswerRaw(GET_MIR_CONFIG_LIST, qvtest::SampleReply(GET_MIR_CONFIG_LIST));
+    const QV_CONFIG_FILTER filter{1, nullptr, {u"Harddisk5", 6}};
+    QV_MIRROR_CONFIG_LIST list{};
+    qv::alloc_fault::Reset();
+    ASSERT_EQ(qvGetMirConfigList(handle, &filter, &list), 0u);
+    const unsigned allocations = qv::alloc_fault::Count();
+    QV_MIRROR_CONFIG_LIST* held = &list;
+    qvFreeMirConfigList(&held, 1);
+    for (unsigned n = 1; n <= allocations; ++n) {
+        const std::size_t before = trace.Lines().size();
+        qv::alloc_fault::FailAt(n);
+        EXPECT_EQ(qvGetMirConfigList(handle, &filter, &list), QV_STATUS_NO_MEMORY) << n;
+        qv::alloc_fault::Reset();
+        EXPECT_EQ(
+            LinesSince(before),
+            n <= 2 ? Lines{u"qvGetMirConfigList, no more memory for memory allocation"} : Lines{})
+            << n;
+    }
+}
+
 // The schedule's mode travels and reads back reduced to 1..3; its spares
 // and GroupParam go as 0 and are never read back. A group configuration
 // reads every mode back as sent.

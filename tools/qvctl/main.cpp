@@ -6,6 +6,7 @@
 // status (printed with its message on stderr), 2 the command line was wrong.
 #include <iostream>
 
+#include "cli_docs.h"
 #include "qvctl.h"
 
 namespace {
@@ -76,6 +77,18 @@ int main(int argc, char** argv) {
     AddMirrorCommands(*mirror, commands);
     AddTraceConfigCommands(app, commands);
     AddMessageCommand(app, commands);
+    // The build's requests for the manual page and the bash completion; the
+    // page also names the files the library reads, which --help need not.
+    constexpr const char* kManualFiles = R"(Files:
+  /etc/quarvane/parameters.ini  the parameters file; QUARVANE_PARAMETERS names another
+  PATH/log/qvapi.log  the trace file, written when its log folder exists; PATH is the Path
+     of the parameters file's [Parameters] section
+
+Environment:
+  QUARVANE_PARAMETERS  the parameters file to read instead of /etc/quarvane/parameters.ini)";
+    if (const auto status = qvdocs::HandleGenerateRequest(app, argc, argv, kManualFiles)) {
+        return *status;
+    }
 
     try {
         app.parse(argc, argv);
