@@ -1,6 +1,6 @@
-// What the requests of the mirror family carry that no other record does:
-// verify and restore with their nested object references, the data trace
-// configuration both ways. The rules every function shares run over the
+// What the requests of the mirror family carry beyond the object and the
+// token that the table of functions checks: verify's booleans, restore's
+// second object and figures, the data trace configuration both ways. The rules every function shares run over the
 // table of functions.
 #include <gtest/gtest.h>
 
@@ -32,8 +32,6 @@ TEST_F(MirrorRequests, VerifyCarriesTheObjectModeAndOptionsAsBooleans) {
         EXPECT_EQ(qvVerifyData(handle, &request), 0u);
         auto req = svc.Last<VERIFY_DATA>();
         ASSERT_TRUE(req.ok());
-        ASSERT_EQ(req->Objects.Objects_len, 1u);
-        EXPECT_EQ(Nested(req->Objects.Objects_val[0]), std::tuple(0u, u"Harddisk2", 10u, 4u, 0u));
         EXPECT_EQ(std::tuple(req->Mode, req->Option1, req->Option2, req->token),
                   std::tuple(0xDEADBEEFu, r.sent1, r.sent2, kMirrorToken));
     }
@@ -44,8 +42,6 @@ TEST_F(MirrorRequests, RestoreCarriesBothObjectsAndTheFiguresUnchanged) {
     EXPECT_EQ(qvRestorePrimary(handle, &kRestore), 0u);
     auto req = svc.Last<RESTORE_PRIMARY>();
     ASSERT_TRUE(req.ok());
-    ASSERT_EQ(req->Primaries.Primaries_len, 1u);
-    EXPECT_EQ(Nested(req->Primaries.Primaries_val[0]), std::tuple(0u, u"Harddisk2", 10u, 4u, 0u));
     ASSERT_EQ(req->Counterparts.Counterparts_len, 1u);
     EXPECT_EQ(Nested(req->Counterparts.Counterparts_val[0]),
               std::tuple(0u, u"Harddisk5", 10u, 0u, 0u));
@@ -74,10 +70,6 @@ TEST_F(MirrorRequests, SetSendsTheObjectOptionTextAndCount) {
         const std::u16string text = r.text == nullptr ? u"" : r.text;
         EXPECT_EQ(Text(req->Text), text);
         EXPECT_EQ(Count(req->Text), r.text == nullptr ? 0 : text.size() + 1);
-        ASSERT_EQ(req->Objects.Objects_len, 1u);
-        const RpcObjectRef& object = req->Objects.Objects_val[0];
-        EXPECT_EQ(std::tuple(object.kind, Text(object.name), object.number, object.token),
-                  std::tuple(0u, u"Harddisk2", 4u, 0u));
     }
     EXPECT_EQ(std::u16string(path), u"trace path");  // the caller's text stays
     EXPECT_TRUE(trace.Lines().empty());
