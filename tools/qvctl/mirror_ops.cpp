@@ -76,12 +76,12 @@ CLI::App* AddLongCommand(CLI::App& mirror, const LongOperation& op, const char* 
     return sub;
 }
 
-bool Running(const Globals& g, QV_HANDLE h, const LongOperation& op, const Object& o) {
-    try {
-        return op.read(g, h, o).running;
-    } catch (const Failure&) {
-        return false;  // never ran: the service has no progress to give
-    }
+// Asks the statistics, not the operation's own progress: a progress reader
+// asked before any operation ran is refused, and the library traces that.
+bool Running(QV_HANDLE h, const LongOperation& op, const Object& o) {
+    QV_MIRROR_STAT s{};
+    return qvGetMirrorStat(h, o.name.c_str(), o.number, &s) == QV_STATUS_SUCCESS &&
+           RunningOperation(s.State) == &op;
 }
 
 void RunLong(const Globals& g, const LongArgs& args, const LongOperation& op, const Start& start,
@@ -102,7 +102,7 @@ void RunLong(const Globals& g, const LongArgs& args, const LongOperation& op, co
     }
     if (args.progress) {
         // Follows what runs or ran last.
-    } else if (args.wait && Running(g, h, op, o)) {
+    } else if (args.wait && Running(h, op, o)) {
         std::cerr << "qvctl: " << what << " is already running; following it.\n";
     } else {
         if (!confirm.empty()) Confirm(args.yes, confirm);
