@@ -316,6 +316,14 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "Verify of Disk1:1 was cancelled before it completed.",
          WithSteps({{"running", cancel_verify}})},
+        // The service goes away while qvctl follows.
+        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
+         3,
+         {{"/state", "running"}},
+         {},
+         "cannot read the verify progress of Disk1:1: lost the connection to the service at "
+         "127.0.0.1:",
+         WithSteps({{"running", [this](pid_t) { daemon_.reset(); }}})},
     });
 }
 

@@ -66,8 +66,12 @@ void AddStatusCommand(CLI::App& app, Commands& commands) {
     auto watch = std::make_shared<unsigned>(0);
     CLI::App* status = app.add_subcommand(
         "status", "Show every protection: state, condition, sync, rate and time left");
-    status->add_option("--watch", *watch, "Show it again every N seconds until Ctrl-C")
-        ->type_name("N")
+    status
+        ->add_option("--watch", *watch,
+                     "Show it again every N seconds (2 when not given) until Ctrl-C")
+        ->type_name("[N]")
+        ->expected(0, 1)
+        ->default_str("2")
         ->check(CLI::Range(1u, 86400u));
     commands.Add(status, [watch](const Globals& g) { Status(g, *watch); });
 }
