@@ -3,6 +3,7 @@
 #   make check   a short run of every fuzzer, then the whole test suite under
 #                AddressSanitizer and UndefinedBehaviorSanitizer
 #   make build   plain build
+#   make uninstall  removes what `cmake --install $(BUILD_DIR)` installed
 #   make fuzz    every reply fuzzer for FUZZ_SECONDS
 #   make bench   the benchmarks, with the ratios they are judged by
 BUILD_DIR ?= build
@@ -15,7 +16,7 @@ FUZZ_SMOKE_SECONDS ?= 2
 FUZZ_JOBS ?= $(JOBS)
 BENCH_ARGS ?=
 
-.PHONY: deps build demo check clean fuzz-build fuzz fuzz-smoke bench
+.PHONY: deps build demo check clean fuzz-build fuzz fuzz-smoke bench uninstall
 
 deps:
 	@tools/install-deps.sh
@@ -23,6 +24,11 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Exactly the files install_manifest.txt lists, and the directories the
+# install created once they are empty (sudo make uninstall for /usr/local).
+uninstall:
+	cmake -DBUILD_DIR=$(BUILD_DIR) -P cmake/uninstall.cmake
 
 # The walkthrough: quarvane-sim on a free loopback port, qvctl against it.
 demo: build

@@ -193,7 +193,15 @@ typedef struct QV_DISK_LIST {
    a null filter or list, or kind 7 or 8 without an Object leave the list as
    it was (QV_STATUS_NO_HANDLE, QV_STATUS_INVALID_PARAMETER). A reply that
    contradicts itself gives QV_STATUS_RPC_FAILED, a failed allocation
-   QV_STATUS_NO_MEMORY; after any other failure the list is empty. */
+   QV_STATUS_NO_MEMORY; after any other failure the list is empty.
+   Each partition entry holds its own copies of its disk's texts, so the
+   list can outgrow the reply by texts times partitions. A reply whose list
+   would take more than 100 times the reply's size on the wire is refused
+   with QV_STATUS_RPC_FAILED before anything is allocated. No disk of up to
+   199 partitions comes near that, whatever the length of its texts; a disk
+   of 128 partitions whose every text is 512 characters long takes about 51
+   times its reply, and with such texts only a disk of some 377 partitions
+   would be refused. */
 QV_API QV_STATUS qvGetDiskList(QV_HANDLE handle, const QV_DISK_FILTER* filter, QV_DISK_LIST* list);
 /* Releases the entries of *list and, when keepHeader is 0, the header
    itself (which must then come from the C heap), setting *list to null.

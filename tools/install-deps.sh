@@ -6,9 +6,10 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config python3 make
   libtirpc-dev rpcsvc-proto
-  libinih-dev libutfcpp-dev libcli11-dev nlohmann-json3-dev
+  libutfcpp-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  groff-base
 )
 
 missing=()

@@ -228,22 +228,38 @@ std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape s
     return bytes;
 }
 
-std::size_t ReceivedBytes(std::span<const RpcDiskRecord> disks) noexcept {
+namespace {
+
+// XDR words of a record's fixed fields and array counts, as quarvane.x
+// declares them: numbers, counts and code units take one word, a hyper two.
+constexpr std::size_t kWord = 4;
+constexpr std::size_t kDiskWords = 12 + 3;  // numbers; Partitions, Properties, Descriptors counts
+constexpr std::size_t kPartitionWords = 10;
+constexpr std::size_t kPropertiesWords = 7;
+constexpr std::size_t kDescriptorWords = 1 + 2;
+
+std::size_t WireTextBytes(const RpcWString& s) noexcept {
+    return kWord * (1 + static_cast<std::size_t>(s.RpcWString_len));
+}
+
+}  // namespace
+
+std::size_t WireBytes(std::span<const RpcDiskRecord> disks) noexcept {
     std::size_t bytes = 0;
     for (const RpcDiskRecord& d : disks) {
-        bytes += sizeof d + TextBytes(d.Name) + TextBytes(d.Text0) + TextBytes(d.Text1) +
-                 TextBytes(d.Text2);
+        bytes += kWord * kDiskWords + WireTextBytes(d.Name) + WireTextBytes(d.Text0) +
+                 WireTextBytes(d.Text1) + WireTextBytes(d.Text2);
         for (const RpcPartitionRecord& p : PartitionRecords(d)) {
-            bytes += sizeof p + TextBytes(p.Letters) + TextBytes(p.Label);
+            bytes += kWord * kPartitionWords + WireTextBytes(p.Letters) + WireTextBytes(p.Label);
         }
         for (const RpcDiskProperties& p :
              Elements(d.Properties.Properties_len, d.Properties.Properties_val)) {
-            bytes += sizeof p + TextBytes(p.Text1) + TextBytes(p.Text2);
+            bytes += kWord * kPropertiesWords + WireTextBytes(p.Text1) + WireTextBytes(p.Text2);
         }
         for (const RpcDiskDescriptor& x :
              Elements(d.Descriptors.Descriptors_len, d.Descriptors.Descriptors_val)) {
-            bytes += sizeof x + TextBytes(x.Text1) + TextBytes(x.Text2) + TextBytes(x.Text3) +
-                     TextBytes(x.Text4);
+            bytes += kWord * kDescriptorWords + WireTextBytes(x.Text1) + WireTextBytes(x.Text2) +
+                     WireTextBytes(x.Text3) + WireTextBytes(x.Text4);
         }
     }
     return bytes;

@@ -51,12 +51,13 @@ std::size_t CountDiskEntries(std::span<const RpcDiskRecord> disks, DiskListShape
 // entry block and every string at its received length (composed names at
 // their room). Every partition entry carries copies of its disk's texts, so
 // this can outgrow the reply by far; the caller weighs it against
-// ReceivedBytes before anything is allocated. Saturates instead of wrapping.
+// WireBytes before anything is allocated. Saturates instead of wrapping.
 std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape shape,
                            uint32_t partition = 0) noexcept;
 
-// Bytes the decoded records hold: every record and every unit received.
-std::size_t ReceivedBytes(std::span<const RpcDiskRecord> disks) noexcept;
+// Bytes the records took on the wire: four for every number, count and
+// code unit (XDR widens each to a 32-bit word), eight for a hyper.
+std::size_t WireBytes(std::span<const RpcDiskRecord> disks) noexcept;
 
 // Fills `entries` (zeroed by the caller) in list order, stopping when the
 // block is full; entries it does not reach stay zero. False when a string

@@ -41,9 +41,6 @@ constexpr bool IsRefusedListKind(uint32_t kind) noexcept {
     return kind == 2 || kind == 3 || kind == 255;
 }
 
-constexpr const char16_t* kListNoMemory =
-    u"qvGetMirConfigList, no more memory for memory allocation";
-
 // The configurations a list reply holds, never more than were decoded.
 std::span<const RpcMirrorConfig> Received(const RpcMirrorConfigList& reply) noexcept {
     if (reply.Configs.Configs_val == nullptr) return {};
@@ -65,19 +62,18 @@ uint32_t FillList(const RpcMirrorConfigList& reply, QV_MIRROR_CONFIG_LIST& list)
     const std::span<const RpcMirrorConfig> walked = received.first(reply.Count);
     if (walked.empty()) return 0;
 
+    // A block or a copy the heap refuses here ends the call with
+    // QV_STATUS_NO_MEMORY and no line: the function's out-of-memory line
+    // reports the request's reference only.
     auto* entries =
         static_cast<QV_MIRROR_CONFIG*>(qv::AllocZeroed(walked.size(), sizeof(QV_MIRROR_CONFIG)));
-    if (entries == nullptr) {
-        qv::LogMessage(2, kListNoMemory);
-        return QV_STATUS_NO_MEMORY;
-    }
+    if (entries == nullptr) return QV_STATUS_NO_MEMORY;
     const std::span<QV_MIRROR_CONFIG> out(entries, walked.size());
     for (std::size_t i = 0; i < walked.size(); ++i) {
         const uint32_t status = qv::ConvertMirrorConfig(walked[i], out[i]);
         if (status != 0) {
             std::ranges::for_each(out.first(i), qv::ReleaseMirrorConfigStrings);
             qv::Free(entries);
-            if (status == QV_STATUS_NO_MEMORY) qv::LogMessage(2, kListNoMemory);
             return status;
         }
     }
@@ -120,7 +116,7 @@ extern "C" QV_STATUS qvGetMirConfigList(QV_HANDLE handle, const QV_CONFIG_FILTER
             call.arg.Objects.Objects_len = 1;
         }
         if (ref == nullptr || !qv::FillObjectRef(*ref, filter->Object)) {
-            qv::LogMessage(2, kListNoMemory);
+            qv::LogMessage(2, u"qvGetMirConfigList, no more memory for memory allocation");
             return qv::MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
         }
     }

@@ -12,65 +12,71 @@
 
 namespace {
 
-// One disk with a long name and `partitions` partitions that carry nothing.
-qvtest::Bytes OneLongNamedDisk(std::size_t name_units, std::size_t partitions) {
-    std::vector<u_short> name(name_units, u'N');
-    name.push_back(0);
+// One disk of `partitions` partitions that carry nothing, with `texts` of
+// the nine texts its entries copy (name, texts, properties, descriptor) set
+// to `units` characters.
+qvtest::Bytes OneDisk(std::size_t partitions, std::size_t texts, std::size_t units) {
+    std::vector<u_short> text(units, u'N');
+    text.push_back(0);
+    RpcDiskProperties properties{};
+    RpcDiskDescriptor descriptor{};
+    RpcDiskRecord disk{};
+    RpcWString* copied[] = {&disk.Name,        &disk.Text1,       &disk.Text2,
+                            &properties.Text1, &properties.Text2, &descriptor.Text1,
+                            &descriptor.Text2, &descriptor.Text3, &descriptor.Text4};
+    for (std::size_t i = 0; i < texts; ++i)
+        *copied[i] = {static_cast<u_int>(text.size()), text.data()};
     std::vector<RpcPartitionRecord> records(partitions);
     for (std::size_t i = 0; i < records.size(); ++i) records[i].Number = static_cast<u_int>(i + 1);
-    RpcDiskRecord disk{};
-    disk.Name = {static_cast<u_int>(name.size()), name.data()};
     disk.Partitions = {static_cast<u_int>(records.size()), records.data()};
+    disk.Properties = {1, &properties};
+    disk.Descriptors = {1, &descriptor};
     const RpcDiskList list{0, 1, {1, &disk}};
     return qvtest::Encode(qv::wire::Proc<GET_DISK_LIST>::ResFilter(), &list);
 }
 
-class DiskListGrowth : public ::testing::Test {
-  protected:
-    qvtest::TraceFixture trace;
-    qvtest::MemoryClient client;
-    QV_DISK_LIST list{};
-
-    QV_STATUS Every(const qvtest::Bytes& reply) {
-        client.SetReply(reply);
+// Every partition entry carries copies of its disk's texts, so a list can
+// outgrow its reply by the product of texts and partitions. Real
+// inventories convert whole; a product far beyond them is refused before
+// anything is allocated.
+TEST(DiskListGrowth, RealInventoriesConvertAmplificationIsRefused) {
+    const struct {
+        const char* name;
+        qvtest::Bytes reply;
+        uint32_t entries;  // 0: refused
+    } cases[] = {
+        {"six 300-character texts, 256 partitions", OneDisk(256, 6, 300), 257},
+        {"every text 512 characters, 128 partitions", OneDisk(128, 9, 512), 129},
+        {"every text 4,000 characters, 199 partitions", OneDisk(199, 9, 4000), 200},
+        {"the sample inventory, 128 partitions a disk", qvtest::DiskListReply(4, 128), 4 * 129},
+        {"a 20,000-character name, 3 partitions", OneDisk(3, 1, 20000), 4},
+        {"a short name, 5,000 partitions", OneDisk(5000, 1, 8), 5001},
+        // 20,000 units into 2,000 entries: 80 MB from a reply of 176 KB.
+        {"a 20,000-character name, 2,000 partitions", OneDisk(2000, 1, 20000), 0},
+        {"every text 512 characters, 2,000 partitions", OneDisk(2000, 9, 512), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qvtest::TraceFixture trace;
+        qvtest::MemoryClient client;
+        client.SetReply(c.reply);
         const QV_DISK_FILTER every{3, 0, 0, nullptr};
-        return qvGetDiskList(client.handle(), &every, &list);
-    }
-    void TearDown() override {
+        QV_DISK_LIST list{};
+        const QV_STATUS status = qvGetDiskList(client.handle(), &every, &list);
+        EXPECT_EQ(list.Count, c.entries);
+        if (c.entries == 0) {
+            EXPECT_EQ(status, QV_STATUS_RPC_FAILED);
+            EXPECT_EQ(list.Entries, nullptr);
+            EXPECT_EQ(trace.Lines(),
+                      (std::vector<std::u16string>{u"qvGetDiskList, reply would convert into more "
+                                                   u"than 100 times its size[6FFC8005]"}));
+        } else {
+            EXPECT_EQ(status, 0u);
+            EXPECT_TRUE(trace.Lines().empty());
+        }
         QV_DISK_LIST* p = &list;
         qvFreeDiskList(&p, 1);
     }
-};
-
-// Every partition entry carries a copy of its disk's name: 20,000 units
-// copied into 2,000 entries would be 80 MB from a reply of 90 KB.
-TEST_F(DiskListGrowth, ProductOfTextAndPartitionsIsRefused) {
-    const qvtest::Bytes reply = OneLongNamedDisk(20000, 2000);
-    ASSERT_LT(reply.size(), 200000u);
-    EXPECT_EQ(Every(reply), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(list.Count, 0u);
-    EXPECT_EQ(list.Entries, nullptr);
-    EXPECT_EQ(
-        trace.Lines(),
-        (std::vector<std::u16string>{
-            u"qvGetDiskList, reply would convert into more than 32 times its size[6FFC8005]"}));
-}
-
-TEST_F(DiskListGrowth, LongTextsOnFewPartitionsConvert) {
-    EXPECT_EQ(Every(OneLongNamedDisk(20000, 3)), 0u);
-    EXPECT_EQ(list.Count, 4u);
-    EXPECT_EQ(std::u16string(list.Entries[3].DiskName).size(), 20000u);
-}
-
-// The most partitions a disk can have, every disk text set.
-TEST_F(DiskListGrowth, FullInventoryConverts) {
-    EXPECT_EQ(Every(qvtest::DiskListReply(4, 128)), 0u);
-    EXPECT_EQ(list.Count, 4u * 129u);
-}
-
-TEST_F(DiskListGrowth, EmptyPartitionsOnAShortNamedDiskConvert) {
-    EXPECT_EQ(Every(OneLongNamedDisk(8, 5000)), 0u);
-    EXPECT_EQ(list.Count, 5001u);
 }
 
 }  // namespace

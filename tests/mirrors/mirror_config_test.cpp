@@ -330,7 +330,7 @@ TEST_F(MirrorConfig, ListFailureIsLoggedWithTheMappedStatus) {
 
 // The request's object reference and its name; then the entry block and per
 // configuration two names and four texts. Nothing is kept, the list stays
-// empty.
+// empty; only the request's reference has a line of its own.
 TEST_F(MirrorConfig, ListOutOfMemoryLeavesTheListEmpty) {
     WireStore store;
     RpcMirrorConfig configs[2] = {store.Config(), store.Config(u"Harddisk5", 6)};
@@ -356,8 +356,9 @@ TEST_F(MirrorConfig, ListOutOfMemoryLeavesTheListEmpty) {
         EXPECT_EQ(status, QV_STATUS_NO_MEMORY);
         EXPECT_EQ(list.Count, 0u);
         EXPECT_EQ(list.Entries, nullptr);
-        EXPECT_EQ(LinesSince(before),
-                  Lines{u"qvGetMirConfigList, no more memory for memory allocation"});
+        EXPECT_EQ(
+            LinesSince(before),
+            n <= 2 ? Lines{u"qvGetMirConfigList, no more memory for memory allocation"} : Lines{});
     }
 }
 

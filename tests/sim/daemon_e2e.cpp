@@ -1,13 +1,15 @@
 // What the library never sends, on raw connections: tokens never issued or
 // closed, records without their objects, calls outside the protocol,
 // undecodable arguments, clients that leave before their reply. Then the
-// daemon's own life: its state file, its sample inventory, bad files.
+// daemon's own life: its state file, its sample inventory, what stops it
+// from starting, its exit status and its request log.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "fixture.h"
 #include "proc_table.h"
@@ -305,7 +307,7 @@ TEST_F(SimState, ProtectionsAndSettingsSurviveARestart) {
         files.push_back(entry.path().filename().string());
     }
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"inventory.json", "state.json"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"inventory.json", "state.json", "state.json.lock"}));
     StartWithState();
     EXPECT_EQ(Held(), held);
     // Removal is saved too.
@@ -345,29 +347,126 @@ TEST_F(SimState, TheSampleInventoryIsTheDefault) {
     EXPECT_EQ(Enable(Pair(u"Harddisk1", 1, u"Harddisk3", 2)), 0u);  // the walkthrough's pair
 }
 
-TEST_F(SimState, BadFilesStopTheDaemonFromStarting) {
+TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
+    StartWithState();  // holds state.json
+    const std::string held = (dir_ / "state.json").string();
     const std::string disk = R"({"disks": [{"number": 0, "name": "A", "size_mib": 10)";
     const std::string protection = R"({"format": 1, "data_trace": [], "protections": [{"primary":
         {"disk": "Disk1", "number": 1}, "mirror": {"disk": "Disk3", "number": 2},
         "size_mib": 1000, "state": "dancing"}]})";
-    const std::tuple<const char*, std::string, std::string> cases[] = {
-        {"inventory not JSON", "{ disks", ""},
-        {"inventory with an unknown key", R"({"disks": [], "extra": 1})", ""},
-        {"partition number 0", disk + R"(, "partitions": [{"number": 0, "size_mib": 1}]}]})", ""},
-        {"partition beyond its disk",
-         disk + R"(, "partitions": [{"number": 1, "size_mib": 11}]}]})", ""},
-        {"disk name twice", disk + R"(}, {"number": 1, "name": "a", "size_mib": 10}]})", ""},
-        {"state not JSON", "", "{"},
-        {"state of another format", "", R"({"format": 99, "protections": [], "data_trace": []})"},
-        {"state with an unknown protection state", "", protection},
+    const std::string missing = (dir_ / "missing" / "s.json").string();
+    const std::string in_file = Write("file", "") + "/s.json";
+    struct Case {
+        const char* what;
+        std::string inventory;
+        std::vector<std::string> args;
+        int exit;
+        std::string says;
     };
-    for (const auto& [what, inventory, state] : cases) {
-        std::vector<std::string> args = {
-            "--port", "0", "--inventory",
-            Write("inventory.json", inventory.empty() ? kInventory : inventory)};
-        if (!state.empty()) args.insert(args.end(), {"--state-file", Write("state.json", state)});
-        const int status = RunToExit(args);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << what;
+    const Case cases[] = {
+        {"inventory not JSON", "{ disks", {}, 1, "case.json"},
+        {"inventory with an unknown key", R"({"disks": [], "extra": 1})", {}, 1, "extra"},
+        {"partition number 0",
+         disk + R"(, "partitions": [{"number": 0, "size_mib": 1}]}]})",
+         {},
+         1,
+         "case.json"},
+        {"partition beyond its disk",
+         disk + R"(, "partitions": [{"number": 1, "size_mib": 11}]}]})",
+         {},
+         1,
+         "case.json"},
+        {"disk name twice",
+         disk + R"(}, {"number": 1, "name": "a", "size_mib": 10}]})",
+         {},
+         1,
+         "case.json"},
+        {"state not JSON",
+         kInventory,
+         {"--state-file", Write("case-state.json", "{")},
+         1,
+         "case-state.json"},
+        {"state of another format",
+         kInventory,
+         {"--state-file",
+          Write("format.json", R"({"format": 99, "protections": [], "data_trace": []})")},
+         1,
+         "format.json"},
+        {"state with an unknown protection state",
+         kInventory,
+         {"--state-file", Write("dancing.json", protection)},
+         1,
+         "dancing"},
+        {"state in a directory that does not exist",
+         kInventory,
+         {"--state-file", missing},
+         1,
+         "quarvane-sim: cannot keep the state in " + missing + ": cannot create " + missing +
+             ".lock"},
+        {"state in a directory that is a file",
+         kInventory,
+         {"--state-file", in_file},
+         1,
+         "Not a directory"},
+        {"state of another daemon",
+         kInventory,
+         {"--state-file", held},
+         1,
+         held + " is in use by the daemon with pid " + std::to_string(daemon_->pid)},
+        {"an unknown option",
+         kInventory,
+         {"--bogus"},
+         2,
+         "quarvane-sim: The following argument was not expected: --bogus"},
+        {"a port that is no number", kInventory, {"--port", "x"}, 2, "--port"},
+        {"a rate out of range", kInventory, {"--rate", "0"}, 2, "--rate"},
+    };
+    const std::string err = (dir_ / "err.txt").string();
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--port", "0", "--inventory",
+                                         Write("case.json", c.inventory)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const int status = RunToExit(args, err);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exit) << c.what << ": " << status;
+        EXPECT_NE(Read("err.txt").find(c.says), std::string::npos)
+            << c.what << ": " << Read("err.txt");
+    }
+    EXPECT_EQ(State(), kGone);  // the daemon that holds the file serves on
+}
+
+TEST_F(SimState, AStateItCannotSaveIsAnErrorAndItsExitStatusSaysSo) {
+    std::filesystem::create_directory(dir_ / "gone");
+    const std::string state = (dir_ / "gone" / "state.json").string();
+    Start({"--state-file", state}, (dir_ / "err.txt").string());
+    // Not even root writes into a directory that is no more.
+    std::filesystem::remove_all(dir_ / "gone");
+    EXPECT_EQ(Enable(Pair()), 0u);  // the change is made; its save fails
+    ASSERT_EQ(qvDisconnect(&handle_), 0u);
+    const int status = daemon_->Stop();
+    daemon_.reset();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    const std::string said = Read("err.txt");
+    const std::string line = "quarvane-sim: cannot save the state to " + state;
+    EXPECT_NE(said.find(line), said.rfind(line)) << said;  // after the change, and at the end
+}
+
+TEST_F(SimState, VerboseLinesCarryTimeProcedureObjectAndAnswer) {
+    Start({"--verbose"}, (dir_ / "err.txt").string());
+    ASSERT_EQ(Enable(Pair()), 0u);
+    QV_MIRROR_STAT stat{};
+    EXPECT_EQ(qvGetMirrorStat(handle_, u"Disk2", 0, &stat), kNotFound);
+    StopDaemon();
+    const std::string said = Read("err.txt");
+    const std::string stamp = R"((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )";
+    const char* lines[] = {
+        "LOGIN user admin -> 00000000 Ok",
+        "ENABLE_MIRROR Disk1:1 on Disk3:2 token [0-9A-F]{8} -> 00000000 Ok",
+        R"(GET_MIRROR_STATS Disk2 token [0-9A-F]{8} -> 6FFC0040 ProtectionNotFound )"
+        R"("Unable to find the specified protected disk\.")",
+    };
+    for (const char* line : lines) {
+        EXPECT_TRUE(std::regex_search(said, std::regex(stamp + line + "\n"))) << line << "\n"
+                                                                              << said;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <span>
 #include <stdexcept>
 #include <utility>
@@ -20,7 +21,7 @@ namespace {
 // for itself (an ignored SIGPIPE would otherwise be inherited and hide the
 // daemon's own handling). Returns its pid and its first line on stdout,
 // read byte by byte so that nothing after it is consumed.
-std::pair<pid_t, std::string> Spawn(std::vector<std::string> args) {
+std::pair<pid_t, std::string> Spawn(std::vector<std::string> args, const std::string& err) {
     args.insert(args.begin(), QV_SIM_EXE);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -31,6 +32,10 @@ std::pair<pid_t, std::string> Spawn(std::vector<std::string> args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (!err.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t all;
@@ -69,16 +74,21 @@ SimE2e::~SimE2e() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
+std::string SimE2e::Read(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::string SimE2e::Write(const std::string& name, const std::string& content) const {
     std::ofstream(dir_ / name, std::ios::binary | std::ios::trunc) << content;
     return (dir_ / name).string();
 }
 
-Daemon::Daemon(const std::vector<std::string>& args) {
+Daemon::Daemon(const std::vector<std::string>& args, const std::string& err) {
     std::vector<std::string> all = {"--listen", "127.0.0.1", "--port", "0"};
     all.insert(all.end(), args.begin(), args.end());
     std::string line;
-    std::tie(pid, line) = Spawn(all);
+    std::tie(pid, line) = Spawn(all, err);
     const std::string prefix = "listening on 127.0.0.1:";
     if (line.rfind(prefix, 0) != 0) {
         Stop(SIGKILL);
@@ -99,8 +109,8 @@ int Daemon::Stop(int signal) {
     return wait_status;
 }
 
-int RunToExit(const std::vector<std::string>& args) {
-    const auto [pid, line] = Spawn(args);
+int RunToExit(const std::vector<std::string>& args, const std::string& err) {
+    const auto [pid, line] = Spawn(args, err);
     if (!line.empty()) kill(pid, SIGKILL);  // started after all: the test fails, not waits
     int status = -1;
     waitpid(pid, &status, 0);

@@ -41,9 +41,10 @@ inline constexpr const char* kInventory = R"({"disks": [
  {"number": 6, "name": "Disk6", "size_mib": 8000, "offline": true}]})";
 
 // quarvane-sim on 127.0.0.1 with --port 0 and `args`, started as from a
-// shell: default signal dispositions and nothing blocked.
+// shell: default signal dispositions and nothing blocked. Its stderr goes
+// to the file `err` when one is named.
 struct Daemon {
-    explicit Daemon(const std::vector<std::string>& args);
+    explicit Daemon(const std::vector<std::string>& args, const std::string& err = "");
     ~Daemon() { Stop(); }
     // Sends `signal` and reaps the daemon (killed if not gone within a
     // minute); returns its wait status, also on later calls.
@@ -54,8 +55,9 @@ struct Daemon {
     int wait_status = 0;
 };
 
-// Runs quarvane-sim to its end; its wait status, or -1 when it started.
-int RunToExit(const std::vector<std::string>& args);
+// Runs quarvane-sim to its end, stderr to the file `err`; its wait status,
+// or -1 when it started.
+int RunToExit(const std::vector<std::string>& args, const std::string& err = "");
 
 // Polls `done` until it holds, for a generous while at most. Only for what
 // progresses with the daemon's clock.
@@ -145,11 +147,13 @@ class SimE2e : public ::testing::Test {
     ~SimE2e() override;
     // Writes a file into the test's own directory; its path.
     std::string Write(const std::string& name, const std::string& content) const;
+    // What a file in the test's directory holds.
+    std::string Read(const std::string& name) const;
 
     // Starts the daemon on the test inventory and connects.
-    void Start(std::vector<std::string> args = {}) {
+    void Start(std::vector<std::string> args = {}, const std::string& err = "") {
         args.insert(args.end(), {"--inventory", Write("inventory.json", kInventory)});
-        daemon_.emplace(args);
+        daemon_.emplace(args, err);
         uint32_t status = 1;
         handle_ = Connect(user_, password_, &status);
         ASSERT_EQ(status, 0u);

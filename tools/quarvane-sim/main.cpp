@@ -4,7 +4,8 @@
 //
 // When it is ready it prints "listening on ADDRESS:PORT" on stdout; with
 // --port 0 that line is how a script learns the port. SIGTERM and SIGINT
-// stop it cleanly, saving the state file if one is given.
+// stop it cleanly, saving the state file if one is given. A daemon that
+// cannot keep its state file refuses to start rather than lose changes.
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -15,7 +16,10 @@
 #include <exception>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <system_error>
 
+#include "cli_docs.h"
 #include "families.h"
 #include "model.h"
 #include "registry.h"
@@ -48,6 +52,20 @@ extern "C" __attribute__((visibility("default"))) const char* __asan_default_opt
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The manual page's description, beyond what --help says.
+constexpr const char* kManual =
+    R"(quarvane-sim serves the Quarvane wire protocol from an in-memory model
+of disks, partitions and protections, for development, demonstrations and
+tests. When it is ready it prints "listening on ADDRESS:PORT" on stdout;
+SIGTERM or SIGINT stop it.
+
+With --state-file, every change is saved before it is answered and read
+again at the next start. The daemon refuses to start when it cannot write
+the file or another daemon holds it.)";
 
 void CapHeap() {
 #ifndef QVSIM_ASAN
@@ -103,7 +121,14 @@ int Serve(qvsim::Options options) {
     CapHeap();
 
     qvsim::Model model(qvsim::LoadInventory(options.inventory), options.rates, qvsim::Clock::now());
+    std::optional<qvsim::StateFileLock> lock;
     if (!options.state_file.empty()) {
+        try {
+            lock.emplace(options.state_file);
+        } catch (const std::system_error& e) {
+            throw std::runtime_error("cannot keep the state in " + options.state_file.string() +
+                                     ": " + e.what());
+        }
         if (const auto text = qvsim::ReadFileIfExists(options.state_file)) {
             std::vector<std::string> warnings;
             try {
@@ -116,6 +141,9 @@ int Serve(qvsim::Options options) {
     }
 
     qvsim::Service service(std::move(options), std::move(model));
+    // A state file that cannot be written is found now, not at the first
+    // change a client makes.
+    if (!service.SaveState()) return kExitFailure;
     qvsim::Registry registry;
     qvsim::RegisterAll(registry, service);
     qvsim::Server server(service, registry);
@@ -126,9 +154,10 @@ int Serve(qvsim::Options options) {
     server.Run(stop.fd());
 
     service.model().Advance(qvsim::Clock::now());
-    service.SaveState();
+    // The exit status tells whether the state file holds the final state.
+    const bool saved = service.SaveState();
     service.Trace("stopped");
-    return 0;
+    return saved ? 0 : kExitFailure;
 }
 
 }  // namespace
@@ -140,14 +169,27 @@ int main(int argc, char** argv) {
     std::string inventory;
     std::string state_file;
 
-    CLI::App app{"quarvane-sim: a stand-in Quarvane service with an in-memory model"};
-    app.add_option("--listen", options.listen, "IPv4 address to listen on")->capture_default_str();
-    app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
+    CLI::App app{"quarvane-sim: a stand-in Quarvane service with an in-memory model",
+                 "quarvane-sim"};
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "quarvane-sim: " + std::string(e.what()) +
+               "\nRun with --help for more information.\n";
+    });
+    app.add_option("--listen", options.listen, "IPv4 address to listen on")
+        ->type_name("ADDRESS")
+        ->capture_default_str();
+    app.add_option("--port", options.port, "TCP port; 0 picks a free one")
+        ->type_name("PORT")
+        ->capture_default_str();
     app.add_option("--inventory", inventory, "JSON inventory of disks and partitions")
+        ->type_name("FILE")
         ->check(CLI::ExistingFile);
     app.add_option("--state-file", state_file,
-                   "keep protections and settings in this file across restarts");
-    app.add_option("--user", user, "the user name a login must give")->capture_default_str();
+                   "keep protections and settings in this file across restarts")
+        ->type_name("FILE");
+    app.add_option("--user", user, "the user name a login must give")
+        ->type_name("NAME")
+        ->capture_default_str();
     app.add_option("--password", password, "the password a login must give")->capture_default_str();
     app.add_option("--rate", options.rates.copy_mib_s,
                    "MiB/s of synchronisation, verify and restore")
@@ -157,8 +199,28 @@ int main(int argc, char** argv) {
                    "MiB/s each primary is written by its applications (reads are 3 times that)")
         ->check(CLI::Range(0.0, 1.0e6))
         ->capture_default_str();
-    app.add_flag("--verbose", options.verbose, "trace every request on stderr");
-    CLI11_PARSE(app, argc, argv);
+    app.add_flag("--verbose", options.verbose,
+                 "trace every request on stderr: time, procedure, object and answer");
+    app.set_version_flag("--version", std::string("quarvane-sim ") + QV_PACKAGE_VERSION,
+                         "print the version and exit");
+    app.footer(R"(Exit status:
+  0  stopped by SIGTERM or SIGINT, the state file (if any) saved
+  1  it did not start (a bad inventory or state file, a state file in use or
+     not writable, the port taken) or could not save its state when it stopped
+  2  the command line was wrong
+
+Files:
+  STATE.lock  beside the state file STATE: locked while the daemon runs, holds its pid
+  ../share/quarvane-sim/inventory.json  the sample inventory, from the bin directory
+
+Environment:
+  quarvane-sim reads no environment variables.)");
+    if (const auto status = qvdocs::HandleGenerateRequest(app, argc, argv, kManual)) return *status;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : kExitUsage;
+    }
 
     try {
         options.rates.read_mib_s = 3 * options.rates.write_mib_s;
@@ -169,6 +231,6 @@ int main(int argc, char** argv) {
         return Serve(std::move(options));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quarvane-sim: %s\n", e.what());
-        return 1;
+        return kExitFailure;
     }
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -40,12 +41,15 @@ class Registry {
 };
 
 // What the server needs to know about every procedure's records beyond the
-// procedure table: where the argument carries the login token, and how to
-// put a status word into the result.
+// procedure table: where the argument carries the login token and names its
+// object, and how to put a status word into the result.
 struct RecordAccess {
     // The login token of a decoded argument; empty when the procedure is
     // not one whose token identifies the caller.
     std::optional<uint32_t> (*token)(const void* arg) = nullptr;
+    // "Disk1:1", "Disk1:1 on Disk3:2", "group G", "user admin": what the
+    // request names, for the request log; empty when it names nothing.
+    std::string (*object)(const void* arg) = nullptr;
     // Sets and reads the result's status word; null when the result has
     // none.
     void (*set_status)(void* res, uint32_t word) = nullptr;

@@ -197,7 +197,13 @@ void Server::Handle(svc_req* request, SVCXPRT* transport) {
     } else if (access.get_status != nullptr) {
         word = access.get_status(res.get());
     }
-    service_.Trace(std::string(info.name) + caller + " -> " + Hex(word));
+    if (service_.options().verbose) {
+        std::string line = info.name;
+        if (const std::string object = access.object(arg.get()); !object.empty()) {
+            line += " " + object;
+        }
+        service_.Trace(line + caller + " -> " + status::Describe(word));
+    }
 
     // A change is on disk before the client hears that it was made.
     if (service_.model().TakeChanged()) service_.SaveState();

@@ -34,10 +34,10 @@ class Service {
     uint32_t Rescan();
 
     // Writes the model to the state file, if there is one. A failure is
-    // reported on stderr and does not stop the daemon.
-    void SaveState();
+    // reported on stderr and does not stop the daemon; false then.
+    bool SaveState();
 
-    // A line on stderr when --verbose is given.
+    // A line on stderr after a time stamp, when --verbose is given.
     void Trace(const std::string& line) const;
     // A line on stderr always.
     static void Warn(const std::string& line);

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <stdexcept>
+#include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace qvsim {
@@ -20,6 +23,7 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const noexcept { return fd_; }
+    int Release() noexcept { return std::exchange(fd_, -1); }
     // Closes now, reporting the error that close() may be the first to see.
     int Close() noexcept {
         const int rc = ::close(fd_);
@@ -92,6 +96,48 @@ std::optional<std::string> ReadFileIfExists(const std::filesystem::path& file) {
         content.append(buffer, static_cast<std::size_t>(n));
     }
     return content;
+}
+
+StateFileLock::StateFileLock(const std::filesystem::path& state_file)
+    : path_(state_file.string() + ".lock") {
+    for (;;) {
+        Fd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (fd.get() < 0) Throw("cannot create " + path_.string());
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd.get(), F_SETLK, &lock) != 0) {
+            if (errno != EACCES && errno != EAGAIN) Throw("cannot lock " + path_.string());
+            std::string holder = "another process";
+            if (::fcntl(fd.get(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK &&
+                lock.l_pid > 0) {
+                holder = "the daemon with pid " + std::to_string(lock.l_pid);
+            }
+            throw std::runtime_error(state_file.string() + " is in use by " + holder +
+                                     " (it holds the lock on " + path_.string() + ")");
+        }
+        // A daemon that stopped between our open and our lock has removed
+        // the file we hold: lock the one now at the path instead.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd.get(), &held) != 0 || ::stat(path_.c_str(), &named) != 0 ||
+            held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+            continue;
+        }
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd.get(), 0) != 0 ||
+            ::pwrite(fd.get(), pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+            Throw("cannot write " + path_.string());
+        }
+        fd_ = fd.Release();
+        return;
+    }
+}
+
+StateFileLock::~StateFileLock() {
+    // Removed while still held, so that no other daemon can hold it by then.
+    ::unlink(path_.c_str());
+    ::close(fd_);
 }
 
 }  // namespace qvsim

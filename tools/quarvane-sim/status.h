@@ -6,42 +6,49 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qvsim::status {
 
-inline constexpr uint32_t kOk = 0;
+// Name and word of each; the name is what --verbose shows beside the word.
+#define QVSIM_STATUS_WORDS(X)                                               \
+    X(Ok, 0)                                                                \
+    /* Local failures of the service itself. */                             \
+    X(Fatal, 0xEFFC0000u)     /* "A fatal error occurred." */               \
+    X(NoMemory, 0xEFFC0001u)  /* running low on resources */                \
+    X(DiskError, 0xEFFC0031u) /* "A disk error occurred." */                \
+    /* Disks and partitions. */                                             \
+    X(DiskNotFound, 0x6FFC0010u)                                            \
+    X(PartitionNotFound, 0x6FFC0011u)                                       \
+    X(SystemDiskAsMirror, 0x6FFC0016u)                                      \
+    X(MirrorTooSmall, 0x6FFC0017u)                                          \
+    X(MirrorHasPartitions, 0x6FFC0018u)                                     \
+    X(DiskNotSupported, 0x6FFC0019u)                                        \
+    X(DiskOffline, 0x6FFC0070u)                                             \
+    /* Protections and their states. */                                     \
+    X(ProtectionNotFound, 0x6FFC0040u)                                      \
+    X(ProtectionExists, 0x6FFC0041u)                                        \
+    X(WrongState, 0x6FFC0042u)                                              \
+    X(ProtectionStopped, 0x6FFC0043u)                                       \
+    /* Long operations. */                                                  \
+    X(OtherOperationRunning, 0x6FFC0060u)                                   \
+    X(AlreadyInProgress, 0x6FFC0061u)                                       \
+    X(Cancelled, 0x6FFC0065u)                                               \
+    X(NoTaskRunning, 0x6FFC0067u)                                           \
+    X(AlreadyStopped, 0x6FFC0069u)                                          \
+    /* Sessions and requests. A request whose login token the service never \
+       issued (or has since logged out) is answered as a client without a   \
+       connection to the service. */                                        \
+    X(NotConnected, 0x6FFC0200u)                                            \
+    X(InvalidParameter, 0x6FFC0300u)
 
-// Local failures of the service itself.
-inline constexpr uint32_t kFatal = 0xEFFC0000u;      // "A fatal error occurred."
-inline constexpr uint32_t kNoMemory = 0xEFFC0001u;   // running low on resources
-inline constexpr uint32_t kDiskError = 0xEFFC0031u;  // "A disk error occurred."
+#define QVSIM_STATUS_CONSTANT(name, word) inline constexpr uint32_t k##name = word;
+QVSIM_STATUS_WORDS(QVSIM_STATUS_CONSTANT)
+#undef QVSIM_STATUS_CONSTANT
 
-// Disks and partitions.
-inline constexpr uint32_t kDiskNotFound = 0x6FFC0010u;
-inline constexpr uint32_t kPartitionNotFound = 0x6FFC0011u;
-inline constexpr uint32_t kSystemDiskAsMirror = 0x6FFC0016u;
-inline constexpr uint32_t kMirrorTooSmall = 0x6FFC0017u;
-inline constexpr uint32_t kMirrorHasPartitions = 0x6FFC0018u;
-inline constexpr uint32_t kDiskNotSupported = 0x6FFC0019u;
-inline constexpr uint32_t kDiskOffline = 0x6FFC0070u;
-
-// Protections and their states.
-inline constexpr uint32_t kProtectionNotFound = 0x6FFC0040u;
-inline constexpr uint32_t kProtectionExists = 0x6FFC0041u;
-inline constexpr uint32_t kWrongState = 0x6FFC0042u;
-inline constexpr uint32_t kProtectionStopped = 0x6FFC0043u;
-
-// Long operations.
-inline constexpr uint32_t kOtherOperationRunning = 0x6FFC0060u;
-inline constexpr uint32_t kAlreadyInProgress = 0x6FFC0061u;
-inline constexpr uint32_t kCancelled = 0x6FFC0065u;
-inline constexpr uint32_t kNoTaskRunning = 0x6FFC0067u;
-inline constexpr uint32_t kAlreadyStopped = 0x6FFC0069u;
-
-// Sessions and requests. A request whose login token the service never
-// issued (or has since logged out) is answered as a client without a
-// connection to the service.
-inline constexpr uint32_t kNotConnected = 0x6FFC0200u;
-inline constexpr uint32_t kInvalidParameter = 0x6FFC0300u;
+// "6FFC0040 ProtectionNotFound "Unable to find the specified protected disk."":
+// the word in hexadecimal, its name and the message a client shows for it,
+// as far as each is known.
+std::string Describe(uint32_t word);
 
 }  // namespace qvsim::status

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "cli_docs.h"
 #include "qvctl.h"
 
 namespace {
@@ -200,6 +201,18 @@ int main(int argc, char** argv) {
     AddLogCommand(app, commands);
     AddMessageCommand(app, commands);
     app.footer(kHelpFooter);  // after the subcommands, which would inherit it
+    // The build's requests for the manual page and the bash completion; the
+    // page also names the files the library reads, which --help need not.
+    constexpr const char* kManualFiles = R"(Files:
+  /etc/quarvane/parameters.ini  the parameters file; QUARVANE_PARAMETERS names another
+  PATH/log/qvapi.log  the trace file, written when its log folder exists; PATH is the Path
+     of the parameters file's [Parameters] section; qvctl log prints it
+
+Environment:
+  QUARVANE_PARAMETERS  the parameters file to read instead of /etc/quarvane/parameters.ini)";
+    if (const auto status = qvdocs::HandleGenerateRequest(app, argc, argv, kManualFiles)) {
+        return *status;
+    }
 
     // `qvctl help [COMMAND ...]` is `qvctl [COMMAND ...] --help`.
     std::vector<char*> args(argv, argv + argc);
