@@ -147,9 +147,12 @@ Session::Session(const Globals& g) {
 }
 
 Session::~Session() {
-    // A logout the service refuses leaves the handle usable; it is given
-    // back all the same, since qvctl is done with it.
-    if (handle_ != nullptr && qvDisconnect(&handle_) != QV_STATUS_SUCCESS) qvFreeHandle(&handle_);
+    // A failed logout leaves the handle, and the connection it holds, open:
+    // the interface closes a connection only by a logout, and qvFreeHandle
+    // would drop the record but not the connection. Such a handle is kept
+    // until qvctl exits, which closes the connection.
+    static auto* const kept = new std::vector<QV_HANDLE>;
+    if (handle_ != nullptr && qvDisconnect(&handle_) != QV_STATUS_SUCCESS) kept->push_back(handle_);
 }
 
 }  // namespace qvctl
