@@ -1,4 +1,5 @@
-// Network adapters and the local PXE boot drivers. Enabling, disabling and
+// Network adapters and the local PXE boot drivers (whether the service
+// allows enabling is an operation defined from its row). Enabling, disabling and
 // re-configuring act on this machine first, through the network-boot
 // module, each of its calls under the crash guard; the service is told
 // afterwards, whatever the module answered, and the module's failure code
@@ -30,19 +31,27 @@ QV_HW_ADDRESS Address(const uint8_t* mac) noexcept {
     return address;
 }
 
+// The outcome of a call that followed a local step: a failure code of the
+// module wins and is returned with no line of the row's.
+template <unsigned P>
+QV_STATUS AfterLocalStep(RemoteCall<P>& call, const Row& row, std::uint32_t local) {
+    const uint32_t status = call.Map();
+    if (local != 0) return local;
+    LogFailure(row, call.ServiceStatus(), status);
+    return status;
+}
+
 // Tells the service of the drivers now on this machine: procedures 101 and 103.
 template <unsigned P>
-QV_STATUS TellDrivers(QV_HANDLE handle, const std::array<char, kDumpPathCapacity>& dump_path,
-                      const uint8_t* mac, std::uint32_t local, const char16_t* line) {
+QV_STATUS TellDrivers(const Row& row, QV_HANDLE handle,
+                      const std::array<char, kDumpPathCapacity>& dump_path, const uint8_t* mac,
+                      std::uint32_t local) {
     RemoteCall<P> call(handle);
-    call.arg.token = GetLoginToken(handle);
+    call.arg.token = RequestToken(row, handle);
     call.arg.driversInstalled = Guarded(dump_path, PXEIsDriversInstalled) != 0 ? 1 : 0;
     std::memcpy(call.arg.macAddress, mac, sizeof call.arg.macAddress);
     call.Invoke();
-    const uint32_t status = call.Map();
-    if (local != 0) return local;
-    if (status != 0) LogMessage(2, line, call.ServiceStatus());
-    return status;
+    return AfterLocalStep(call, row, local);
 }
 
 }  // namespace
@@ -50,21 +59,17 @@ QV_STATUS TellDrivers(QV_HANDLE handle, const std::array<char, kDumpPathCapacity
 extern "C" QV_STATUS qvGetValidNICList(QV_HANDLE handle, QV_NIC_LIST* list) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (list == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    list->count = 0;
-    list->nics = nullptr;
+    Clear(*list);
 
+    const Row& row = rows::qvGetValidNICList;
     RemoteCall<GET_VALID_NIC_LIST> call(handle);
-    call.arg.token = GetLoginToken(handle);
+    call.arg.token = RequestToken(row, handle);
     call.Invoke();
-    const uint32_t status = call.Map();
-    if (status != 0) {
-        LogMessage(2, u"qvGetValidNICList, Get valid NIC list error[%08X]", call.ServiceStatus());
-        return status;
-    }
+    if (const uint32_t status = call.Finish(row); status != 0) return status;
     const u_int count = call.res.nics.nics_len;
     if (count == 0 || call.res.nics.nics_val == nullptr) return 0;
     auto* nics = static_cast<QV_NIC_INFO*>(AllocZeroed(count, sizeof(QV_NIC_INFO)));
-    if (nics == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    if (nics == nullptr) return NoMemory(row);
     for (u_int i = 0; i < count; ++i) {
         const RpcNicInfo& from = call.res.nics.nics_val[i];
         QV_NIC_INFO& to = nics[i];
@@ -84,16 +89,6 @@ extern "C" QV_STATUS qvFreeNICList(QV_NIC_LIST* list) {
     return 0;
 }
 
-extern "C" uint32_t qvIsCanEnablePXEBoot(QV_HANDLE handle) {
-    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    RemoteCall<IS_CAN_ENABLE_PXE_BOOT> call(handle);
-    call.arg.token = GetLoginToken(handle);
-    call.Invoke();
-    if (call.Map() == 0) return 1;
-    LogMessage(2, u"qvIsCanEnablePXEBoot, return error[%08X]", call.ServiceStatus());
-    return 0;
-}
-
 extern "C" QV_STATUS qvEnablePXEBoot(QV_HANDLE handle, const uint8_t* macAddress) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (macAddress == nullptr) return QV_STATUS_INVALID_PARAMETER;
@@ -109,8 +104,8 @@ extern "C" QV_STATUS qvEnablePXEBoot(QV_HANDLE handle, const uint8_t* macAddress
         local = Guarded(dump_path, [&] { return PXEReConfigPXEEnv(address); });
         LogProgress(u"Call PXEReConfigPXEEnv returns %08X", local);
     }
-    return TellDrivers<ENABLE_PXE_BOOT>(handle, dump_path, macAddress, local,
-                                        u"qvEnablePXEBoot, return error[%08X]");
+    return TellDrivers<ENABLE_PXE_BOOT>(rows::qvEnablePXEBoot, handle, dump_path, macAddress,
+                                        local);
 }
 
 extern "C" QV_STATUS qvReconfigPXEBoot(QV_HANDLE handle, const uint8_t* macAddress) {
@@ -120,8 +115,8 @@ extern "C" QV_STATUS qvReconfigPXEBoot(QV_HANDLE handle, const uint8_t* macAddre
     const QV_HW_ADDRESS address = Address(macAddress);
     const std::uint32_t local = Guarded(dump_path, [&] { return PXEReConfigPXEEnv(address); });
     LogProgress(u"PXEReConfigPXEEnv returns %08X", local);
-    return TellDrivers<RECONFIG_PXE_BOOT>(handle, dump_path, macAddress, local,
-                                          u"qvReconfigPXEBoot, return error[%08X]");
+    return TellDrivers<RECONFIG_PXE_BOOT>(rows::qvReconfigPXEBoot, handle, dump_path, macAddress,
+                                          local);
 }
 
 extern "C" QV_STATUS qvDisablePXEBoot(QV_HANDLE handle) {
@@ -130,13 +125,11 @@ extern "C" QV_STATUS qvDisablePXEBoot(QV_HANDLE handle) {
     const std::uint32_t local = Guarded(dump_path, PXEUninstallDrivers);
     LogProgress(u"PXEUninstallDrivers returns %08X", local);
 
+    const Row& row = rows::qvDisablePXEBoot;
     RemoteCall<DISABLE_PXE_BOOT> call(handle);
     // The first word says whether the drivers are gone.
     call.arg.status = Guarded(dump_path, PXEIsDriversInstalled) == 0 ? 1 : 0;
-    call.arg.token = GetLoginToken(handle);
+    call.arg.token = RequestToken(row, handle);
     call.Invoke();
-    const uint32_t status = call.Map();
-    if (local != 0) return local;
-    if (status != 0) LogMessage(2, u"qvDisablePXEBoot, return error[%08X]", call.ServiceStatus());
-    return status;
+    return AfterLocalStep(call, row, local);
 }

@@ -78,11 +78,11 @@ ServiceState WaitWhileStarting(SystemdUnit& unit, ServiceState state, int* error
 extern "C" QV_STATUS qvStartService(void) {
     SystemdUnit unit;
     if (const int r = unit.Connect(); r != 0) {
-        qv::LogMessage(2, u"Open SCManager error[Err:%08X].", r);
+        qv::LogMessage(qv::kLogError, u"Open SCManager error[Err:%08X].", r);
         return QV_STATUS_LOCAL_FAILURE;
     }
     if (const int r = unit.Find(); r != 0) {
-        qv::LogMessage(2, u"Open %s service error[Err:%08X]", kServiceWord, r);
+        qv::LogMessage(qv::kLogError, u"Open %s service error[Err:%08X]", kServiceWord, r);
         return QV_STATUS_LOCAL_FAILURE;
     }
     // systemd accepts a start of a unit that is already up; a service that
@@ -94,17 +94,17 @@ extern "C" QV_STATUS qvStartService(void) {
     }
     if (r == 0) r = unit.Start();
     if (r != 0) {
-        qv::LogMessage(2, u"Start %s service error[Err:%08X]", kServiceWord, r);
+        qv::LogMessage(qv::kLogError, u"Start %s service error[Err:%08X]", kServiceWord, r);
         return QV_STATUS_LOCAL_FAILURE;
     }
     if (r = unit.ReadState(&state); r != 0) {
-        qv::LogMessage(2, u"Query %s service status error[Err:%08X]", kServiceWord, r);
+        qv::LogMessage(qv::kLogError, u"Query %s service status error[Err:%08X]", kServiceWord, r);
         return QV_STATUS_LOCAL_FAILURE;
     }
     state = WithQueuedJob(unit, state, ServiceState::kStopped, ServiceState::kStartPending);
     int error = 0;
     if (WaitWhileStarting(unit, state, &error) != ServiceState::kRunning) {
-        qv::LogMessage(2, u"Waiting %s service starting error[Err:%08X]", kServiceWord, error);
+        qv::LogMessage(qv::kLogError, u"Waiting %s service starting error[Err:%08X]", kServiceWord, error);
         return QV_STATUS_LOCAL_FAILURE;
     }
     return 0;
@@ -138,7 +138,7 @@ extern "C" QV_STATUS qvStopService(void) {
         }
     }
     if (state != ServiceState::kStopped) {
-        qv::LogMessage(2, u"Query stop service status error[Err:%08X]", error);
+        qv::LogMessage(qv::kLogError, u"Query stop service status error[Err:%08X]", error);
         return QV_STATUS_LOCAL_FAILURE;
     }
     return 0;

@@ -2,21 +2,16 @@
 // machine's PXE boot drivers and the service's own boot settings.
 //
 // `service status` answers as `systemctl is-active` does: "active" and 0
-// when the service runs, "inactive" and 3 otherwise. Disabling network boot
-// asks for confirmation on a terminal; elsewhere it needs --yes.
-#include <unistd.h>
-
+// when the service runs, "inactive" and 3 otherwise. The commands are rows:
+// what they call, what they say, and whether they ask first.
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
 #include "qvctl.h"
 
 namespace qvctl {
 namespace {
-
-constexpr int kExitNotActive = 3;
 
 using Mac = std::array<uint8_t, QV_MAC_ADDRESS_BYTES>;
 
@@ -43,101 +38,176 @@ Mac ParseMac(const std::string& text) {
     return mac;
 }
 
-// Disabling takes network boot away from the machine: asked on a terminal,
-// refused without --yes anywhere else.
-void Confirm(bool yes, const std::string& question) {
-    if (yes) return;
-    if (isatty(STDIN_FILENO) != 1) throw UsageError(question + " Give --yes to confirm.");
-    std::cerr << question << " [y/N] " << std::flush;
-    std::string answer;
-    std::getline(std::cin, answer);
-    if (answer != "y" && answer != "Y" && answer != "yes") throw UsageError("not confirmed");
+// ---- records ----------------------------------------------------------------
+
+const Fields<QV_NIC_INFO>& AdapterFields() {
+    static const Fields<QV_NIC_INFO> fields = {
+        {"address", "ADDRESS", Unit::kText,
+         [](const QV_NIC_INFO& n) -> Value { return MacText(n.macAddress); }},
+        {"name", "NAME", Unit::kText, [](const QV_NIC_INFO& n) { return Text(n.nicName); }},
+        {"word1", "WORD1", Unit::kCount,
+         [](const QV_NIC_INFO& n) -> Value { return uint64_t{n.nicWord1}; }},
+        {"word2", "WORD2", Unit::kCount,
+         [](const QV_NIC_INFO& n) -> Value { return uint64_t{n.nicWord2}; }},
+        {"value", "VALUE", Unit::kCount,
+         [](const QV_NIC_INFO& n) -> Value { return int64_t{n.nicValue}; }},
+    };
+    return fields;
+}
+
+// What the service says of network boot, from four questions.
+struct NetbootState {
+    bool can_enable;
+    bool enabled;
+    bool changed;
+    uint32_t remote_boot_mode;
+};
+
+const Fields<NetbootState>& NetbootStateFields() {
+    static const Fields<NetbootState> fields = {
+        {"can_enable", "MAY BE ENABLED", Unit::kFlag,
+         [](const NetbootState& s) -> Value { return s.can_enable; }},
+        {"enabled", "ENABLED", Unit::kFlag,
+         [](const NetbootState& s) -> Value { return s.enabled; }},
+        {"net_env_changed", "NETWORK CHANGED", Unit::kFlag,
+         [](const NetbootState& s) -> Value { return s.changed; }},
+        {"remote_boot_mode", "REMOTE BOOT MODE", Unit::kCount,
+         [](const NetbootState& s) -> Value { return uint64_t{s.remote_boot_mode}; }},
+    };
+    return fields;
+}
+
+const Fields<QV_BOOT_PROPERTIES>& PropertyFields() {
+    using P = QV_BOOT_PROPERTIES;
+    static const Fields<P> fields = {
+        {"word1", "WORD 1", Unit::kCount, [](const P& p) -> Value { return uint64_t{p.propWord1}; }},
+        {"path1", "PATH 1", Unit::kText, [](const P& p) { return Text(p.propPath1); }},
+        {"word2", "WORD 2", Unit::kCount, [](const P& p) -> Value { return uint64_t{p.propWord2}; }},
+        {"word3", "WORD 3", Unit::kCount, [](const P& p) -> Value { return uint64_t{p.propWord3}; }},
+        {"path2", "PATH 2", Unit::kText, [](const P& p) { return Text(p.propPath2); }},
+        {"word4", "WORD 4", Unit::kCount, [](const P& p) -> Value { return uint64_t{p.propWord4}; }},
+    };
+    return fields;
 }
 
 // ---- service ------------------------------------------------------------
+
+// Start and stop: one call each, with no session; a start of a service that
+// runs already is success.
+struct ServiceCommand {
+    const char* name;
+    const char* help;
+    QV_STATUS (*call)();
+    const char* doing;
+    const char* done;
+    bool (*is_already)() = nullptr;
+    const char* already = nullptr;
+};
+
+bool Running() { return qvIsServiceRunning() == 1; }
+
+constexpr ServiceCommand kServiceCommands[] = {
+    {"start", "Start the service and wait until it runs", qvStartService,
+     "start the Quarvane service", "The Quarvane service runs.", Running,
+     "The Quarvane service runs already."},
+    {"stop", "Stop the service and wait until it stopped", qvStopService,
+     "stop the Quarvane service", "The Quarvane service is stopped."},
+};
 
 void AddServiceCommands(CLI::App& app, Commands& commands) {
     CLI::App* service =
         app.add_subcommand("service", "Start, stop or ask about the local Quarvane service");
     service->require_subcommand(1);
-    commands.Add(service->add_subcommand("start", "Start the service and wait until it runs"),
-                 [](const Globals& globals) {
-                     Check(qvStartService(), "start the Quarvane service");
-                     Done(globals, "service start", "", "The Quarvane service runs.");
-                 });
-    commands.Add(service->add_subcommand("stop", "Stop the service and wait until it stopped"),
-                 [](const Globals& globals) {
-                     Check(qvStopService(), "stop the Quarvane service");
-                     Done(globals, "service stop", "", "The Quarvane service is stopped.");
-                 });
+    for (const ServiceCommand& row : kServiceCommands) {
+        commands.Add(service->add_subcommand(row.name, row.help), [&row](const Globals& g) {
+            const QV_STATUS status = row.call();
+            if (status != QV_STATUS_SUCCESS && row.is_already != nullptr && row.is_already()) {
+                Done(g, std::string("service ") + row.name, "", row.already, false);
+                return;
+            }
+            Check(status, row.doing);
+            Done(g, std::string("service ") + row.name, "", row.done);
+        });
+    }
     commands.Add(
         service->add_subcommand("status", "Say whether the service runs (exit 0) or not (3)"),
-        [](const Globals& globals) {
-            const bool running = qvIsServiceRunning() == 1;
+        [](const Globals& g) {
+            const bool running = Running();
             const char* word = running ? "active" : "inactive";
-            if (globals.json) {
+            if (g.json) {
                 PrintJson({{"service", "quarvane"}, {"active", running}, {"state", word}});
             } else {
                 std::cout << word << '\n';
             }
-            if (!running) {
-                // As systemctl is-active: the answer is also the exit code.
-                std::cout.flush();
-                std::exit(kExitNotActive);
-            }
+            if (!running) throw Inactive();
         });
 }
 
 // ---- netboot --------------------------------------------------------------
 
-void Adapters(const Globals& globals) {
-    Session session(globals);
+void Adapters(const Globals& g) {
+    Session session(g);
     QV_NIC_LIST list{};
     Check(qvGetValidNICList(session.handle(), &list), "list the network adapters");
-    json out = json::array();
-    Table table({"ADDRESS", "NAME", "WORD1", "WORD2", "VALUE"});
-    for (int32_t i = 0; i < list.count; ++i) {
-        const QV_NIC_INFO& n = list.nics[i];
-        out.push_back({{"macAddress", MacText(n.macAddress)},
-                       {"name", ToUtf8(std::u16string_view(n.nicName))},
-                       {"nicWord1", n.nicWord1},
-                       {"nicWord2", n.nicWord2},
-                       {"nicValue", n.nicValue}});
-        table.Add({MacText(n.macAddress), ToUtf8(std::u16string_view(n.nicName)),
-                   std::to_string(n.nicWord1), std::to_string(n.nicWord2),
-                   std::to_string(n.nicValue)});
-    }
+    const std::vector<QV_NIC_INFO> nics(list.nics, list.nics + list.count);
     qvFreeNICList(&list);
-    if (globals.json) {
-        PrintJson(out);
-        return;
-    }
-    table.AlignRight(2);
-    table.AlignRight(3);
-    table.AlignRight(4);
-    table.Print();
+    PrintList(g, AdapterFields(), nics.begin(), nics.end());
 }
 
-void NetbootStatus(const Globals& globals) {
-    Session session(globals);
+void NetbootStatus(const Globals& g) {
+    Session session(g);
     const QV_HANDLE h = session.handle();
-    const bool can_enable = qvIsCanEnablePXEBoot(h) == 1;
-    const bool enabled = qvIsPXEBootEnabled(h) == 1;
-    const bool changed = qvIsNetEnvChanged(h) == 1;
-    const uint32_t remote = qvIsRemoteBootMode(h);
-    if (globals.json) {
-        PrintJson({{"canEnable", can_enable},
-                   {"enabled", enabled},
-                   {"netEnvChanged", changed},
-                   {"remoteBootMode", remote}});
-        return;
-    }
-    auto yes_no = [](bool b) { return std::string(b ? "yes" : "no"); };
-    PrintFields({{"May be enabled", yes_no(can_enable)},
-                 {"Enabled", yes_no(enabled)},
-                 {"Network changed", yes_no(changed)},
-                 {"Remote boot mode", std::to_string(remote)}});
+    const NetbootState state{qvIsCanEnablePXEBoot(h) == 1, qvIsPXEBootEnabled(h) == 1,
+                             qvIsNetEnvChanged(h) == 1, qvIsRemoteBootMode(h)};
+    PrintOne(g, NetbootStateFields(), state);
 }
+
+// A command on an adapter, named by its hardware address.
+struct AdapterCommand {
+    const char* name;
+    const char* help;
+    QV_STATUS (*call)(QV_HANDLE, const uint8_t*);
+    const char* doing;  // "enable network boot on {}"
+    const char* done;
+};
+
+constexpr AdapterCommand kAdapterCommands[] = {
+    {"enable",
+     "Install the boot drivers for the adapter (or re-configure them) and tell the service",
+     qvEnablePXEBoot, "enable network boot on {}", "Network boot enabled on {}."},
+    {"reconfig", "Re-configure the installed boot drivers for the adapter", qvReconfigPXEBoot,
+     "re-configure network boot for {}", "Network boot re-configured for {}."},
+};
+
+// A command with nothing to name; `confirm` makes it ask first (and take --yes).
+struct HandleCommand {
+    const char* name;
+    const char* help;
+    QV_STATUS (*call)(QV_HANDLE);
+    const char* doing;
+    const char* done;
+    const char* confirm = nullptr;
+};
+
+void AddHandleCommands(CLI::App& parent, Commands& commands,
+                       std::span<const HandleCommand> table) {
+    for (const HandleCommand& row : table) {
+        auto yes = std::make_shared<bool>(false);
+        CLI::App* sub = parent.add_subcommand(row.name, row.help);
+        if (row.confirm != nullptr) AddYes(sub, *yes);
+        commands.Add(sub, [yes, &row, &parent](const Globals& g) {
+            if (row.confirm != nullptr) Confirm(*yes, row.confirm);
+            Session session(g);
+            Check(row.call(session.handle()), row.doing);
+            Done(g, parent.get_name() + " " + row.name, "", row.done);
+        });
+    }
+}
+
+constexpr HandleCommand kNetbootCommands[] = {
+    {"disable", "Remove the boot drivers", qvDisablePXEBoot, "disable network boot",
+     "Network boot disabled.", "Remove the network boot drivers of this machine?"},
+};
 
 void AddNetbootCommands(CLI::App& app, Commands& commands) {
     CLI::App* netboot =
@@ -147,46 +217,20 @@ void AddNetbootCommands(CLI::App& app, Commands& commands) {
                  Adapters);
     commands.Add(netboot->add_subcommand("status", "Show what the service says of network boot"),
                  NetbootStatus);
-
-    using Call = QV_STATUS (*)(QV_HANDLE, const uint8_t*);
-    struct ByAdapter {
-        const char* name;
-        const char* help;
-        Call call;
-        const char* doing;
-        const char* done;
-    };
-    static constexpr ByAdapter kByAdapter[] = {
-        {"enable",
-         "Install the boot drivers for the adapter (or re-configure them) and tell the "
-         "service",
-         qvEnablePXEBoot, "enable network boot on ", "Network boot enabled on "},
-        {"reconfig", "Re-configure the installed boot drivers for the adapter", qvReconfigPXEBoot,
-         "re-configure network boot for ", "Network boot re-configured for "},
-    };
-    for (const ByAdapter& row : kByAdapter) {
+    for (const AdapterCommand& row : kAdapterCommands) {
         auto address = std::make_shared<std::string>();
         CLI::App* sub = netboot->add_subcommand(row.name, row.help);
         sub->add_option("ADDRESS", *address, "The adapter's hardware address, 00-1b-21-ab-cd-ef")
             ->required();
-        commands.Add(sub, [address, &row](const Globals& globals) {
+        commands.Add(sub, [address, &row](const Globals& g) {
             const Mac mac = ParseMac(*address);
-            Session session(globals);
-            Check(row.call(session.handle(), mac.data()), row.doing + MacText(mac.data()));
-            Done(globals, std::string("netboot ") + row.name, MacText(mac.data()),
-                 row.done + MacText(mac.data()) + ".");
+            const std::string text = MacText(mac.data());
+            Session session(g);
+            Check(row.call(session.handle(), mac.data()), Fill(row.doing, text));
+            Done(g, std::string("netboot ") + row.name, text, Fill(row.done, text));
         });
     }
-
-    auto yes = std::make_shared<bool>(false);
-    CLI::App* disable = netboot->add_subcommand("disable", "Remove the boot drivers");
-    disable->add_flag("--yes,-y", *yes, "Do not ask for confirmation");
-    commands.Add(disable, [yes](const Globals& globals) {
-        Confirm(*yes, "Remove the network boot drivers of this machine?");
-        Session session(globals);
-        Check(qvDisablePXEBoot(session.handle()), "disable network boot");
-        Done(globals, "netboot disable", "", "Network boot disabled.");
-    });
+    AddHandleCommands(*netboot, commands, kNetbootCommands);
 }
 
 // ---- boot-server ------------------------------------------------------------
@@ -221,68 +265,50 @@ QV_SERVER_BOOT_CONFIG ServerConfig(const ServerArgs& args) {
     return c;
 }
 
-void Properties(const Globals& globals) {
-    Session session(globals);
+void Properties(const Globals& g) {
+    Session session(g);
     QV_BOOT_PROPERTIES p;
     Check(qvGetBootProperties(session.handle(), &p), "read the boot properties");
-    if (globals.json) {
-        PrintJson({{"propWord1", p.propWord1},
-                   {"propPath1", ToUtf8(std::u16string_view(p.propPath1))},
-                   {"propWord2", p.propWord2},
-                   {"propWord3", p.propWord3},
-                   {"propPath2", ToUtf8(std::u16string_view(p.propPath2))},
-                   {"propWord4", p.propWord4}});
-        return;
-    }
-    PrintFields({{"Word 1", std::to_string(p.propWord1)},
-                 {"Path 1", ToUtf8(std::u16string_view(p.propPath1))},
-                 {"Word 2", std::to_string(p.propWord2)},
-                 {"Word 3", std::to_string(p.propWord3)},
-                 {"Path 2", ToUtf8(std::u16string_view(p.propPath2))},
-                 {"Word 4", std::to_string(p.propWord4)}});
+    PrintOne(g, PropertyFields(), p);
 }
+
+struct ConfigCommand {
+    const char* name;
+    const char* help;
+    QV_STATUS (*call)(QV_HANDLE, const QV_SERVER_BOOT_CONFIG*);
+    const char* doing;
+    const char* done;
+};
+
+constexpr ConfigCommand kConfigCommands[] = {
+    {"enable", "Let the service serve network boot with this configuration",
+     qvEnablePXEBootOnServer, "enable network boot on the service",
+     "Network boot enabled on the service."},
+    {"config", "Change the service's network boot configuration", qvSetPXEBootPropertiesOnServer,
+     "configure network boot on the service", "Network boot configuration of the service set."},
+};
+
+constexpr HandleCommand kServerCommands[] = {
+    {"disable", "Stop the service serving network boot", qvDisablePXEBootOnServer,
+     "disable network boot on the service", "Network boot disabled on the service.",
+     "Stop the service serving network boot?"},
+};
 
 void AddBootServerCommands(CLI::App& app, Commands& commands) {
     CLI::App* server = app.add_subcommand("boot-server", "The service's own network boot settings");
     server->require_subcommand(1);
-
-    using Call = QV_STATUS (*)(QV_HANDLE, const QV_SERVER_BOOT_CONFIG*);
-    struct Row {
-        const char* name;
-        const char* help;
-        Call call;
-        const char* doing;
-        const char* done;
-    };
-    static constexpr Row kRows[] = {
-        {"enable", "Let the service serve network boot with this configuration",
-         qvEnablePXEBootOnServer, "enable network boot on the service",
-         "Network boot enabled on the service."},
-        {"config", "Change the service's network boot configuration",
-         qvSetPXEBootPropertiesOnServer, "configure network boot on the service",
-         "Network boot configuration of the service set."},
-    };
-    for (const Row& row : kRows) {
+    for (const ConfigCommand& row : kConfigCommands) {
         auto args = std::make_shared<ServerArgs>();
         CLI::App* sub = server->add_subcommand(row.name, row.help);
         AddServerOptions(sub, *args);
-        commands.Add(sub, [args, &row](const Globals& globals) {
+        commands.Add(sub, [args, &row](const Globals& g) {
             const QV_SERVER_BOOT_CONFIG config = ServerConfig(*args);
-            Session session(globals);
+            Session session(g);
             Check(row.call(session.handle(), &config), row.doing);
-            Done(globals, std::string("boot-server ") + row.name, "", row.done);
+            Done(g, std::string("boot-server ") + row.name, "", row.done);
         });
     }
-
-    auto yes = std::make_shared<bool>(false);
-    CLI::App* disable = server->add_subcommand("disable", "Stop the service serving network boot");
-    disable->add_flag("--yes,-y", *yes, "Do not ask for confirmation");
-    commands.Add(disable, [yes](const Globals& globals) {
-        Confirm(*yes, "Stop the service serving network boot?");
-        Session session(globals);
-        Check(qvDisablePXEBootOnServer(session.handle()), "disable network boot on the service");
-        Done(globals, "boot-server disable", "", "Network boot disabled on the service.");
-    });
+    AddHandleCommands(*server, commands, kServerCommands);
     commands.Add(server->add_subcommand("properties", "Show the service's boot properties"),
                  Properties);
 }
