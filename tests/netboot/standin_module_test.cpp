@@ -36,23 +36,15 @@ class StandInModule : public ::testing::Test {
     uint32_t (*uninstall)() = nullptr;
 };
 
+// Installing, re-configuring and removing through the library are run end to
+// end by qvctl's network-boot case; here what a caller cannot see from there.
 TEST_F(StandInModule, KeepsTheDriversAsAFileOfTheAdapter) {
-    const QV_HW_ADDRESS first{{0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef}};
-    const QV_HW_ADDRESS second{{0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54}};
-    EXPECT_EQ(installed(), 0u);
-    EXPECT_EQ(reconfig(first), 0xE0D00003u);  // nothing to re-configure
-    EXPECT_EQ(uninstall(), 0u);               // nothing to remove is no failure
     EXPECT_EQ(install(QV_HW_ADDRESS{}), 0xE0D00004u);
+    EXPECT_EQ(uninstall(), 0u);  // nothing to remove is no failure
     EXPECT_EQ(installed(), 0u);
-
-    EXPECT_EQ(install(first), 0u);
-    EXPECT_EQ(installed(), 1u);
-    EXPECT_EQ(Drivers(), "00-1b-21-ab-cd-ef\n");
-    EXPECT_EQ(reconfig(second), 0u);
+    EXPECT_EQ(install(QV_HW_ADDRESS{{0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef}}), 0u);
+    EXPECT_EQ(reconfig(QV_HW_ADDRESS{{0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54}}), 0u);
     EXPECT_EQ(Drivers(), "fe-dc-ba-98-76-54\n");
-    EXPECT_EQ(uninstall(), 0u);
-    EXPECT_EQ(installed(), 0u);
-    EXPECT_FALSE(std::filesystem::exists(trace.InstallDir() / "pxe" / "drivers"));
 }
 
 TEST_F(StandInModule, WithoutAnInstallationDirectoryNothingIsInstalled) {

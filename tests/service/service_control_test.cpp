@@ -93,128 +93,78 @@ class StartService : public ServiceControl, public ::testing::WithParamInterface
 
 TEST_P(StartService, AnswersAndLogsAsTheUnitBehaves) { Run(GetParam(), qvStartService); }
 
+const std::u16string kStartError = u"Start Quarvane service error[Err:";
+const std::u16string kWaitError = u"Waiting Quarvane service starting error[Err:";
+
+Setup StartDoesNot(const char* python) {
+    return [=](SystemdMock& mock) {
+        mock.AddUnit();
+        mock.OnManager("StartUnit", "ss", "o", python);
+    };
+}
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Rows, StartService,
     ::testing::Values(
         Row{"NoBus", NoBus, {}, QV_STATUS_LOCAL_FAILURE, u"Open SCManager error[Err:00000002].", 0},
-        Row{"NoUnit",
-            NoUnit,
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Open Quarvane service error[Err:00000005]",
-            0},
-        Row{"AlreadyRunning",
-            UnitIn("active", "running"),
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Start Quarvane service error[Err:00000072]",
-            0},
-        Row{"AlreadyStarting",
-            UnitIn("activating", "start"),
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Start Quarvane service error[Err:00000072]",
-            0},
-        Row{"StartRefused",
-            Refused("StartUnit", "inactive"),
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Start Quarvane service error[Err:0000000D]",
-            0},
-        Row{"StateUnreadable",
-            [](SystemdMock& mock) {
-                mock.AddUnit();
-                mock.OnManager("StartUnit", "ss", "o",
-                               "self.RemoveObject(self.units[args[0]])\nret = '/job/1'");
-            },
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Query Quarvane service status error[Err:00000035]",
-            0},
+        Row{"NoUnit", NoUnit, {}, QV_STATUS_LOCAL_FAILURE,
+            u"Open Quarvane service error[Err:00000005]", 0},
+        Row{"AlreadyRunning", UnitIn("active", "running"), {}, QV_STATUS_LOCAL_FAILURE,
+            kStartError + u"00000072]", 0},
+        Row{"AlreadyStarting", UnitIn("activating", "start"), {}, QV_STATUS_LOCAL_FAILURE,
+            kStartError + u"00000072]", 0},
+        Row{"StartRefused", Refused("StartUnit", "inactive"), {}, QV_STATUS_LOCAL_FAILURE,
+            kStartError + u"0000000D]", 0},
+        Row{"StateUnreadable", StartDoesNot("self.RemoveObject(self.units[args[0]])\nret = '/job/1'"),
+            {}, QV_STATUS_LOCAL_FAILURE, u"Query Quarvane service status error[Err:00000035]", 0},
         Row{"UpAtOnce", Unit, {}, 0, u"", 0},
-        Row{"UpAfterThreePolls",
-            StartGoesTo("activating", "start-pre"),
-            {{"activating", "start"}, {"reloading", "reload"}, {"active", "running"}},
-            0,
-            u"",
-            3},
-        Row{"StartFailsWhileStarting",
-            StartGoesTo("activating", "start"),
-            {{"failed", "failed"}},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Waiting Quarvane service starting error[Err:00000000]",
-            1},
+        Row{"UpAfterThreePolls", StartGoesTo("activating", "start-pre"),
+            {{"activating", "start"}, {"reloading", "reload"}, {"active", "running"}}, 0, u"", 3},
+        Row{"StartFailsWhileStarting", StartGoesTo("activating", "start"), {{"failed", "failed"}},
+            QV_STATUS_LOCAL_FAILURE, kWaitError + u"00000000]", 1},
         // 30 polls of a second without progress are still waited for; the
         // 31st is more than 30 seconds after the last one.
         Row{"NoProgressFor30Seconds", StartGoesTo("activating", "start"),
-            Repeat("activating", "start", 40), QV_STATUS_LOCAL_FAILURE,
-            u"Waiting Quarvane service starting error[Err:0000006E]", 31},
+            Repeat("activating", "start", 40), QV_STATUS_LOCAL_FAILURE, kWaitError + u"0000006E]", 31},
         Row{"ProgressRestartsTheLimit", StartGoesTo("activating", "start-pre"),
             Concat(Concat(Repeat("activating", "start-pre", 25), Repeat("activating", "start", 25)),
-                   {{"active", "running"}}),
-            0, u"", 51},
+                   {{"active", "running"}}), 0, u"", 51},
         Row{"QueuedJobBeforeTheUnitMoves",
             [](SystemdMock& mock) {
-                mock.AddUnit();
+                StartDoesNot("ret = '/org/freedesktop/systemd1/job/7'")(mock);
                 mock.SetJob(7);
-                mock.OnManager("StartUnit", "ss", "o", "ret = '/org/freedesktop/systemd1/job/7'");
             },
-            {{"activating", "start"}, {"active", "running"}},
-            0,
-            u"",
-            2},
+            {{"activating", "start"}, {"active", "running"}}, 0, u"", 2},
         Row{"LoadedOnDemand",
             [](SystemdMock& mock) {
                 mock.AddUnit();
-                mock.OnManager("GetUnit", "s", "o",
-                               "raise dbus.exceptions.DBusException('not loaded', "
+                mock.OnManager("GetUnit", "s", "o", "raise dbus.exceptions.DBusException('not loaded', "
                                "name='org.freedesktop.systemd1.NoSuchUnit')");
                 mock.OnManager("LoadUnit", "s", "o", "ret = self.units[args[0]]");
             },
-            {},
-            0,
-            u"",
-            0}),
+            {}, 0, u"", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 class StopService : public ServiceControl, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(StopService, AnswersAndLogsAsTheUnitBehaves) { Run(GetParam(), qvStopService); }
 
+const std::u16string kStopError = u"Query stop service status error[Err:";
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Rows, StopService,
     ::testing::Values(
-        Row{"NoBus",
-            NoBus,
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Query stop service status error[Err:00000002]",
-            0},
-        Row{"NoUnit",
-            NoUnit,
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Query stop service status error[Err:00000005]",
-            0},
+        Row{"NoBus", NoBus, {}, QV_STATUS_LOCAL_FAILURE, kStopError + u"00000002]", 0},
+        Row{"NoUnit", NoUnit, {}, QV_STATUS_LOCAL_FAILURE, kStopError + u"00000005]", 0},
         Row{"AlreadyStopped", Unit, {}, 0, u"", 1},
-        Row{"DownAfterStopping",
-            StopGoesTo("deactivating", "stop"),
-            {{"deactivating", "stop"}, {"deactivating", "stop-sigterm"}, {"inactive", "dead"}},
-            0,
-            u"",
-            3},
-        Row{"FailedCountsAsStopped",
-            StopGoesTo("deactivating", "stop"),
-            {{"failed", "failed"}},
-            0,
-            u"",
-            1},
-        Row{"ComesBackUp",
-            StopGoesTo("deactivating", "stop"),
-            {{"active", "running"}},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Query stop service status error[Err:00000000]",
-            1},
+        Row{"DownAfterStopping", StopGoesTo("deactivating", "stop"),
+            {{"deactivating", "stop"}, {"deactivating", "stop-sigterm"}, {"inactive", "dead"}}, 0, u"", 3},
+        Row{"FailedCountsAsStopped", StopGoesTo("deactivating", "stop"), {{"failed", "failed"}}, 0, u"", 1},
+        Row{"ComesBackUp", StopGoesTo("deactivating", "stop"), {{"active", "running"}},
+            QV_STATUS_LOCAL_FAILURE, kStopError + u"00000000]", 1},
         Row{"QueuedJobBeforeTheUnitMoves",
             [](SystemdMock& mock) {
                 mock.AddUnit();
@@ -222,18 +172,12 @@ INSTANTIATE_TEST_SUITE_P(
                 mock.SetJob(3);
                 mock.OnManager("StopUnit", "ss", "o", "ret = '/org/freedesktop/systemd1/job/3'");
             },
-            {{"active", "running"}, {"deactivating", "stop"}, {"inactive", "dead"}},
-            0,
-            u"",
-            3},
-        Row{"RefusedWhileRunning",
-            Refused("StopUnit", "active"),
-            {},
-            QV_STATUS_LOCAL_FAILURE,
-            u"Query stop service status error[Err:0000000D]",
-            0},
+            {{"active", "running"}, {"deactivating", "stop"}, {"inactive", "dead"}}, 0, u"", 3},
+        Row{"RefusedWhileRunning", Refused("StopUnit", "active"), {}, QV_STATUS_LOCAL_FAILURE,
+            kStopError + u"0000000D]", 0},
         Row{"RefusedWhileStopped", Refused("StopUnit", "inactive"), {}, 0, u"", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(ServiceControl, IsRunningOnlyWhenActiveAndLogsNothing) {
     ASSERT_TRUE(mock.ready());
