@@ -30,7 +30,25 @@ enum class LogOn {
                     // leave it 0 and write only the rpc-call-error line
     kMappedStatus,  // the mapped status when nonzero, transport failures and
                     // lack of memory included
+    kNothing,       // the operation writes no line of its own
 };
+
+// An operation's error line (one %08X) and the value it prints.
+struct ErrorLine {
+    const char16_t* text;
+    LogOn log_on;
+};
+
+// Writes `line` for the outcome of `call` whose mapped status is `status`,
+// when the value the line prints is nonzero.
+template <unsigned P>
+void LogOutcome(const ErrorLine& line, const RemoteCall<P>& call, uint32_t status) noexcept {
+    if (line.text == nullptr || line.log_on == LogOn::kNothing) return;
+    // The service's word is 0 unless the call completed, so the two
+    // choices differ only for transport failures and lack of memory.
+    const uint32_t logged = line.log_on == LogOn::kServiceWord ? call.ServiceStatus() : status;
+    if (logged != 0) LogMessage(2, line.text, logged);
+}
 
 struct ObjectOperation;
 using ObjectOperationCall = uint32_t (*)(const ObjectOperation& op, QV_HANDLE handle,
@@ -68,12 +86,7 @@ uint32_t CallObjectOperation(const ObjectOperation& op, QV_HANDLE handle, const 
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     RemoteCall<P> call(handle);
     const uint32_t status = CallWithObject(call, handle, name, number);
-    if (op.message != nullptr) {
-        // The service's word is 0 unless the call completed, so the two
-        // choices differ only for transport failures and lack of memory.
-        const uint32_t logged = op.log_on == LogOn::kServiceWord ? call.ServiceStatus() : status;
-        if (logged != 0) LogMessage(2, op.message, logged);
-    }
+    LogOutcome(ErrorLine{op.message, op.log_on}, call, status);
     return status;
 }
 

@@ -28,8 +28,9 @@ TEST_P(SampleReplies, EverySampleIsAccepted) {
         qvtest::MemoryClient client;
         client.SetReply(samples[i]);
         EXPECT_EQ(GetParam().call(client.handle()), 0u);
-        EXPECT_EQ(client.calls(), 1u);
-        EXPECT_EQ(client.last_proc(), GetParam().proc);
+        const unsigned then = GetParam().then;
+        EXPECT_EQ(client.calls(), then != 0 ? 2u : 1u);
+        EXPECT_EQ(client.last_proc(), then != 0 ? then : GetParam().proc);
     }
 }
 

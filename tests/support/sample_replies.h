@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "support/test_service.h"
@@ -30,6 +31,10 @@ Bytes SampleReply(unsigned proc);
 // others take other branches of the conversion (each progress kind of the
 // statistics, a count below the array's length, an empty list).
 std::vector<Bytes> SampleReplies(unsigned proc);
+
+// A zeroed result record of `proc` with its status word set: the refusal
+// of the service.
+Bytes ReplyWithStatus(unsigned proc, uint32_t status);
 
 // A GET_DISK_LIST reply of `disks` disks with `partitions_per_disk`
 // partitions each, every text set: list kind 3 turns it into
