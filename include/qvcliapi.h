@@ -492,12 +492,12 @@ typedef struct QV_SNAPSHOT_KEY {
 
 /* The mounted view of a snapshot. */
 typedef struct QV_SNAPSHOT_VIEW {
-    uint32_t OwnerKind; /* 0 */
-    void* Owner;        /* null */
+    uint32_t OwnerKind;  /* 0 */
+    void* Owner;         /* null */
     uint32_t SnapshotId; /* 0 */
-    QV_WCHAR* ViewName; /* the view's text as the service holds it */
-    QV_WCHAR* Text3;    /* empty */
-    int64_t Value64;    /* 0 */
+    QV_WCHAR* ViewName;  /* the view's text as the service holds it */
+    QV_WCHAR* Text3;     /* empty */
+    int64_t Value64;     /* 0 */
 } QV_SNAPSHOT_VIEW;
 
 /* One listed snapshot. Every string and block is the library's, given back
@@ -568,13 +568,13 @@ typedef struct QV_BACKLOOK_MOUNT {
 
 /* Mounts a snapshot as a view disk of the service. */
 QV_API QV_STATUS qvMountBacklook(QV_HANDLE handle, const QV_BACKLOOK_MOUNT* mount);
-QV_API QV_STATUS qvUnmountBacklook(QV_HANDLE handle, uint32_t ownerKind,
-                                   const QV_OBJECT_ID* object, uint32_t snapshotId);
+QV_API QV_STATUS qvUnmountBacklook(QV_HANDLE handle, uint32_t ownerKind, const QV_OBJECT_ID* object,
+                                   uint32_t snapshotId);
 /* Lists the disk of a mounted view and its partitions into the caller's
    list (release with qvFreeDiskList); the list is empty after any failure
    and untouched for an invalid handle or a null key, owner or list. */
-QV_API QV_STATUS qvGetBacklookDisk(QV_HANDLE handle, const QV_SNAPSHOT_KEY* key,
-                                   QV_DISK_LIST* list, uint32_t param);
+QV_API QV_STATUS qvGetBacklookDisk(QV_HANDLE handle, const QV_SNAPSHOT_KEY* key, QV_DISK_LIST* list,
+                                   uint32_t param);
 
 /* ---- Snapshots: partition operations ------------------------------------ */
 
@@ -628,8 +628,7 @@ QV_API QV_STATUS qvFreeNotifications(QV_NOTIFICATION_LIST* list);
 QV_API QV_STATUS qvScheduleSnapshot(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                     const QV_SNAPSHOT_SCHEDULE* schedule);
 /* Takes the schedule out of force; the stored schedule itself is kept. */
-QV_API QV_STATUS qvRemoveSnapshotSchedule(QV_HANDLE handle, const QV_WCHAR* name,
-                                          uint32_t number);
+QV_API QV_STATUS qvRemoveSnapshotSchedule(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
 
 /* ---- Disks: maintenance ------------------------------------------------- */
 

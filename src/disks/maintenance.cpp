@@ -128,8 +128,8 @@ extern "C" QV_STATUS qvFreeConflictList(QV_CONFLICT_LIST** list, uint32_t keep) 
     return 0;
 }
 
-extern "C" QV_STATUS qvTestDiskThroughput(QV_HANDLE handle, const QV_WCHAR* name,
-                                          uint32_t number, uint32_t* throughput) {
+extern "C" QV_STATUS qvTestDiskThroughput(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                          uint32_t* throughput) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (throughput == nullptr) return QV_STATUS_INVALID_PARAMETER;
     RemoteCall<TEST_DISK_THROUGHPUT> call(handle);

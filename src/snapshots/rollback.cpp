@@ -37,8 +37,8 @@ extern "C" QV_STATUS qvRollback(QV_HANDLE handle, uint32_t /*ownerKind*/,
     return SendRollback<ROLLBACK>(kRollbackLines, handle, *object, snapshotId, option);
 }
 
-extern "C" QV_STATUS qvGetRollbackProgress(QV_HANDLE handle, const QV_WCHAR* name,
-                                           uint32_t number, QV_PROGRESS* progress) {
+extern "C" QV_STATUS qvGetRollbackProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                           QV_PROGRESS* progress) {
     return ReadObjectProgress<GET_ROLLBACK_PROGRESS>(kRollbackProgress, handle, name, number,
                                                      progress);
 }

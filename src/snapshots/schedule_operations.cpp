@@ -70,15 +70,15 @@ extern "C" QV_STATUS qvScheduleSnapshot(QV_HANDLE handle, const QV_WCHAR* name, 
                                         const QV_SNAPSHOT_SCHEDULE* schedule) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (schedule == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    return RewriteConfig(handle, name, number, schedule, PutInForce,
-                         {u"qvScheduleSnapshot, set snapshot schedule error[%08X]",
-                          LogOn::kServiceWord});
+    return RewriteConfig(
+        handle, name, number, schedule, PutInForce,
+        {u"qvScheduleSnapshot, set snapshot schedule error[%08X]", LogOn::kServiceWord});
 }
 
 extern "C" QV_STATUS qvRemoveSnapshotSchedule(QV_HANDLE handle, const QV_WCHAR* name,
                                               uint32_t number) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    return RewriteConfig(handle, name, number, nullptr, TakeOutOfForce,
-                         {u"qvRemoveSnapshotSchedule, set snapshot schedule error[%08X]",
-                          LogOn::kServiceWord});
+    return RewriteConfig(
+        handle, name, number, nullptr, TakeOutOfForce,
+        {u"qvRemoveSnapshotSchedule, set snapshot schedule error[%08X]", LogOn::kServiceWord});
 }

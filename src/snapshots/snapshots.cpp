@@ -122,15 +122,16 @@ uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
         converted = received.first(reply.Count);
         if (converted.empty()) return 0;
     }
-    auto* entries = static_cast<QV_SNAPSHOT_INFO*>(
-        AllocZeroed(converted.size(), sizeof(QV_SNAPSHOT_INFO)));
+    auto* entries =
+        static_cast<QV_SNAPSHOT_INFO*>(AllocZeroed(converted.size(), sizeof(QV_SNAPSHOT_INFO)));
     if (entries == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
     list.Count = static_cast<uint32_t>(converted.size());
     list.Entries = entries;
     uint32_t status = 0;
     const snapshots::SnapshotOwner owner = selection.Owner();
     for (std::size_t i = 0; i < converted.size(); ++i) {
-        const uint32_t converted_status = snapshots::ConvertSnapshot(converted[i], owner, entries[i]);
+        const uint32_t converted_status =
+            snapshots::ConvertSnapshot(converted[i], owner, entries[i]);
         if (converted_status != 0) status = converted_status;
     }
     return status;
@@ -159,8 +160,8 @@ extern "C" QV_STATUS qvTakeSnapshot(QV_HANDLE handle, const QV_SNAPSHOT_REQUEST*
     return status;
 }
 
-extern "C" QV_STATUS qvGetSnapshotProgress(QV_HANDLE handle, const QV_WCHAR* name,
-                                           uint32_t number, QV_PROGRESS* progress) {
+extern "C" QV_STATUS qvGetSnapshotProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                           QV_PROGRESS* progress) {
     return ReadObjectProgress<GET_SNAPSHOT_PROGRESS>(kSnapshotProgress, handle, name, number,
                                                      progress);
 }

@@ -82,8 +82,7 @@ uint32_t ConvertViewDisk(const RpcDiskRecord& disk, QV_DISK_LIST& list) noexcept
 extern "C" QV_STATUS qvMountBacklook(QV_HANDLE handle, const QV_BACKLOOK_MOUNT* mount) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (mount == nullptr || mount->Owner == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    return SendView<MOUNT_BACKLOOK>(kMount, handle,
-                                    *static_cast<const QV_OBJECT_ID*>(mount->Owner),
+    return SendView<MOUNT_BACKLOOK>(kMount, handle, *static_cast<const QV_OBJECT_ID*>(mount->Owner),
                                     mount->SnapshotId, mount->ViewName);
 }
 

@@ -70,7 +70,8 @@ TEST_F(SnapshotOperations, RefusalsAreLoggedWithTheirOwnWords) {
          u"qvRelocatePartition, reloate partition starting error[6FFC0042]"},
         {GET_NOTIFICATIONS, [&] { return qvGetNotifications(handle, 1, 2, 3, &notes); },
          u"qvGetNotifications, calling rpc getting notifications list error[6FFC0042]"},
-        {CHECK_RESTORE_CONFLICT, [&] { return qvCheckRestoreConflict(handle, &conflict, &conflicts); },
+        {CHECK_RESTORE_CONFLICT,
+         [&] { return qvCheckRestoreConflict(handle, &conflict, &conflicts); },
          u"qvCheckRestoreConflict, check restore conflict error[6FFC0042]"},
         {ROLLBACK_TO_SNAPSHOT, [&] { return qvRollbackToSnapshot(handle, 0, &kDisk, 3); },
          u"qvRollbackToSnapshot call error[Err:6FFC0042]"},
@@ -79,8 +80,8 @@ TEST_F(SnapshotOperations, RefusalsAreLoggedWithTheirOwnWords) {
         {DISK_MAINTENANCE, [&] { return qvBenchMarkDisk(handle, u"d", 1); }, nullptr},
         {TEST_DISK_THROUGHPUT, [&] { return qvTestDiskThroughput(handle, u"d", 1, &value); },
          nullptr},
-        {CLEAR_ORIGINAL_DISK_SNAPSHOTS, [&] { return qvClearOriginalDiskSnapshots(handle, u"d", 1); },
-         nullptr},
+        {CLEAR_ORIGINAL_DISK_SNAPSHOTS,
+         [&] { return qvClearOriginalDiskSnapshots(handle, u"d", 1); }, nullptr},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.proc);
@@ -174,9 +175,10 @@ TEST_F(SnapshotOperations, NotificationsGoTokenP2P3P1AndFillOnlyOnSuccess) {
     const qvtest::Bytes wire{0, 0, 0, kMirrorToken, 0, 0, 0, 0x22, 0, 0, 0, 0x33, 0, 0, 0, 0x11};
     EXPECT_EQ(bytes, wire);
     ASSERT_EQ(std::tuple(list.FirstValue3, list.Count), std::tuple(7u, 2u));
-    EXPECT_EQ(std::tuple(list.Entries[0].Value1, list.Entries[0].Value2,
-                         std::u16string(list.Entries[0].Text), std::u16string(list.Entries[1].Text)),
-              std::tuple(1u, 2u, u"Snapshot taken", u""));
+    EXPECT_EQ(
+        std::tuple(list.Entries[0].Value1, list.Entries[0].Value2,
+                   std::u16string(list.Entries[0].Text), std::u16string(list.Entries[1].Text)),
+        std::tuple(1u, 2u, u"Snapshot taken", u""));
     qvFreeNotifications(&list);
     EXPECT_EQ(list.Count, 2u);  // the caller's fields stay as they were
 
@@ -202,9 +204,13 @@ TEST_F(SnapshotOperations, ScheduleWriteBackChangesOnlyItsFields) {
         u_int mode;
         RpcSnapshotSchedule sent;
     } rows[] = {
-        {[&] { return qvScheduleSnapshot(handle, u"Harddisk1", 2, &schedule); }, 1, 0,
+        {[&] { return qvScheduleSnapshot(handle, u"Harddisk1", 2, &schedule); },
+         1,
+         0,
          {901, 902, 0, 11, 903, 904, -905, 12, 13, 14, 405, 406}},
-        {[&] { return qvRemoveSnapshotSchedule(handle, u"Harddisk1", 2); }, 0, 3,
+        {[&] { return qvRemoveSnapshotSchedule(handle, u"Harddisk1", 2); },
+         0,
+         3,
          {901, 902, 2, 401, 903, 904, -905, 402, 403, 404, 405, 406}},
     };
     for (const auto& r : rows) {

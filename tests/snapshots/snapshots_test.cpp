@@ -84,8 +84,9 @@ TEST_F(Snapshots, ProgressLinesShowTheConvertedStateAndTheResultUnsigned) {
         svc.AnswerRaw(r.proc, qvtest::Encode(reinterpret_cast<xdrproc_t>(xdr_RpcProgress), &reply));
         QV_PROGRESS progress{};
         ASSERT_EQ(r.read(&progress), 0u);
-        EXPECT_EQ(std::tuple(progress.State, progress.Result, progress.DirtyData, progress.TotalDone),
-                  std::tuple(r.state, 0xFFFFFFF0u, 7u, 9u));
+        EXPECT_EQ(
+            std::tuple(progress.State, progress.Result, progress.DirtyData, progress.TotalDone),
+            std::tuple(r.state, 0xFFFFFFF0u, 7u, 9u));
         const std::string state = std::to_string(r.state);
         EXPECT_EQ(trace.Lines().back(), r.line + std::u16string(state.begin(), state.end()) +
                                             u" dirtyData:7 totalDone:9");
@@ -121,8 +122,8 @@ TEST_F(Snapshots, ListRequestNamesTheObjectOrTheGroupAndTheKeysSnapshot) {
             EXPECT_EQ(Nested(req->Objects.Objects_val[0]),
                       std::tuple(0u, u"Harddisk1", 10u, 2u, 0u));
         }
-        EXPECT_EQ(std::tuple(Text(req->GroupName), Count(req->GroupName), req->SnapshotId, req->Kind,
-                             req->Param1, req->Param2, req->Param3, req->token),
+        EXPECT_EQ(std::tuple(Text(req->GroupName), Count(req->GroupName), req->SnapshotId,
+                             req->Kind, req->Param1, req->Param2, req->Param3, req->token),
                   std::tuple(r.group, r.group_count, r.id, r.kind, 11u, 12u, 13u, kMirrorToken));
     }
 }
@@ -181,7 +182,11 @@ TEST_F(Snapshots, ListShapesAndRefusals) {
         Lines lines;
     } rows[] = {
         {"count below the array", {1, &kDisk, 0, 0, 0}, 1, 0, 1, {}},
-        {"count past the array", {1, &kDisk, 0, 0, 0}, 4, QV_STATUS_RPC_FAILED, 0,
+        {"count past the array",
+         {1, &kDisk, 0, 0, 0},
+         4,
+         QV_STATUS_RPC_FAILED,
+         0,
          {u"qvGetSnapshotList, getting snapshot error[6FFC8005]"}},
         {"first of equal numbers", {3, &key, 0, 0, 0}, 0, 0, 1, {}},
         {"number not found", {3, &missing, 0, 0, 0}, 3, QV_STATUS_SNAPSHOT_NOT_FOUND, 0, {}},

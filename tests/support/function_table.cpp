@@ -253,10 +253,11 @@ const RemoteFunction kRemote[] = {
 };
 
 constexpr std::string_view kOther[] = {
-    "qvConnect",           "qvDisconnect",       "qvFreeHandle",          "qvFreeMemory",
-    "qvWriteTrace",        "qvFormatErrMessage", "qvFreeErrMessage",      "qvFreeDiskList",
-    "qvFreeMirConfigList", "qvFreeMirrorStat",   "qvFreeDataTraceConfig", "qvFreeSnapshotList",
-    "qvFreeNotifications", "qvFreeConflictList", "qvGetRelocatePartitionProgress",
+    "qvConnect",           "qvDisconnect",          "qvFreeHandle",
+    "qvFreeMemory",        "qvWriteTrace",          "qvFormatErrMessage",
+    "qvFreeErrMessage",    "qvFreeDiskList",        "qvFreeMirConfigList",
+    "qvFreeMirrorStat",    "qvFreeDataTraceConfig", "qvFreeSnapshotList",
+    "qvFreeNotifications", "qvFreeConflictList",    "qvGetRelocatePartitionProgress",
 };
 
 }  // namespace

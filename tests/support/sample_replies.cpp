@@ -383,7 +383,8 @@ std::vector<RpcSnapshotList> SnapshotListSamples(Arena& a) {
 
 std::vector<RpcBacklookDisk> BacklookDiskSamples(Arena& a) {
     RpcBacklookDisk view{};
-    view.Disk = Disk(a, 7, u"Backlook7", {Partition(a, 1, u"V:", u"View"), Partition(a, 2, u"", u"")});
+    view.Disk =
+        Disk(a, 7, u"Backlook7", {Partition(a, 1, u"V:", u"View"), Partition(a, 2, u"", u"")});
     // A dynamic view disk keeps its counted entries, empty.
     RpcBacklookDisk dynamic = view;
     dynamic.Disk = Disk(a, 8, u"Backlook8", {Partition(a, 1, u"W:", u"")});
@@ -394,8 +395,7 @@ std::vector<RpcBacklookDisk> BacklookDiskSamples(Arena& a) {
 }
 
 std::vector<RpcNotificationList> NotificationSamples(Arena& a) {
-    std::vector<RpcNotification> n{{1, 2, 7, a.Text(u"Snapshot taken")},
-                                   {3, 4, 9, RpcWString{}}};
+    std::vector<RpcNotification> n{{1, 2, 7, a.Text(u"Snapshot taken")}, {3, 4, 9, RpcWString{}}};
     RpcNotificationList list{};
     a.Put(list.Notifications, std::move(n));
     return {list, RpcNotificationList{}};
