@@ -539,4 +539,31 @@ Bytes MirrorConfigListReply(std::size_t configs) {
     return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
 }
 
+Bytes SnapshotListReply(std::size_t snapshots) {
+    Arena a;
+    std::vector<RpcSnapshotRecord> records;
+    records.reserve(snapshots);
+    for (std::size_t i = 0; i < snapshots; ++i) {
+        records.push_back(Snapshot(a, static_cast<u_int>(i + 1), false));
+    }
+    RpcSnapshotList list{};
+    list.Count = static_cast<u_int>(records.size());
+    a.Put(list.Records, std::move(records));
+    return Encode(qv::wire::Proc<GET_SNAPSHOT_LIST>::ResFilter(), &list);
+}
+
+Bytes BacklookDiskReply(std::size_t partitions) {
+    Arena a;
+    std::vector<RpcPartitionRecord> records;
+    records.reserve(partitions);
+    for (std::size_t p = 1; p <= partitions; ++p) {
+        records.push_back(Partition(a, static_cast<u_int>(p), u"V:", u"View"));
+    }
+    RpcBacklookDisk view{};
+    view.Disk = Disk(a, 100, u"Backlook100", std::move(records));
+    a.Put(view.Disk.Properties, std::vector{Properties(a, 0x1)});
+    a.Put(view.Disk.Descriptors, std::vector{Descriptor(a)});
+    return Encode(qv::wire::Proc<GET_BACKLOOK_DISK>::ResFilter(), &view);
+}
+
 }  // namespace qvtest

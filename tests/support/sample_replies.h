@@ -45,4 +45,12 @@ Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk);
 // text set.
 Bytes MirrorConfigListReply(std::size_t configs);
 
+// A GET_SNAPSHOT_LIST reply of `snapshots` unmounted snapshots, every text
+// set.
+Bytes SnapshotListReply(std::size_t snapshots);
+
+// A GET_BACKLOOK_DISK reply: a view disk of `partitions` partitions, every
+// text set; it converts into partitions + 1 entries.
+Bytes BacklookDiskReply(std::size_t partitions);
+
 }  // namespace qvtest
