@@ -199,6 +199,67 @@ TEST_F(Qvctl, ServiceRefusalsPrintStatusAndText) {
     });
 }
 
+TEST_F(Qvctl, SnapshotWalkthrough) {
+    StartDaemon();
+    RunTable({
+        {{"snapshot", "take", "Диск2"}, 1, {}, {}, "error 6FFC0040"},
+        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0, {}, "enabled"},
+        {{"mirror", "sync", "Disk1:1", "--progress", "--wait", "--json"}, 0, {{"/state", 1}}},
+        // Take a snapshot, mount it as a view, list the view's disk, unmount.
+        {{"snapshot", "take", "Disk1:1", "--wait", "--json"},
+         0,
+         {{"/operation", "snapshot"}, {"/state_name", "completed"}, {"/percent", 100}}},
+        {{"snapshot", "list", "Disk1:1", "--json"},
+         0,
+         {{"/snapshots/0/id", 1},
+          {"/snapshots/0/name", "Snapshot 1"},
+          {"/snapshots/0/view", nullptr}}},
+        {{"view", "mount", "Disk1:1", "1", "--name", "Matin", "--json"}, 0, {{"/status", kOk}}},
+        {{"view", "mount", "Disk1:1", "1", "--name", "Matin"}, 1, {}, {}, "error 6FFC0506"},
+        {{"view", "list", "Disk1:1", "--json"}, 0, {{"/views/0/view", "Matin"}}},
+        {{"view", "list", "Disk1:1", "1", "--json"},
+         0,
+         {{"/disks/0/object", "Backlook100"},
+          {"/disks/1/object", "Backlook100:1"},
+          {"/disks/1/display_name", "Disk 100 Partition 1 - Matin (E:)"}}},
+        {{"rollback", "Disk1:1", "1", "--yes"}, 1, {}, {}, "error 6FFC0401"},
+        {{"view", "unmount", "Disk1:1", "1"}, 0, {}, "unmounted"},
+        // Roll back: asked first, and nobody can answer without a terminal.
+        {{"rollback", "Disk1:1", "1"}, 2, {}, {}, "--yes"},
+        {{"rollback", "Disk1:1", "1", "--yes", "--wait", "--json"},
+         0,
+         {{"/operation", "rollback"}, {"/state_name", "completed"}, {"/total_done", 1000}}},
+        {{"notifications", "--json"},
+         0,
+         {{"/0/text", "Disk1:1: synchronisation finished"},
+          {"/1/sequence", 2},
+          {"/1/text", "Disk1:1: snapshot 1 taken"}}},
+        {{"schedule", "set", "Disk1:1", "--mode", "2", "--param1", "30", "--json"},
+         0,
+         {{"/status", kOk}}},
+        {{"schedule", "show", "Disk1:1", "--json"},
+         0,
+         {{"/in_force", true}, {"/mode", 2}, {"/params/0", 30}}},
+        {{"schedule", "remove", "Disk1:1"}, 0, {}, "removed"},
+        {{"snapshot", "delete", "Disk1:1", "1", "--json"}, 0, {{"/status", kOk}}},
+        {{"snapshot", "list", "Disk1:1", "--json"}, 0, {{"/snapshots", json::array()}}},
+        {{"snapshot", "cancel", "Disk1:1"}, 1, {}, {}, "error 6FFC0067"},
+    });
+}
+
+TEST_F(Qvctl, PartitionsAndDiskMaintenance) {
+    StartDaemon();
+    RunTable({
+        {{"partition", "alloc", "Диск2", "--size", "1000", "--fs", "1"}, 0, {}, "allocated"},
+        {{"partition", "expand", "Диск2:1", "500", "--json"}, 0, {{"/status", kOk}}},
+        {{"partition", "relocate", "Диск2:1", "7000"}, 1, {}, {}, "error 6FFC0503"},
+        {{"disks", "--kind", "8", "--object", "Диск2:1", "--json"}, 0, {{"/0/size", 1500}}},
+        {{"disk", "throughput", "Disk1", "--json"}, 0, {{"/object", "Disk1"}}},
+        {{"disk", "bench", "Disk1"}, 0, {}, "done"},
+        {{"disk", "conflicts", "Disk1:1", "Диск2", "--json"}, 0, {{"", json::array()}}},
+    });
+}
+
 TEST_F(Qvctl, ConnectionFailures) {
     StartDaemon();
     const ClosedPort closed;

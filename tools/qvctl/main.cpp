@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
     AddMirrorConfigCommands(*mirror, commands);
     AddMirrorCommands(*mirror, commands);
     AddTraceConfigCommands(app, commands);
+    AddSnapshotCommands(app, commands);
+    AddMaintenanceCommands(app, commands);
     AddMessageCommand(app, commands);
     // The build's requests for the manual page and the bash completion; the
     // page also names the files the library reads, which --help need not.

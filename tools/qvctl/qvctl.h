@@ -182,6 +182,8 @@ void AddDiskCommands(CLI::App& app, Commands& commands);
 void AddMirrorCommands(CLI::App& mirror, Commands& commands);
 void AddMirrorConfigCommands(CLI::App& mirror, Commands& commands);
 void AddTraceConfigCommands(CLI::App& app, Commands& commands);
+void AddSnapshotCommands(CLI::App& app, Commands& commands);     // snapshots.cpp
+void AddMaintenanceCommands(CLI::App& app, Commands& commands);  // maintenance.cpp
 
 // A one-line confirmation of an operation, or its JSON form.
 void Done(const Globals& globals, const std::string& operation, const std::string& object,
