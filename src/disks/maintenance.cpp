@@ -1,12 +1,9 @@
 // Single-shot operations on a disk or partition beside protection:
 // benchmark, file-system refresh, restore conflicts, throughput, the
 // snapshots an original disk still carries, and a rollback to one of them.
-// Most write no line of their own; the three that do say so in their rows.
-#include <span>
-
-#include "connection/rpc_call.h"
-#include "diag/log.h"
-#include "mirrors/object_operation.h"
+// Which of them write a line, and which value it prints, their rows say.
+#include "connection/shapes.h"
+#include "connection/wire_list.h"
 #include "platform/alloc.h"
 #include "snapshots/rollback_request.h"
 
@@ -18,26 +15,9 @@ namespace {
 constexpr uint32_t kBenchmark = 1;
 constexpr uint32_t kRefreshFileSystem = 2;
 
-constexpr ErrorLine kConflictLine{u"qvCheckRestoreConflict, check restore conflict error[%08X]",
-                                  LogOn::kMappedStatus};
-// The rollback sends no option.
-constexpr RollbackLines kRollbackToLines{
-    u"qvRollbackToSnapshot, no enough memory for allocation",
-    {u"qvRollbackToSnapshot call error[Err:%08X]", LogOn::kMappedStatus},
-};
-constexpr ErrorLine kRollbackFinishedLine{u"qvIsRollbackFinished call error[Err:%08X]",
-                                          LogOn::kMappedStatus};
-
-constexpr ObjectOperation kHasSnapshots =
-    MakeObjectOperation<IS_ORIGINAL_DISK_HAS_SNAPSHOTS>(nullptr, LogOn::kNothing);
-constexpr ObjectOperation kClearSnapshots =
-    MakeObjectOperation<CLEAR_ORIGINAL_DISK_SNAPSHOTS>(nullptr, LogOn::kNothing);
-
-uint32_t NoMemory() noexcept { return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY); }
-
-// A maintenance request about zero or one object; its reply holds nothing
-// but the status word that is read.
-uint32_t Maintain(QV_HANDLE handle, uint32_t operation, uint32_t parameter,
+// A maintenance request about zero or one object; of its reply only the
+// status word is read.
+uint32_t Maintain(const Row& row, QV_HANDLE handle, uint32_t operation, uint32_t parameter,
                   const QV_OBJECT_ID* object) noexcept {
     RemoteCall<DISK_MAINTENANCE> call(handle);
     RpcDiskMaintenance& arg = call.arg;
@@ -46,38 +26,22 @@ uint32_t Maintain(QV_HANDLE handle, uint32_t operation, uint32_t parameter,
     arg.Parameter = parameter;
     if (object != nullptr &&
         !FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, *object)) {
-        return NoMemory();
+        return NoMemory(row);
     }
     call.Invoke();
-    return call.Map();
+    return call.Finish(row);
 }
 
-void ReleaseConflicts(QV_CONFLICT* entries, std::size_t count) noexcept {
-    for (std::size_t i = 0; i < count; ++i) Free(entries[i].Name);
-    Free(entries);
+void ReleaseConflict(QV_CONFLICT& entry) noexcept {
+    Free(entry.Name);
+    entry.Name = nullptr;
 }
 
-// Fills `list` from the reply; on lack of memory nothing is kept and the
-// list claims no entries.
-uint32_t ConvertConflicts(const RpcConflictList& reply, QV_CONFLICT_LIST& list) noexcept {
-    list.Count = 0;
-    list.Entries = nullptr;
-    if (reply.Conflicts.Conflicts_val == nullptr || reply.Conflicts.Conflicts_len == 0) return 0;
-    const std::span received(reply.Conflicts.Conflicts_val, reply.Conflicts.Conflicts_len);
-    auto* entries = static_cast<QV_CONFLICT*>(AllocZeroed(received.size(), sizeof(QV_CONFLICT)));
-    if (entries == nullptr) return NoMemory();
-    for (std::size_t i = 0; i < received.size(); ++i) {
-        entries[i].Name = CopyWString(received[i].Object.name);
-        if (entries[i].Name == nullptr) {
-            ReleaseConflicts(entries, i);
-            return NoMemory();
-        }
-        entries[i].Number = received[i].Object.number;
-        entries[i].Value = received[i].Value;
-    }
-    list.Count = static_cast<uint32_t>(received.size());
-    list.Entries = entries;
-    return 0;
+uint32_t ConvertConflict(const RpcConflict& in, QV_CONFLICT& out) noexcept {
+    out.Name = CopyWString(in.Object.name);
+    out.Number = in.Object.number;
+    out.Value = in.Value;
+    return out.Name != nullptr ? 0 : QV_STATUS_NO_MEMORY;
 }
 
 }  // namespace
@@ -85,18 +49,20 @@ uint32_t ConvertConflicts(const RpcConflictList& reply, QV_CONFLICT_LIST& list) 
 extern "C" QV_STATUS qvBenchMarkDisk(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     const QV_OBJECT_ID object{name, number};
-    return Maintain(handle, kBenchmark, 0, &object);
+    return Maintain(rows::qvBenchMarkDisk, handle, kBenchmark, 0, &object);
 }
 
 extern "C" QV_STATUS qvRefreshDiskFileSystem(QV_HANDLE handle, uint32_t parameter) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    return Maintain(handle, kRefreshFileSystem, parameter, nullptr);
+    return Maintain(rows::qvRefreshDiskFileSystem, handle, kRefreshFileSystem, parameter, nullptr);
 }
 
+// The caller's list is written only when the whole reply converted.
 extern "C" QV_STATUS qvCheckRestoreConflict(QV_HANDLE handle, const QV_CONFLICT_QUERY* query,
                                             QV_CONFLICT_LIST* list) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (query == nullptr || list == nullptr) return QV_STATUS_INVALID_PARAMETER;
+    const Row& row = rows::qvCheckRestoreConflict;
     RemoteCall<CHECK_RESTORE_CONFLICT> call(handle);
     RpcConflictQuery& arg = call.arg;
     arg.token = GetLoginToken(handle);
@@ -104,22 +70,25 @@ extern "C" QV_STATUS qvCheckRestoreConflict(QV_HANDLE handle, const QV_CONFLICT_
     // Both references are nested: kind and token 0.
     if (!FillObjectRef(arg.First, query->First) || !FillObjectRef(arg.Second, query->Second) ||
         !FillOptionalWString(arg.Text, query->Text)) {
-        const uint32_t status = NoMemory();
-        LogMessage(2, kConflictLine.text, status);
-        return status;
+        return NoMemory(row);
     }
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(kConflictLine, call, status);
-    return status != 0 ? status : ConvertConflicts(call.res, *list);
+    uint32_t status = call.Finish(row);
+    if (status != 0) return status;
+    QV_CONFLICT_LIST converted{};
+    status = ConvertEntries<ReleaseConflict>(Received(call.res.Conflicts), ConvertConflict,
+                                             converted.Entries, converted.Count);
+    if (status == 0) *list = converted;
+    return status;
 }
 
 extern "C" QV_STATUS qvFreeConflictList(QV_CONFLICT_LIST** list, uint32_t keep) {
     if (list == nullptr || *list == nullptr) return 0;
     QV_CONFLICT_LIST& header = **list;
-    if (header.Count != 0 && header.Entries != nullptr) {
-        ReleaseConflicts(header.Entries, header.Count);
-        header.Entries = nullptr;
+    if (header.Count != 0) {
+        ReleaseEntries<&QV_CONFLICT_LIST::Count, &QV_CONFLICT_LIST::Entries>(header,
+                                                                             ReleaseConflict);
+        header.Entries = nullptr;  // the count stays
     }
     if (keep == 0) {
         Free(*list);
@@ -134,9 +103,9 @@ extern "C" QV_STATUS qvTestDiskThroughput(QV_HANDLE handle, const QV_WCHAR* name
     if (throughput == nullptr) return QV_STATUS_INVALID_PARAMETER;
     RemoteCall<TEST_DISK_THROUGHPUT> call(handle);
     call.arg.token = GetLoginToken(handle);
-    if (!FillObjectRef(call.arg.Object, name, number)) return NoMemory();
+    if (!FillObjectRef(call.arg.Object, name, number)) return NoMemory(rows::qvTestDiskThroughput);
     call.Invoke();
-    const uint32_t status = call.Map();
+    const uint32_t status = call.Finish(rows::qvTestDiskThroughput);
     if (status == 0) *throughput = call.res.Throughput;
     return status;
 }
@@ -146,29 +115,26 @@ extern "C" QV_STATUS qvTestDiskThroughput(QV_HANDLE handle, const QV_WCHAR* name
 extern "C" uint32_t qvIsOriginalDiskHasSnapshots(QV_HANDLE handle, const QV_WCHAR* name,
                                                  uint32_t number) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    return RunObjectOperation(kHasSnapshots, handle, name, number) != 0 ? 1 : 0;
-}
-
-extern "C" QV_STATUS qvClearOriginalDiskSnapshots(QV_HANDLE handle, const QV_WCHAR* name,
-                                                  uint32_t number) {
-    return RunObjectOperation(kClearSnapshots, handle, name, number);
+    return RunOperation<IS_ORIGINAL_DISK_HAS_SNAPSHOTS>(rows::qvIsOriginalDiskHasSnapshots, handle,
+                                                        name, number) != 0
+               ? 1
+               : 0;
 }
 
 extern "C" QV_STATUS qvRollbackToSnapshot(QV_HANDLE handle, uint32_t /*reserved*/,
                                           const QV_OBJECT_ID* object, uint32_t snapshotId) {
-    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    if (object == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    return SendRollback<ROLLBACK_TO_SNAPSHOT>(kRollbackToLines, handle, *object, snapshotId, 0);
+    // The variant sends no option.
+    return SendRollback<ROLLBACK_TO_SNAPSHOT>(rows::qvRollbackToSnapshot, handle, object,
+                                              snapshotId, 0);
 }
 
+// The boolean is 0 first, and 1 on success when the record's value says the
+// rollback has ended.
 extern "C" QV_STATUS qvIsRollbackFinished(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                           uint32_t* finished) {
-    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    if (finished == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    *finished = 0;
-    RemoteCall<IS_ROLLBACK_FINISHED> call(handle);
-    const uint32_t status = CallWithObject(call, handle, name, number);
-    if (status == 0) *finished = call.res.value == 0 ? 1 : 0;
-    LogOutcome(kRollbackFinishedLine, call, status);
-    return status;
+    return ReadByObject<IS_ROLLBACK_FINISHED>(rows::qvIsRollbackFinished, handle, name, number,
+                                              finished, [](const RpcStatus& in, uint32_t& out) {
+                                                  out = in.value == 0 ? 1 : 0;
+                                                  return 0u;
+                                              });
 }

@@ -1,56 +1,28 @@
 // The service's notifications: three numbers and a text each.
-#include <span>
-
 #include "connection/rpc_call.h"
-#include "diag/log.h"
-#include "mirrors/object_operation.h"
+#include "connection/wire_list.h"
 #include "platform/alloc.h"
 
 using namespace qv;
 
 namespace {
 
-constexpr ErrorLine kNotificationsLine{
-    u"qvGetNotifications, calling rpc getting notifications list error[%08X]",
-    LogOn::kMappedStatus};
-
-void ReleaseEntries(QV_NOTIFICATION* entries, std::size_t count) noexcept {
-    for (std::size_t i = 0; i < count; ++i) Free(entries[i].Text);
-    Free(entries);
+void ReleaseNotification(QV_NOTIFICATION& entry) noexcept {
+    Free(entry.Text);
+    entry.Text = nullptr;
 }
 
-// Fills `list` from the reply; on lack of memory nothing is kept and the
-// list stays empty.
-uint32_t ConvertNotifications(const RpcNotificationList& reply,
-                              QV_NOTIFICATION_LIST& list) noexcept {
-    list.FirstValue3 = 0;
-    list.Count = 0;
-    list.Entries = nullptr;
-    if (reply.Notifications.Notifications_val == nullptr) return 0;
-    const std::span received(reply.Notifications.Notifications_val,
-                             reply.Notifications.Notifications_len);
-    if (received.empty()) return 0;
-    auto* entries =
-        static_cast<QV_NOTIFICATION*>(AllocZeroed(received.size(), sizeof(QV_NOTIFICATION)));
-    if (entries == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    for (std::size_t i = 0; i < received.size(); ++i) {
-        entries[i].Value1 = received[i].Value1;
-        entries[i].Value2 = received[i].Value2;
-        entries[i].Value3 = received[i].Value3;
-        entries[i].Text = CopyWString(received[i].Text);
-        if (entries[i].Text == nullptr) {
-            ReleaseEntries(entries, i);
-            return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        }
-    }
-    list.FirstValue3 = received.front().Value3;
-    list.Count = static_cast<uint32_t>(received.size());
-    list.Entries = entries;
-    return 0;
+uint32_t ConvertNotification(const RpcNotification& in, QV_NOTIFICATION& out) noexcept {
+    out.Value1 = in.Value1;
+    out.Value2 = in.Value2;
+    out.Value3 = in.Value3;
+    out.Text = CopyWString(in.Text);
+    return out.Text != nullptr ? 0 : QV_STATUS_NO_MEMORY;
 }
 
 }  // namespace
 
+// The caller's list is written only when the whole reply converted.
 extern "C" QV_STATUS qvGetNotifications(QV_HANDLE handle, uint32_t param1, uint32_t param2,
                                         uint32_t param3, QV_NOTIFICATION_LIST* list) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
@@ -62,13 +34,21 @@ extern "C" QV_STATUS qvGetNotifications(QV_HANDLE handle, uint32_t param1, uint3
     call.arg.Param3 = param3;
     call.arg.Param1 = param1;
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(kNotificationsLine, call, status);
-    return status != 0 ? status : ConvertNotifications(call.res, *list);
+    uint32_t status = call.Finish(rows::qvGetNotifications);
+    if (status != 0) return status;
+    const auto received = Received(call.res.Notifications);
+    QV_NOTIFICATION_LIST converted{};
+    status = ConvertEntries<ReleaseNotification>(received, ConvertNotification, converted.Entries,
+                                                 converted.Count);
+    if (status != 0) return status;
+    converted.FirstValue3 = received.empty() ? 0 : received.front().Value3;
+    *list = converted;
+    return 0;
 }
 
 extern "C" QV_STATUS qvFreeNotifications(QV_NOTIFICATION_LIST* list) {
-    if (list == nullptr || list->Entries == nullptr) return 0;
-    ReleaseEntries(list->Entries, list->Count);
+    if (list == nullptr) return 0;
+    ReleaseEntries<&QV_NOTIFICATION_LIST::Count, &QV_NOTIFICATION_LIST::Entries>(
+        *list, ReleaseNotification);
     return 0;
 }

@@ -2,30 +2,8 @@
 // relocate a partition. The service carries out expansion and relocation
 // in the background; nothing reports their progress.
 #include "connection/rpc_call.h"
-#include "diag/log.h"
-#include "mirrors/object_operation.h"
 
 using namespace qv;
-
-namespace {
-
-constexpr ErrorLine kAllocLine{
-    u"qvAllocPartitionForDisk, calling rpc allocate partition error[%08X]", LogOn::kMappedStatus};
-constexpr ErrorLine kExpandLine{u"qvExpandDisk, expand disk starting error[%08X]",
-                                LogOn::kServiceWord};
-constexpr ErrorLine kRelocateLine{u"qvRelocatePartition, reloate partition starting error[%08X]",
-                                  LogOn::kServiceWord};
-
-// Sends the request `call` holds and writes its line.
-template <unsigned P>
-uint32_t Send(RemoteCall<P>& call, const ErrorLine& line) noexcept {
-    call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(line, call, status);
-    return status;
-}
-
-}  // namespace
 
 extern "C" QV_STATUS qvAllocPartitionForDisk(QV_HANDLE handle,
                                              const QV_PARTITION_REQUEST* request) {
@@ -38,12 +16,10 @@ extern "C" QV_STATUS qvAllocPartitionForDisk(QV_HANDLE handle,
     arg.Param2 = request->Param2;
     arg.Param3 = request->Param3;
     arg.Param4 = request->Param4;
-    if (!FillObjectRef(arg.Object, request->Object)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, kAllocLine.text, status);
-        return status;
-    }
-    return Send(call, kAllocLine);
+    // A single record, not an array: kind and token 0.
+    if (!FillObjectRef(arg.Object, request->Object)) return NoMemory(rows::qvAllocPartitionForDisk);
+    call.Invoke();
+    return call.Finish(rows::qvAllocPartitionForDisk);
 }
 
 extern "C" QV_STATUS qvExpandDisk(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
@@ -52,10 +28,9 @@ extern "C" QV_STATUS qvExpandDisk(QV_HANDLE handle, const QV_WCHAR* name, uint32
     RemoteCall<EXPAND_DISK> call(handle);
     call.arg.Value = value;
     call.arg.token = GetLoginToken(handle);
-    if (!FillObjectRef(call.arg.Object, name, number)) {
-        return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    }
-    return Send(call, kExpandLine);
+    if (!FillObjectRef(call.arg.Object, name, number)) return NoMemory(rows::qvExpandDisk);
+    call.Invoke();
+    return call.Finish(rows::qvExpandDisk);
 }
 
 extern "C" QV_STATUS qvRelocatePartition(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
@@ -66,11 +41,10 @@ extern "C" QV_STATUS qvRelocatePartition(QV_HANDLE handle, const QV_WCHAR* name,
     arg.Value = value;
     arg.token = GetLoginToken(handle);
     if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, name, number)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, u"qvRelocatePartition, no more memory for allocation");
-        return status;
+        return NoMemory(rows::qvRelocatePartition);
     }
-    return Send(call, kRelocateLine);
+    call.Invoke();
+    return call.Finish(rows::qvRelocatePartition);
 }
 
 extern "C" QV_STATUS qvGetRelocatePartitionProgress(QV_HANDLE, const QV_WCHAR*, uint32_t,

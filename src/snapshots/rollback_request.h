@@ -9,34 +9,25 @@
 #include <type_traits>
 
 #include "connection/rpc_call.h"
-#include "diag/log.h"
-#include "mirrors/object_operation.h"
 
 namespace qv {
 
-struct RollbackLines {
-    const char16_t* no_memory;
-    ErrorLine error;
-};
-
 template <unsigned P>
-uint32_t SendRollback(const RollbackLines& lines, QV_HANDLE handle, const QV_OBJECT_ID& object,
+uint32_t SendRollback(const Row& row, QV_HANDLE handle, const QV_OBJECT_ID* object,
                       uint32_t snapshot_id, int32_t option) noexcept {
     static_assert(std::is_same_v<typename wire::Proc<P>::Arg, RpcSnapshotRecord>);
+    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
+    if (object == nullptr) return QV_STATUS_INVALID_PARAMETER;
     RemoteCall<P> call(handle);
     RpcSnapshotRecord& arg = call.arg;
-    if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, object)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, lines.no_memory);
-        return status;
+    if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, *object)) {
+        return NoMemory(row);
     }
     arg.SnapshotId = snapshot_id;
     arg.Option = option;
     arg.token = GetLoginToken(handle);
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(lines.error, call, status);
-    return status;
+    return call.Finish(row);
 }
 
 }  // namespace qv

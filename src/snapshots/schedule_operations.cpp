@@ -7,22 +7,27 @@
 // spares; only the fields named below change.
 #include <cstring>
 
-#include "connection/rpc_call.h"
-#include "diag/log.h"
-#include "mirrors/object_operation.h"
+#include "connection/shapes.h"
+#include "platform/alloc.h"
 #include "snapshots/snapshot_schedule.h"
 
 using namespace qv;
 
 namespace {
 
-// Changes the configuration read; false when it cannot be changed.
+// Changes the configuration read; false when the heap says no.
 using Edit = bool (*)(RpcMirrorConfig& config, const QV_SNAPSHOT_SCHEDULE* schedule) noexcept;
 
 bool PutInForce(RpcMirrorConfig& config, const QV_SNAPSHOT_SCHEDULE* schedule) noexcept {
-    // A configuration holds one schedule; one without is not written through.
+    // A configuration holds one schedule; one that came without gets a
+    // zeroed one rather than a write through an empty array.
     if (config.Schedules.Schedules_len == 0 || config.Schedules.Schedules_val == nullptr) {
-        return false;
+        auto* added =
+            static_cast<RpcSnapshotSchedule*>(AllocZeroed(1, sizeof(RpcSnapshotSchedule)));
+        if (added == nullptr) return false;
+        Free(config.Schedules.Schedules_val);
+        config.Schedules.Schedules_val = added;
+        config.Schedules.Schedules_len = 1;
     }
     const uint32_t mode = ReduceScheduleMode(schedule->Mode);
     RpcSnapshotSchedule& stored = config.Schedules.Schedules_val[0];
@@ -45,13 +50,14 @@ bool TakeOutOfForce(RpcMirrorConfig& config, const QV_SNAPSHOT_SCHEDULE*) noexce
 
 // The failed read writes no line of its own; the write-back's line prints
 // the service's word.
-uint32_t RewriteConfig(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
-                       const QV_SNAPSHOT_SCHEDULE* schedule, Edit edit,
-                       const ErrorLine& line) noexcept {
+uint32_t RewriteConfig(const Row& row, QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                       const QV_SNAPSHOT_SCHEDULE* schedule, Edit edit) noexcept {
     RemoteCall<GET_MIRROR_CONFIG> read(handle);
-    const uint32_t read_status = CallWithObject(read, handle, name, number);
+    if (!FillRequest(read.arg, handle, name, number)) return NoMemory(row);
+    read.Invoke();
+    const uint32_t read_status = read.Map();
     if (read_status != 0) return read_status;
-    if (!edit(read.res, schedule)) return QV_STATUS_RPC_FAILED;
+    if (!edit(read.res, schedule)) return NoMemory(row);
 
     RemoteCall<CHANGE_MIRROR_CONFIG> write(handle);
     // The decoded record becomes the request and is released with it.
@@ -59,9 +65,7 @@ uint32_t RewriteConfig(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
     std::memset(static_cast<void*>(&read.res), 0, sizeof read.res);
     write.arg.token = GetLoginToken(handle);
     write.Invoke();
-    const uint32_t status = write.Map();
-    LogOutcome(line, write, status);
-    return status;
+    return write.Finish(row);
 }
 
 }  // namespace
@@ -70,15 +74,12 @@ extern "C" QV_STATUS qvScheduleSnapshot(QV_HANDLE handle, const QV_WCHAR* name, 
                                         const QV_SNAPSHOT_SCHEDULE* schedule) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (schedule == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    return RewriteConfig(
-        handle, name, number, schedule, PutInForce,
-        {u"qvScheduleSnapshot, set snapshot schedule error[%08X]", LogOn::kServiceWord});
+    return RewriteConfig(rows::qvScheduleSnapshot, handle, name, number, schedule, PutInForce);
 }
 
 extern "C" QV_STATUS qvRemoveSnapshotSchedule(QV_HANDLE handle, const QV_WCHAR* name,
                                               uint32_t number) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    return RewriteConfig(
-        handle, name, number, nullptr, TakeOutOfForce,
-        {u"qvRemoveSnapshotSchedule, set snapshot schedule error[%08X]", LogOn::kServiceWord});
+    return RewriteConfig(rows::qvRemoveSnapshotSchedule, handle, name, number, nullptr,
+                         TakeOutOfForce);
 }

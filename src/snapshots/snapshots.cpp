@@ -5,10 +5,10 @@
 // single snapshot by SnapshotId.
 #include <span>
 
-#include "connection/rpc_call.h"
+#include "connection/shapes.h"
+#include "connection/wire_list.h"
 #include "diag/log.h"
-#include "mirrors/object_operation.h"
-#include "mirrors/progress_reader.h"
+#include "mirrors/progress_conversion.h"
 #include "platform/alloc.h"
 #include "snapshots/snapshot_conversion.h"
 
@@ -16,20 +16,9 @@ using namespace qv;
 
 namespace {
 
-constexpr ErrorLine kTakeLine{u"qvTakeSnapshot, taking snapshot error[%08X]", LogOn::kServiceWord};
-constexpr ErrorLine kListLine{u"qvGetSnapshotList, getting snapshot error[%08X]",
-                              LogOn::kMappedStatus};
-constexpr ErrorLine kDeleteLine{u"qvDeleteSnapshots, deleting snapshot error[%08X]",
-                                LogOn::kServiceWord};
-
-// The cancel's line names the operation as "stop".
-constexpr ObjectOperation kCancelSnapshot = MakeObjectOperation<CANCEL_SNAPSHOT>(
-    u"qvStopSnapshot, stopping snapshot error[%08X]", LogOn::kMappedStatus);
-
-constexpr ProgressReader kSnapshotProgress{
+constexpr ProgressReport kSnapshotProgress{
     LongOperation::kSnapshot,
     u"Snapshot Disk, %s:%u, return:%u state:%u dirtyData:%u totalDone:%u",
-    u"qvGetSnapshotProgress, getting snapshot progess error[%08X]",
     LoggedState::kConverted,
 };
 
@@ -93,16 +82,11 @@ bool FillQuery(RpcSnapshotQuery& query, uint32_t kind, const Selection& selectio
     return FillWString(query.GroupName, selection.group->Name);
 }
 
-std::span<const RpcSnapshotRecord> Records(const RpcSnapshotList& list) noexcept {
-    if (list.Records.Records_val == nullptr) return {};
-    return {list.Records.Records_val, list.Records.Records_len};
-}
-
-// Fills `list` (empty on entry) from the records. A count above the
-// records received is refused; the list stays empty on every refusal.
+// Fills `list` (empty on entry) from the records, all or nothing. A count
+// above the records received is refused.
 uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
                      QV_SNAPSHOT_LIST& list) noexcept {
-    const auto received = Records(reply);
+    const auto received = Received(reply.Records);
     std::span<const RpcSnapshotRecord> converted;
     if (selection.single) {
         const RpcSnapshotRecord* found = nullptr;
@@ -115,26 +99,20 @@ uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
         if (found == nullptr) return QV_STATUS_SNAPSHOT_NOT_FOUND;
         converted = std::span(found, 1);
     } else {
-        if (reply.Count > received.size()) {
-            LogMessage(2, kListLine.text, QV_STATUS_RPC_FAILED);
+        const auto walked = Walk(received, reply.Count);
+        if (!walked) {
+            LogFailure(rows::qvGetSnapshotList, 0, QV_STATUS_RPC_FAILED);
             return QV_STATUS_RPC_FAILED;
         }
-        converted = received.first(reply.Count);
-        if (converted.empty()) return 0;
+        converted = *walked;
     }
-    auto* entries =
-        static_cast<QV_SNAPSHOT_INFO*>(AllocZeroed(converted.size(), sizeof(QV_SNAPSHOT_INFO)));
-    if (entries == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    list.Count = static_cast<uint32_t>(converted.size());
-    list.Entries = entries;
-    uint32_t status = 0;
     const snapshots::SnapshotOwner owner = selection.Owner();
-    for (std::size_t i = 0; i < converted.size(); ++i) {
-        const uint32_t converted_status =
-            snapshots::ConvertSnapshot(converted[i], owner, entries[i]);
-        if (converted_status != 0) status = converted_status;
-    }
-    return status;
+    return ConvertEntries<snapshots::ReleaseSnapshotEntry>(
+        converted,
+        [&](const RpcSnapshotRecord& record, QV_SNAPSHOT_INFO& entry) {
+            return snapshots::ConvertSnapshot(record, owner, entry);
+        },
+        list.Entries, list.Count);
 }
 
 }  // namespace
@@ -149,25 +127,21 @@ extern "C" QV_STATUS qvTakeSnapshot(QV_HANDLE handle, const QV_SNAPSHOT_REQUEST*
     if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val,
                           *static_cast<const QV_OBJECT_ID*>(request->Owner)) ||
         !FillWString(arg.Text, nullptr)) {
-        return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+        return NoMemory(rows::qvTakeSnapshot);
     }
     arg.Option = request->Option == kTakeOption ? 1 : 0;
     arg.token = GetLoginToken(handle);
-
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(kTakeLine, call, status);
-    return status;
+    return call.Finish(rows::qvTakeSnapshot);
 }
 
 extern "C" QV_STATUS qvGetSnapshotProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                            QV_PROGRESS* progress) {
-    return ReadObjectProgress<GET_SNAPSHOT_PROGRESS>(kSnapshotProgress, handle, name, number,
-                                                     progress);
-}
-
-extern "C" QV_STATUS qvCancelSnapshot(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number) {
-    return RunObjectOperation(kCancelSnapshot, handle, name, number);
+    return ReadByObject<GET_SNAPSHOT_PROGRESS>(
+        rows::qvGetSnapshotProgress, handle, name, number, progress,
+        [&](const RpcProgress& in, QV_PROGRESS& out) {
+            return ReportProgress(in, kSnapshotProgress, name, number, out);
+        });
 }
 
 extern "C" QV_STATUS qvGetSnapshotList(QV_HANDLE handle, const QV_SNAPSHOT_SELECTOR* selector,
@@ -183,37 +157,24 @@ extern "C" QV_STATUS qvGetSnapshotList(QV_HANDLE handle, const QV_SNAPSHOT_SELEC
     call.arg.Param2 = selector->Param2;
     call.arg.Param3 = selector->Param3;
     call.arg.token = GetLoginToken(handle);
-    if (!FillQuery(call.arg, selector->Kind, selection)) {
-        return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    }
-
-    list->Count = 0;
-    list->Entries = nullptr;
+    Clear(*list);
+    if (!FillQuery(call.arg, selector->Kind, selection)) return NoMemory(rows::qvGetSnapshotList);
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(kListLine, call, status);
+    const uint32_t status = call.Finish(rows::qvGetSnapshotList);
     return status != 0 ? status : ConvertList(call.res, selection, *list);
 }
 
 extern "C" QV_STATUS qvFreeSnapshotList(QV_SNAPSHOT_LIST** list, uint32_t keepHeader) {
-    if (list == nullptr || *list == nullptr) return 0;
-    QV_SNAPSHOT_LIST& header = **list;
-    if (header.Entries != nullptr) {
-        snapshots::ReleaseSnapshotEntries(std::span(header.Entries, header.Count));
-        Free(header.Entries);
-    }
-    if (keepHeader == 0) {
-        Free(*list);
-        *list = nullptr;
-    }
-    return 0;
+    return ReleaseList<&QV_SNAPSHOT_LIST::Count, &QV_SNAPSHOT_LIST::Entries>(
+        list, keepHeader, snapshots::ReleaseSnapshotEntry);
 }
 
 extern "C" QV_STATUS qvDeleteSnapshots(QV_HANDLE handle, const QV_SNAPSHOT_SELECTOR* selector) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     Selection selection;
-    if (selector == nullptr || !IsSnapshotKind(selector->Kind)) {
-        LogMessage(2, u"qvDeleteSnapshots, parameter invalid");
+    if (selector == nullptr) return QV_STATUS_INVALID_PARAMETER;
+    if (!IsSnapshotKind(selector->Kind)) {
+        LogMessage(kLogError, u"qvDeleteSnapshots, parameter invalid");
         return QV_STATUS_INVALID_PARAMETER;
     }
     if (!ReadSelector(*selector, selection)) return QV_STATUS_INVALID_PARAMETER;
@@ -221,13 +182,7 @@ extern "C" QV_STATUS qvDeleteSnapshots(QV_HANDLE handle, const QV_SNAPSHOT_SELEC
     // The list's three parameters are not part of a delete.
     RemoteCall<DELETE_SNAPSHOTS> call(handle);
     call.arg.token = GetLoginToken(handle);
-    if (!FillQuery(call.arg, selector->Kind, selection)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, u"qvDeleteSnapshots, no enough memory for allocation");
-        return status;
-    }
+    if (!FillQuery(call.arg, selector->Kind, selection)) return NoMemory(rows::qvDeleteSnapshots);
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(kDeleteLine, call, status);
-    return status;
+    return call.Finish(rows::qvDeleteSnapshots);
 }

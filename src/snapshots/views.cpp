@@ -7,7 +7,6 @@
 #include "connection/rpc_call.h"
 #include "diag/log.h"
 #include "disks/disk_conversion.h"
-#include "mirrors/object_operation.h"
 #include "platform/alloc.h"
 
 using namespace qv;
@@ -15,41 +14,21 @@ using qv::disks::DiskListShape;
 
 namespace {
 
-struct ViewOperation {
-    ErrorLine error;
-    const char16_t* no_memory;
-};
-
-constexpr ViewOperation kMount{
-    {u"qvMountBacklook, mount backlook error[%08X]", LogOn::kServiceWord},
-    u"qvMountBacklook, no more memory for allocation",
-};
-constexpr ViewOperation kUnmount{
-    {u"qvUnmountBacklook, unmount backlook error[%08X]", LogOn::kServiceWord},
-    u"qvUnmountBacklook, no more memory for allocation",
-};
-constexpr ErrorLine kViewDiskLine{u"qvGetBacklookDisk, calling rpc getting disk list error[%08X]",
-                                  LogOn::kMappedStatus};
-
 // Only a mount sends a view name: a null one as no text, an empty one as
 // the lone terminator.
 template <unsigned P>
-uint32_t SendView(const ViewOperation& op, QV_HANDLE handle, const QV_OBJECT_ID& object,
+uint32_t SendView(const Row& row, QV_HANDLE handle, const QV_OBJECT_ID& object,
                   uint32_t snapshot_id, const QV_WCHAR* view_name) noexcept {
     RemoteCall<P> call(handle);
     RpcBacklookRequest& arg = call.arg;
     if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, object) ||
         !FillOptionalWString(arg.ViewName, view_name)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, op.no_memory);
-        return status;
+        return NoMemory(row);
     }
     arg.SnapshotId = snapshot_id;
     arg.token = GetLoginToken(handle);
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(op.error, call, status);
-    return status;
+    return call.Finish(row);
 }
 
 // The view's disk and its partitions into `list` (empty on entry). The
@@ -60,17 +39,17 @@ uint32_t ConvertViewDisk(const RpcDiskRecord& disk, QV_DISK_LIST& list) noexcept
     const std::span one(&disk, 1);
     if (disk.Marker > disks::PartitionRecords(disk).size() ||
         !disks::FitsGrowth(one, one, DiskListShape::kEvery)) {
-        LogMessage(2, kViewDiskLine.text, QV_STATUS_RPC_FAILED);
+        LogFailure(rows::qvGetBacklookDisk, 0, QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
     const std::size_t count = std::size_t{disk.Marker} + 1;
     auto* entries = static_cast<QV_DISK_INFO*>(AllocZeroed(count, sizeof(QV_DISK_INFO)));
-    if (entries == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    if (entries == nullptr) return NoMemory();
     const std::span block(entries, count);
     if (!disks::ConvertDisks(one, DiskListShape::kEvery, 0, block)) {
         disks::ReleaseDiskEntries(block);
         Free(entries);
-        return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+        return NoMemory();
     }
     list.Count = static_cast<uint32_t>(count);
     list.Entries = entries;
@@ -82,7 +61,8 @@ uint32_t ConvertViewDisk(const RpcDiskRecord& disk, QV_DISK_LIST& list) noexcept
 extern "C" QV_STATUS qvMountBacklook(QV_HANDLE handle, const QV_BACKLOOK_MOUNT* mount) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (mount == nullptr || mount->Owner == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    return SendView<MOUNT_BACKLOOK>(kMount, handle, *static_cast<const QV_OBJECT_ID*>(mount->Owner),
+    return SendView<MOUNT_BACKLOOK>(rows::qvMountBacklook, handle,
+                                    *static_cast<const QV_OBJECT_ID*>(mount->Owner),
                                     mount->SnapshotId, mount->ViewName);
 }
 
@@ -90,7 +70,8 @@ extern "C" QV_STATUS qvUnmountBacklook(QV_HANDLE handle, uint32_t /*ownerKind*/,
                                        const QV_OBJECT_ID* object, uint32_t snapshotId) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (object == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    return SendView<UNMOUNT_BACKLOOK>(kUnmount, handle, *object, snapshotId, nullptr);
+    return SendView<UNMOUNT_BACKLOOK>(rows::qvUnmountBacklook, handle, *object, snapshotId,
+                                      nullptr);
 }
 
 extern "C" QV_STATUS qvGetBacklookDisk(QV_HANDLE handle, const QV_SNAPSHOT_KEY* key,
@@ -100,21 +81,15 @@ extern "C" QV_STATUS qvGetBacklookDisk(QV_HANDLE handle, const QV_SNAPSHOT_KEY* 
         return QV_STATUS_INVALID_PARAMETER;
     }
     const auto& owner = *static_cast<const QV_OBJECT_ID*>(key->Owner);
-    list->Count = 0;
-    list->Entries = nullptr;
+    Clear(*list);
 
     RemoteCall<GET_BACKLOOK_DISK> call(handle);
     call.arg.token = GetLoginToken(handle);
     call.arg.Number = owner.number;
     call.arg.SnapshotId = key->SnapshotId;
     call.arg.Param = param;
-    if (!FillWString(call.arg.Name, owner.name)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, kViewDiskLine.text, status);
-        return status;
-    }
+    if (!FillWString(call.arg.Name, owner.name)) return NoMemory(rows::qvGetBacklookDisk);
     call.Invoke();
-    const uint32_t status = call.Map();
-    LogOutcome(kViewDiskLine, call, status);
+    const uint32_t status = call.Finish(rows::qvGetBacklookDisk);
     return status != 0 ? status : ConvertViewDisk(call.res.Disk, *list);
 }

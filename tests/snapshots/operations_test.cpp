@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "mirrors/mirror_test_support.h"
+#include "snapshots/wire_store.h"
 #include "support/sample_replies.h"
 
 using qvtest::Count;
@@ -172,7 +173,7 @@ TEST_F(SnapshotOperations, NotificationsGoTokenP2P3P1AndFillOnlyOnSuccess) {
     auto req = svc.Last<GET_NOTIFICATIONS>();
     ASSERT_TRUE(req.ok());
     const qvtest::Bytes bytes = svc.LastBytes(GET_NOTIFICATIONS);
-    const qvtest::Bytes wire{0, 0, 0, kMirrorToken, 0, 0, 0, 0x22, 0, 0, 0, 0x33, 0, 0, 0, 0x11};
+    const qvtest::Bytes wire{0, 0, 0x60, 0x0D, 0, 0, 0, 0x22, 0, 0, 0, 0x33, 0, 0, 0, 0x11};
     EXPECT_EQ(bytes, wire);
     ASSERT_EQ(std::tuple(list.FirstValue3, list.Count), std::tuple(7u, 2u));
     EXPECT_EQ(
@@ -234,17 +235,23 @@ TEST_F(SnapshotOperations, ScheduleWriteBackChangesOnlyItsFields) {
     }
 }
 
-TEST_F(SnapshotOperations, FailedOrScheduleLessReadWritesNothingBack) {
+TEST_F(SnapshotOperations, FailedReadWritesNothingBackAndAMissingScheduleIsAdded) {
     const QV_SNAPSHOT_SCHEDULE schedule{1, 1, 2, 3, 4, 0, 0};
     svc.AnswerRaw(GET_MIRROR_CONFIG, qvtest::ReplyWithStatus(GET_MIRROR_CONFIG, 0x6FFC0040));
     EXPECT_EQ(qvScheduleSnapshot(handle, u"Harddisk1", 2, &schedule), 0x6FFC0040u);
     EXPECT_EQ(qvRemoveSnapshotSchedule(handle, u"Harddisk1", 2), 0x6FFC0040u);
+    EXPECT_EQ(svc.Calls(CHANGE_MIRROR_CONFIG), 0u);
+    EXPECT_TRUE(trace.Lines().empty());
+    // A configuration that came without its schedule gets one.
     RpcMirrorConfig bare = store.Config();
     bare.Schedules = {0, nullptr};
     svc.Answer<GET_MIRROR_CONFIG>(bare);
-    EXPECT_EQ(qvScheduleSnapshot(handle, u"Harddisk1", 2, &schedule), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(svc.Calls(CHANGE_MIRROR_CONFIG), 0u);
-    EXPECT_TRUE(trace.Lines().empty());
+    EXPECT_EQ(qvScheduleSnapshot(handle, u"Harddisk1", 2, &schedule), 0u);
+    auto sent = svc.Last<CHANGE_MIRROR_CONFIG>();
+    ASSERT_TRUE(sent.ok());
+    ASSERT_EQ(sent->Schedules.Schedules_len, 1u);
+    EXPECT_EQ(qvtest::ScheduleFields(sent->Schedules.Schedules_val[0]),
+              std::tuple(1u, 1u, 2u, 3u, 4u, 0u, 0u));
     // A refused write-back is logged by the function that asked.
     svc.Answer<GET_MIRROR_CONFIG>(store.Config());
     svc.Answer<CHANGE_MIRROR_CONFIG>({0x6FFC0042, 0, 0});

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "mirrors/mirror_test_support.h"
+#include "snapshots/wire_store.h"
 
 using qvtest::Count;
 using qvtest::kMirrorToken;

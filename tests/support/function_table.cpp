@@ -1,21 +1,22 @@
 #include "support/function_table.h"
 
-#include "quarvane.h"
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace qvtest {
 namespace {
 
-constexpr const char16_t* kPrimary = u"Harddisk1";
-constexpr const char16_t* kMirror = u"Harddisk2";
+constexpr QV_OBJECT_ID kObject{kSampleObject, kSampleNumber};
 
-constexpr ErrorLog W = ErrorLog::kServiceWord;
-constexpr ErrorLog M = ErrorLog::kMappedStatus;
-constexpr ErrorLog N = ErrorLog::kNone;
-
-QV_MIRROR_CONFIG SampleConfig() {
+constexpr QV_MIRROR_CONFIG SampleConfig() {
     QV_MIRROR_CONFIG c{};
-    c.Primary = {kPrimary, 1};
-    c.Mirror = {kMirror, 1};
+    c.Primary = kObject;
+    c.Mirror = {u"Harddisk2", 1};
     c.MirrorKind = 1;
     c.Schedule.Mode = 1;
     c.Text1 = u"first";
@@ -23,254 +24,288 @@ QV_MIRROR_CONFIG SampleConfig() {
     return c;
 }
 
-template <QV_STATUS (*F)(QV_HANDLE, const QV_WCHAR*, uint32_t)>
-QV_STATUS ByObject(QV_HANDLE h) {
-    return F(h, kPrimary, 1);
+// The ordinary value of each request or filter a function reads, and
+// whether it names the sample object. A function that reads a record of a
+// new type needs its value here; one of an existing type needs nothing.
+template <typename T>
+struct Ordinary;
+template <typename T>
+constexpr bool kNamesObject = true;
+template <>
+constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
+// The view disk's query sends the owner's name and number, not a reference.
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_KEY> = false;
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_SCHEDULE> = false;
+
+QV_WCHAR g_trace_path[] = u"/var/trace";
+// clang-format off
+template <> struct Ordinary<QV_DISK_FILTER> {
+    static constexpr QV_DISK_FILTER value{7, 0, 1, &kObject}; };
+template <> struct Ordinary<QV_MIRROR_CONFIG> {
+    static constexpr QV_MIRROR_CONFIG value = SampleConfig(); };
+template <> struct Ordinary<QV_MIRROR_ENABLE> {
+    static constexpr QV_MIRROR_ENABLE value{SampleConfig(), 1, 0, 0, 0}; };
+template <> struct Ordinary<QV_CONFIG_FILTER> {
+    static constexpr QV_CONFIG_FILTER value{1, nullptr, kObject}; };
+template <> struct Ordinary<QV_VERIFY_REQUEST> {
+    static constexpr QV_VERIFY_REQUEST value{kObject, 1, 1, 0}; };
+template <> struct Ordinary<QV_RESTORE_REQUEST> {
+    static constexpr QV_RESTORE_REQUEST value{kObject, 1, {u"Harddisk2", 1}, 0, 0, 0}; };
+template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
+    static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
+template <> struct Ordinary<QV_OBJECT_ID> {
+    static constexpr QV_OBJECT_ID value = kObject; };
+template <> struct Ordinary<QV_SNAPSHOT_REQUEST> {
+    static constexpr QV_SNAPSHOT_REQUEST value{&kObject, 1}; };
+template <> struct Ordinary<QV_SNAPSHOT_SELECTOR> {
+    static constexpr QV_SNAPSHOT_SELECTOR value{QV_SNAPSHOTS_OF_OBJECT, &kObject, 1, 2, 3}; };
+template <> struct Ordinary<QV_SNAPSHOT_KEY> {
+    static constexpr QV_SNAPSHOT_KEY value{0, &kObject, 7}; };
+template <> struct Ordinary<QV_BACKLOOK_MOUNT> {
+    static constexpr QV_BACKLOOK_MOUNT value{0, &kObject, 7, u"view"}; };
+template <> struct Ordinary<QV_PARTITION_REQUEST> {
+    static constexpr QV_PARTITION_REQUEST value{kObject, 1, 2, 3, 4}; };
+template <> struct Ordinary<QV_SNAPSHOT_SCHEDULE> {
+    static constexpr QV_SNAPSHOT_SCHEDULE value{2, 1, 2, 3, 4, 0, 0}; };
+template <> struct Ordinary<QV_CONFLICT_QUERY> {
+    static constexpr QV_CONFLICT_QUERY value{1, kObject, {u"Harddisk2", 1}, u"text"}; };
+// clang-format on
+
+// How an ordinary call passes one parameter.
+template <typename T>
+struct Slot;
+template <>
+struct Slot<uint32_t> {
+    static constexpr bool kPointer = false;
+    uint32_t Arg(bool) { return kSampleNumber; }
+};
+template <>
+struct Slot<int32_t> {
+    static constexpr bool kPointer = false;
+    int32_t Arg(bool) { return 1; }
+};
+template <>
+struct Slot<const QV_WCHAR*> {  // a name: null is allowed, so it is never passed as null
+    static constexpr bool kPointer = false;
+    const QV_WCHAR* Arg(bool) { return kSampleObject; }
+};
+template <typename T>
+struct Slot<const T*> {
+    static constexpr bool kPointer = true;
+    const T* Arg(bool null) { return null ? nullptr : &Ordinary<T>::value; }
+};
+template <typename T>
+struct Slot<T*> {  // an output: the call's own record, or a heap block
+    static constexpr bool kPointer = true;
+    T value;
+    T* target = &value;
+    ~Slot() {
+        if (target != &value) std::free(target);  // not released: a failed call
+    }
+    void Prepare(const CallOptions& options) {
+        if (options.heap_outputs) target = static_cast<T*>(std::malloc(sizeof(T)));
+        std::memset(static_cast<void*>(target), options.fill, sizeof(T));
+    }
+    T* Arg(bool null) { return null ? nullptr : target; }
+};
+
+template <typename S>
+constexpr bool kIsOutput = requires(S s) {
+    s.target;
+};
+
+template <typename S>
+void Prepare(S& slot, const CallOptions& options) {
+    if constexpr (kIsOutput<S>) slot.Prepare(options);
 }
 
-QV_STATUS GetDiskList(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 0};
-    const QV_DISK_FILTER filter{7, 0, 1, &object};
-    QV_DISK_LIST list{};
-    const QV_STATUS st = qvGetDiskList(h, &filter, &list);
-    QV_DISK_LIST* p = &list;
-    qvFreeDiskList(&p, 1);
-    return st;
+template <typename S>
+Outputs State(const S& slot, unsigned char fill) {
+    if constexpr (kIsOutput<S>) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(slot.target);
+        const auto all = [&](unsigned char b) {
+            return std::all_of(bytes, bytes + sizeof *slot.target,
+                               [b](unsigned char x) { return x == b; });
+        };
+        return all(fill) ? Outputs::kUnchanged : all(0) ? Outputs::kZero : Outputs::kWritten;
+    } else {
+        return Outputs::kNone;
+    }
 }
 
-QV_STATUS EnableMirror(QV_HANDLE h) {
-    QV_MIRROR_ENABLE e{};
-    e.Config = SampleConfig();
-    return qvEnableMirror(h, &e);
+Outputs Combine(std::initializer_list<Outputs> each) {
+    Outputs out = Outputs::kNone;
+    for (Outputs o : each) {
+        if (o == Outputs::kNone || o == out) continue;
+        out = out == Outputs::kNone ? o : Outputs::kWritten;
+    }
+    return out;
 }
 
-QV_STATUS ChangeMirrorConfig(QV_HANDLE h) {
-    const QV_MIRROR_CONFIG c = SampleConfig();
-    return qvChangeMirrorConfig(h, &c);
+// Gives an output back: the call's own record is kept (keep flag 1), a heap
+// block goes whole (keep flag 0). True when a heap block was taken.
+template <typename T>
+bool ReleaseOutput(std::nullptr_t, Slot<T*>&) {
+    return false;
+}
+template <typename T>
+bool ReleaseOutput(QV_STATUS (*release)(T**, uint32_t), Slot<T*>& slot) {
+    T* held = slot.target;
+    const bool heap = held != &slot.value;
+    release(&held, heap ? 0 : 1);
+    if (heap && held == nullptr) slot.target = &slot.value;  // gone with the release
+    return heap && held == nullptr;
 }
 
-QV_STATUS GetMirConfigList(QV_HANDLE h) {
-    QV_CONFIG_FILTER filter{};
-    filter.Kind = 1;
-    filter.Object = {kPrimary, 1};
-    QV_MIRROR_CONFIG_LIST list{};
-    const QV_STATUS st = qvGetMirConfigList(h, &filter, &list);
-    QV_MIRROR_CONFIG_LIST* p = &list;
-    qvFreeMirConfigList(&p, 1);
-    return st;
+// A release function that takes the caller's list itself gives back what
+// the list holds; the call's own heap block then goes here.
+template <typename T>
+requires(!std::is_pointer_v<T>) bool ReleaseOutput(QV_STATUS (*release)(T*), Slot<T*>& slot) {
+    release(slot.target);
+    if (slot.target == &slot.value) return false;
+    std::free(slot.target);
+    slot.target = &slot.value;
+    return true;
 }
 
-QV_STATUS GetMirrorStat(QV_HANDLE h) {
-    QV_MIRROR_STAT stat{};
-    return qvGetMirrorStat(h, kPrimary, 1, &stat);
+template <typename S, typename R>
+bool Release(S& slot, R release) {
+    if constexpr (kIsOutput<S>) {
+        return ReleaseOutput(release, slot);
+    } else {
+        return false;
+    }
 }
 
-QV_STATUS VerifyData(QV_HANDLE h) {
-    const QV_VERIFY_REQUEST r{{kPrimary, 1}, 1, 1, 0};
-    return qvVerifyData(h, &r);
-}
+template <auto F, auto R>
+struct Thunk;
+template <typename... A, QV_STATUS (*F)(QV_HANDLE, A...), auto R>
+struct Thunk<F, R> {
+    static constexpr std::array<bool, sizeof...(A)> kIsPointer{Slot<A>::kPointer...};
+    static constexpr int kPointers = (0 + ... + int{Slot<A>::kPointer});
 
-QV_STATUS GetVerifyProgress(QV_HANDLE h) {
-    QV_VERIFY_PROGRESS p{};
-    return qvGetVerifyProgress(h, kPrimary, 1, &p);
-}
+    // A name (then a number), or a record that holds the sample object.
+    template <typename T, typename Record = std::remove_cv_t<std::remove_pointer_t<T>>>
+    static constexpr bool NamesObject() {
+        if constexpr (std::is_same_v<T, const QV_WCHAR*>) return true;
+        if constexpr (requires { Ordinary<Record>::value; }) return kNamesObject<Record>;
+        return false;
+    }
+    static constexpr bool kNamesAnObject = (false || ... || NamesObject<A>());
 
-QV_STATUS RestorePrimary(QV_HANDLE h) {
-    const QV_RESTORE_REQUEST r{{kPrimary, 1}, 1, {kMirror, 1}, 0, 0, 0};
-    return qvRestorePrimary(h, &r);
-}
+    static constexpr int PointerIndex(std::size_t i) {
+        int n = 0;
+        for (std::size_t j = 0; j < i; ++j) n += kIsPointer[j] ? 1 : 0;
+        return kIsPointer[i] ? n : -2;
+    }
 
-QV_STATUS GetRestorePrimaryProgress(QV_HANDLE h) {
-    QV_PROGRESS p{};
-    return qvGetRestorePrimaryProgress(h, kPrimary, 1, &p);
-}
+    template <std::size_t... I>
+    static CallResult Run(QV_HANDLE handle, const CallOptions& options, std::index_sequence<I...>) {
+        std::tuple<Slot<A>...> slots;
+        (Prepare(std::get<I>(slots), options), ...);
+        const QV_STATUS status =
+            F(handle, std::get<I>(slots).Arg(PointerIndex(I) == options.null_at)...);
+        const Outputs outputs = Combine({State(std::get<I>(slots), options.fill)...});
+        bool released = false;
+        if (status == 0 || outputs == Outputs::kZero) {
+            ((released = Release(std::get<I>(slots), R) || released), ...);
+        }
+        return {status, outputs, released};
+    }
+    static CallResult Call(QV_HANDLE handle, const CallOptions& options) {
+        return Run(handle, options, std::index_sequence_for<A...>{});
+    }
+};
 
-QV_STATUS SetDataTraceConfig(QV_HANDLE h) {
-    QV_DATA_TRACE_CONFIG c{1, const_cast<QV_WCHAR*>(u"/var/trace"), 5};
-    return qvSetDataTraceConfig(h, kPrimary, 1, &c);
-}
-
-QV_STATUS GetDataTraceConfig(QV_HANDLE h) {
-    QV_DATA_TRACE_CONFIG c{};
-    const QV_STATUS st = qvGetDataTraceConfig(h, kPrimary, 1, &c);
-    QV_DATA_TRACE_CONFIG* p = &c;
-    qvFreeDataTraceConfig(&p, 1);
-    return st;
-}
-
-QV_STATUS TakeSnapshot(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    const QV_SNAPSHOT_REQUEST r{&object, 1};
-    return qvTakeSnapshot(h, &r);
-}
-
-template <QV_STATUS (*F)(QV_HANDLE, const QV_WCHAR*, uint32_t, QV_PROGRESS*)>
-QV_STATUS ReadProgress(QV_HANDLE h) {
-    QV_PROGRESS p{};
-    return F(h, kPrimary, 1, &p);
-}
-
-QV_STATUS GetSnapshotList(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    const QV_SNAPSHOT_SELECTOR s{QV_SNAPSHOTS_OF_OBJECT, &object, 1, 2, 3};
-    QV_SNAPSHOT_LIST list{};
-    const QV_STATUS st = qvGetSnapshotList(h, &s, &list);
-    QV_SNAPSHOT_LIST* p = &list;
-    qvFreeSnapshotList(&p, 1);
-    return st;
-}
-
-QV_STATUS DeleteSnapshots(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    const QV_SNAPSHOT_KEY key{0, &object, 7};
-    const QV_SNAPSHOT_SELECTOR s{QV_SNAPSHOT_OF_OBJECT, &key, 0, 0, 0};
-    return qvDeleteSnapshots(h, &s);
-}
-
-QV_STATUS Rollback(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    return qvRollback(h, 0, &object, 7, 1);
-}
-
-QV_STATUS MountBacklook(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    const QV_BACKLOOK_MOUNT m{0, &object, 7, u"view"};
-    return qvMountBacklook(h, &m);
-}
-
-QV_STATUS UnmountBacklook(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    return qvUnmountBacklook(h, 0, &object, 7);
-}
-
-QV_STATUS GetBacklookDisk(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    const QV_SNAPSHOT_KEY key{0, &object, 7};
-    QV_DISK_LIST list{};
-    const QV_STATUS st = qvGetBacklookDisk(h, &key, &list, 0);
-    QV_DISK_LIST* p = &list;
-    qvFreeDiskList(&p, 1);
-    return st;
-}
-
-QV_STATUS AllocPartitionForDisk(QV_HANDLE h) {
-    const QV_PARTITION_REQUEST r{{kPrimary, 0}, 1, 2, 3, 4};
-    return qvAllocPartitionForDisk(h, &r);
-}
-
-template <QV_STATUS (*F)(QV_HANDLE, const QV_WCHAR*, uint32_t, uint32_t)>
-QV_STATUS ByObjectAndValue(QV_HANDLE h) {
-    return F(h, kPrimary, 1, 5);
-}
-
-QV_STATUS GetNotifications(QV_HANDLE h) {
-    QV_NOTIFICATION_LIST list{};
-    const QV_STATUS st = qvGetNotifications(h, 1, 2, 3, &list);
-    qvFreeNotifications(&list);
-    return st;
-}
-
-QV_STATUS ScheduleSnapshot(QV_HANDLE h) {
-    const QV_SNAPSHOT_SCHEDULE s{2, 1, 2, 3, 4, 0, 0};
-    return qvScheduleSnapshot(h, kPrimary, 1, &s);
-}
-
-QV_STATUS RefreshDiskFileSystem(QV_HANDLE h) { return qvRefreshDiskFileSystem(h, 9); }
-
-QV_STATUS CheckRestoreConflict(QV_HANDLE h) {
-    const QV_CONFLICT_QUERY q{1, {kPrimary, 1}, {kMirror, 1}, u"text"};
-    QV_CONFLICT_LIST list{};
-    const QV_STATUS st = qvCheckRestoreConflict(h, &q, &list);
-    QV_CONFLICT_LIST* p = &list;
-    qvFreeConflictList(&p, 1);
-    return st;
-}
-
-QV_STATUS TestDiskThroughput(QV_HANDLE h) {
-    uint32_t throughput = 0;
-    return qvTestDiskThroughput(h, kPrimary, 1, &throughput);
-}
-
-QV_STATUS RollbackToSnapshot(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    return qvRollbackToSnapshot(h, 0, &object, 7);
-}
-
-QV_STATUS IsRollbackFinished(QV_HANDLE h) {
-    uint32_t finished = 0;
-    return qvIsRollbackFinished(h, kPrimary, 1, &finished);
+template <auto F, auto R>
+constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
+    using T = Thunk<F, R>;
+    return {&row,
+            family,
+            T::kPointers,
+            T::kNamesAnObject,
+            !std::is_same_v<decltype(R), std::nullptr_t>,
+            &T::Call};
 }
 
 const RemoteFunction kRemote[] = {
-    {"qvGetDiskList", GET_DISK_LIST, GetDiskList, M},
-    {"qvRefreshDiskList", GET_DISK_LIST, qvRefreshDiskList, M},
-    {"qvEnableMirror", ENABLE_MIRROR, EnableMirror, W},
-    {"qvChangeMirrorConfig", CHANGE_MIRROR_CONFIG, ChangeMirrorConfig, W},
-    {"qvGetMirConfigList", GET_MIR_CONFIG_LIST, GetMirConfigList, M},
-    {"qvDisableMirror", DISABLE_MIRROR, ByObject<qvDisableMirror>, W},
-    {"qvSuspendMirror", SUSPEND_MIRROR, ByObject<qvSuspendMirror>, W},
-    {"qvResumeMirror", RESUME_MIRROR, ByObject<qvResumeMirror>, W},
-    {"qvStopMirror", STOP_MIRROR, ByObject<qvStopMirror>, W},
-    {"qvSyncMirror", SYNC_MIRROR, ByObject<qvSyncMirror>, W},
-    {"qvCancelSyncMirror", CANCEL_SYNC_MIRROR, ByObject<qvCancelSyncMirror>, W},
-    {"qvGetMirrorStat", GET_MIRROR_STATS, GetMirrorStat, M},
-    {"qvVerifyData", VERIFY_DATA, VerifyData, W},
-    {"qvGetVerifyProgress", GET_VERIFY_PROGRESS, GetVerifyProgress, M},
-    {"qvCancelVeridyData", CANCEL_VERIDY_DATA, ByObject<qvCancelVeridyData>, W},
-    {"qvRestorePrimary", RESTORE_PRIMARY, RestorePrimary, W},
-    {"qvGetRestorePrimaryProgress", GET_RESTORE_PRIMARY_PROGRESS, GetRestorePrimaryProgress, M},
-    {"qvCancelRestorePrimary", CANCEL_RESTORE_PRIMARY, ByObject<qvCancelRestorePrimary>, M},
-    {"qvSetDataTraceConfig", SET_DATA_TRACE_CONFIG, SetDataTraceConfig, M},
-    {"qvGetDataTraceConfig", GET_DATA_TRACE_CONFIG, GetDataTraceConfig, M},
-    {"qvTakeSnapshot", TAKE_SNAPSHOT, TakeSnapshot, W},
-    {"qvGetSnapshotProgress", GET_SNAPSHOT_PROGRESS, ReadProgress<qvGetSnapshotProgress>, M},
-    {"qvCancelSnapshot", CANCEL_SNAPSHOT, ByObject<qvCancelSnapshot>, M},
-    {"qvGetSnapshotList", GET_SNAPSHOT_LIST, GetSnapshotList, M},
-    {"qvDeleteSnapshots", DELETE_SNAPSHOTS, DeleteSnapshots, W},
-    {"qvRollback", ROLLBACK, Rollback, W},
-    {"qvGetRollbackProgress", GET_ROLLBACK_PROGRESS, ReadProgress<qvGetRollbackProgress>, M},
-    {"qvCancelRollback", CANCEL_ROLLBACK, ByObject<qvCancelRollback>, M},
-    {"qvMountBacklook", MOUNT_BACKLOOK, MountBacklook, W},
-    {"qvUnmountBacklook", UNMOUNT_BACKLOOK, UnmountBacklook, W},
-    {"qvGetBacklookDisk", GET_BACKLOOK_DISK, GetBacklookDisk, M},
-    {"qvAllocPartitionForDisk", ALLOC_PARTITION_FOR_DISK, AllocPartitionForDisk, M},
-    {"qvExpandDisk", EXPAND_DISK, ByObjectAndValue<qvExpandDisk>, W},
-    {"qvRelocatePartition", RELOCATE_PARTITION, ByObjectAndValue<qvRelocatePartition>, W},
-    {"qvGetNotifications", GET_NOTIFICATIONS, GetNotifications, M},
-    {"qvScheduleSnapshot", GET_MIRROR_CONFIG, ScheduleSnapshot, N, false, CHANGE_MIRROR_CONFIG},
-    {"qvRemoveSnapshotSchedule", GET_MIRROR_CONFIG, ByObject<qvRemoveSnapshotSchedule>, N, false,
-     CHANGE_MIRROR_CONFIG},
-    {"qvBenchMarkDisk", DISK_MAINTENANCE, ByObject<qvBenchMarkDisk>, N},
-    {"qvRefreshDiskFileSystem", DISK_MAINTENANCE, RefreshDiskFileSystem, N},
-    {"qvCheckRestoreConflict", CHECK_RESTORE_CONFLICT, CheckRestoreConflict, M},
-    {"qvTestDiskThroughput", TEST_DISK_THROUGHPUT, TestDiskThroughput, N},
-    {"qvIsOriginalDiskHasSnapshots", IS_ORIGINAL_DISK_HAS_SNAPSHOTS,
-     ByObject<qvIsOriginalDiskHasSnapshots>, N, true},
-    {"qvClearOriginalDiskSnapshots", CLEAR_ORIGINAL_DISK_SNAPSHOTS,
-     ByObject<qvClearOriginalDiskSnapshots>, N},
-    {"qvRollbackToSnapshot", ROLLBACK_TO_SNAPSHOT, RollbackToSnapshot, M},
-    {"qvIsRollbackFinished", IS_ROLLBACK_FINISHED, IsRollbackFinished, M},
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+    Make<&name, release>(qv::rows::name, #family),
+#include "exports.def"
 };
 
-constexpr std::string_view kOther[] = {
-    "qvConnect",           "qvDisconnect",          "qvFreeHandle",
-    "qvFreeMemory",        "qvWriteTrace",          "qvFormatErrMessage",
-    "qvFreeErrMessage",    "qvFreeDiskList",        "qvFreeMirConfigList",
-    "qvFreeMirrorStat",    "qvFreeDataTraceConfig", "qvFreeSnapshotList",
-    "qvFreeNotifications", "qvFreeConflictList",    "qvGetRelocatePartitionProgress",
+template <auto R>
+struct NullRelease;
+template <typename T, typename... Rest, QV_STATUS (*R)(T**, Rest...)>
+struct NullRelease<R> {
+    static bool Accepts() {
+        T* none = nullptr;
+        return R(nullptr, Rest{}...) == 0 && R(&none, Rest{}...) == 0 && none == nullptr;
+    }
+};
+template <typename T, QV_STATUS (*R)(T*)>
+requires(!std::is_pointer_v<T>) struct NullRelease<R> {
+    static bool Accepts() { return R(nullptr) == 0; }
+};
+template <void (*R)(void*)>
+struct NullRelease<R> {
+    static bool Accepts() {
+        R(nullptr);
+        return true;
+    }
+};
+
+const ReleaseFunction kReleases[] = {
+#define QV_RELEASE(name, family) {#name, &NullRelease<&name>::Accepts},
+#include "exports.def"
+};
+
+constexpr CalledProcedure kCalled[] = {
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+    {procedure, qv::Sim::k##sim},
+#define QV_SESSION(name, family, procedure, sim) {procedure, qv::Sim::k##sim},
+#include "exports.def"
+};
+
+constexpr std::string_view kNames[] = {
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#name,
+#define QV_SESSION(name, family, procedure, sim) #name,
+#define QV_LOCAL(name, family, release) #name,
+#define QV_RELEASE(name, family) #name,
+#include "exports.def"
 };
 
 }  // namespace
 
 std::span<const RemoteFunction> RemoteFunctions() { return kRemote; }
 
-std::span<const std::string_view> OtherExports() { return kOther; }
-
 const RemoteFunction* FindRemoteFunction(std::string_view name) {
     for (const RemoteFunction& f : kRemote) {
-        if (name == f.name) return &f;
+        if (name == f.name()) return &f;
     }
     return nullptr;
 }
+
+std::span<const ReleaseFunction> ReleaseFunctions() { return kReleases; }
+
+std::span<const CalledProcedure> CalledProcedures() {
+    static const std::vector<CalledProcedure> once = [] {
+        std::vector<CalledProcedure> out;
+        for (const CalledProcedure& c : kCalled) {
+            if (std::none_of(out.begin(), out.end(), [&](const CalledProcedure& o) {
+                    return o.procedure == c.procedure;
+                })) {
+                out.push_back(c);
+            }
+        }
+        return out;
+    }();
+    return once;
+}
+
+std::span<const std::string_view> ExportedNames() { return kNames; }
 
 }  // namespace qvtest
