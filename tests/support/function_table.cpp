@@ -33,6 +33,11 @@ template <typename T>
 constexpr bool kNamesObject = true;
 template <>
 constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
+// The view disk's query sends the owner's name and number, not a reference.
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_KEY> = false;
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_SCHEDULE> = false;
 
 QV_WCHAR g_trace_path[] = u"/var/trace";
 // clang-format off
@@ -50,6 +55,22 @@ template <> struct Ordinary<QV_RESTORE_REQUEST> {
     static constexpr QV_RESTORE_REQUEST value{kObject, 1, {u"Harddisk2", 1}, 0, 0, 0}; };
 template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
     static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
+template <> struct Ordinary<QV_OBJECT_ID> {
+    static constexpr QV_OBJECT_ID value = kObject; };
+template <> struct Ordinary<QV_SNAPSHOT_REQUEST> {
+    static constexpr QV_SNAPSHOT_REQUEST value{&kObject, 1}; };
+template <> struct Ordinary<QV_SNAPSHOT_SELECTOR> {
+    static constexpr QV_SNAPSHOT_SELECTOR value{QV_SNAPSHOTS_OF_OBJECT, &kObject, 1, 2, 3}; };
+template <> struct Ordinary<QV_SNAPSHOT_KEY> {
+    static constexpr QV_SNAPSHOT_KEY value{0, &kObject, 7}; };
+template <> struct Ordinary<QV_BACKLOOK_MOUNT> {
+    static constexpr QV_BACKLOOK_MOUNT value{0, &kObject, 7, u"view"}; };
+template <> struct Ordinary<QV_PARTITION_REQUEST> {
+    static constexpr QV_PARTITION_REQUEST value{kObject, 1, 2, 3, 4}; };
+template <> struct Ordinary<QV_SNAPSHOT_SCHEDULE> {
+    static constexpr QV_SNAPSHOT_SCHEDULE value{2, 1, 2, 3, 4, 0, 0}; };
+template <> struct Ordinary<QV_CONFLICT_QUERY> {
+    static constexpr QV_CONFLICT_QUERY value{1, kObject, {u"Harddisk2", 1}, u"text"}; };
 // clang-format on
 
 // How an ordinary call passes one parameter.
@@ -59,6 +80,11 @@ template <>
 struct Slot<uint32_t> {
     static constexpr bool kPointer = false;
     uint32_t Arg(bool) { return kSampleNumber; }
+};
+template <>
+struct Slot<int32_t> {
+    static constexpr bool kPointer = false;
+    int32_t Arg(bool) { return 1; }
 };
 template <>
 struct Slot<const QV_WCHAR*> {  // a name: null is allowed, so it is never passed as null
@@ -131,6 +157,17 @@ bool ReleaseOutput(QV_STATUS (*release)(T**, uint32_t), Slot<T*>& slot) {
     release(&held, heap ? 0 : 1);
     if (heap && held == nullptr) slot.target = &slot.value;  // gone with the release
     return heap && held == nullptr;
+}
+
+// A release function that takes the caller's list itself gives back what
+// the list holds; the call's own heap block then goes here.
+template <typename T>
+requires(!std::is_pointer_v<T>) bool ReleaseOutput(QV_STATUS (*release)(T*), Slot<T*>& slot) {
+    release(slot.target);
+    if (slot.target == &slot.value) return false;
+    std::free(slot.target);
+    slot.target = &slot.value;
+    return true;
 }
 
 template <typename S, typename R>
@@ -207,6 +244,10 @@ struct NullRelease<R> {
         T* none = nullptr;
         return R(nullptr, Rest{}...) == 0 && R(&none, Rest{}...) == 0 && none == nullptr;
     }
+};
+template <typename T, QV_STATUS (*R)(T*)>
+requires(!std::is_pointer_v<T>) struct NullRelease<R> {
+    static bool Accepts() { return R(nullptr) == 0; }
 };
 template <void (*R)(void*)>
 struct NullRelease<R> {

@@ -15,6 +15,8 @@ void RegisterMirrorState(Registry& registry, Service& service);    // mirror_sta
 void RegisterVerifyRestore(Registry& registry, Service& service);  // verify_restore.cpp
 void RegisterStatistics(Registry& registry, Service& service);     // statistics.cpp
 void RegisterDataTrace(Registry& registry, Service& service);      // data_trace.cpp
+// snapshots.cpp, disk_maintenance.cpp
+void RegisterSnapshots(Registry& registry, Service& service);
 
 inline void RegisterAll(Registry& registry, Service& service) {
     RegisterSession(registry, service);
@@ -24,6 +26,7 @@ inline void RegisterAll(Registry& registry, Service& service) {
     RegisterVerifyRestore(registry, service);
     RegisterStatistics(registry, service);
     RegisterDataTrace(registry, service);
+    RegisterSnapshots(registry, service);
 }
 
 }  // namespace qvsim
