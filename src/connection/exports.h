@@ -18,6 +18,7 @@ enum class Shape {
     kReader,
     kRequest,
     kList,
+    kConfigEdit,  // reads a protection's configuration, writes it back changed
 };
 
 // What the request's token field carries.
@@ -41,7 +42,8 @@ enum class LogOn {
 // handle is QV_STATUS_NO_HANDLE whatever the answer).
 enum class Answer {
     kStatus,  // the status itself
-    kTruth,   // 1 when it is 0, else 0
+    kTruth,    // 1 when it is 0, else 0
+    kNonzero,  // 1 when it is not 0, else 0
     kValue,   // the reply's value word when it is 0, else 0
 };
 
@@ -82,6 +84,8 @@ constexpr uint32_t Answered(const Row& row, uint32_t status, uint32_t value) noe
     switch (row.answer) {
         case Answer::kTruth:
             return status == 0 ? 1 : 0;
+        case Answer::kNonzero:
+            return status != 0 ? 1 : 0;
         case Answer::kValue:
             return status == 0 ? value : 0;
         case Answer::kStatus:

@@ -89,6 +89,12 @@ bool Succeeded(const qv::Row& row, QV_STATUS returned) {
     return row.answer == qv::Answer::kValue || returned == qv::Answered(row, 0, 0);
 }
 
+// The procedures a call makes: a configuration edit reads, then writes back.
+std::vector<unsigned> Procedures(const qv::Row& row) {
+    if (row.shape == qv::Shape::kConfigEdit) return {row.procedure, CHANGE_MIRROR_CONFIG};
+    return {row.procedure};
+}
+
 // What a failure leaves in the outputs, by the row's Output column.
 Outputs AfterFailure(const qv::Row& row) {
     return row.output == qv::Output::kCleared     ? Outputs::kZero
@@ -186,7 +192,7 @@ TEST_P(OnTheService, NullPointersAreRefusedBeforeSending) {
 // request and 0 when it is nested in a record with a token of its own.
 TEST_P(OnTheService, SendsItsProcedureWithTheObjectAndTheToken) {
     EXPECT_TRUE(Succeeded(row, f(handle)));
-    EXPECT_EQ(svc.CallOrder(), std::vector<unsigned>{row.procedure});
+    EXPECT_EQ(svc.CallOrder(), Procedures(row));
     const Bytes request = svc.LastBytes(row.procedure);
     const auto has = [&](const auto& record, auto filter) {
         const Bytes part = qvtest::Encode(reinterpret_cast<xdrproc_t>(filter), &record);
@@ -208,11 +214,13 @@ TEST_P(OnTheService, SendsItsProcedureWithTheObjectAndTheToken) {
 
 // The service's word comes back unchanged and is logged as the row says.
 TEST_P(OnTheService, ServiceWordIsPassedThroughAndLogged) {
-    Bytes refused = qvtest::SampleReply(row.procedure);
+    // The last procedure refuses: the one whose refusal the line reports.
+    const unsigned refusing = Procedures(row).back();
+    Bytes refused = qvtest::SampleReply(refusing);
     ASSERT_GE(refused.size(), 4u);
     const uint32_t word = htonl(0x6FFC0042);
     std::memcpy(refused.data(), &word, 4);
-    svc.AnswerRaw(row.procedure, refused);
+    svc.AnswerRaw(refusing, refused);
     const qvtest::CallResult r = f.call(handle, {});
     EXPECT_EQ(r.status, Returned(row, 0x6FFC0042u));
     EXPECT_EQ(r.outputs, AfterFailure(row));
@@ -252,7 +260,7 @@ TEST_P(EveryFunction, EverySampleReplyIsAcceptedWhole) {
         qvtest::MemoryClient client;
         client.SetReply(sample);
         EXPECT_TRUE(Succeeded(row, f(client.handle())));
-        EXPECT_EQ(client.last_proc(), row.procedure);
+        EXPECT_EQ(client.last_proc(), Procedures(row).back());
         // One record to its last byte: nothing of it is lost to the fuzzers.
         std::vector<uint64_t> record(info.res_size / 8 + 1);
         XDR xdrs;

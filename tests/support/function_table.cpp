@@ -38,6 +38,11 @@ constexpr bool kNamesObject<QV_SERVER_BOOT_CONFIG> = false;
 
 // An adapter's hardware address, with a byte of the high half.
 constexpr uint8_t kAdapter[QV_MAC_ADDRESS_BYTES] = {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef};
+// The view disk's query sends the owner's name and number, not a reference.
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_KEY> = false;
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_SCHEDULE> = false;
 
 QV_WCHAR g_trace_path[] = u"/var/trace";
 // clang-format off
@@ -58,6 +63,22 @@ template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
 template <> struct Ordinary<QV_SERVER_BOOT_CONFIG> {
     static constexpr QV_SERVER_BOOT_CONFIG value{u"boot", 1, {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef},
                                                  2, 3, 4, 5}; };
+template <> struct Ordinary<QV_OBJECT_ID> {
+    static constexpr QV_OBJECT_ID value = kObject; };
+template <> struct Ordinary<QV_SNAPSHOT_REQUEST> {
+    static constexpr QV_SNAPSHOT_REQUEST value{&kObject, 1}; };
+template <> struct Ordinary<QV_SNAPSHOT_SELECTOR> {
+    static constexpr QV_SNAPSHOT_SELECTOR value{QV_SNAPSHOTS_OF_OBJECT, &kObject, 1, 2, 3}; };
+template <> struct Ordinary<QV_SNAPSHOT_KEY> {
+    static constexpr QV_SNAPSHOT_KEY value{0, &kObject, 7}; };
+template <> struct Ordinary<QV_BACKLOOK_MOUNT> {
+    static constexpr QV_BACKLOOK_MOUNT value{0, &kObject, 7, u"view"}; };
+template <> struct Ordinary<QV_PARTITION_REQUEST> {
+    static constexpr QV_PARTITION_REQUEST value{kObject, 1, 2, 3, 4}; };
+template <> struct Ordinary<QV_SNAPSHOT_SCHEDULE> {
+    static constexpr QV_SNAPSHOT_SCHEDULE value{2, 1, 2, 3, 4, 0, 0}; };
+template <> struct Ordinary<QV_CONFLICT_QUERY> {
+    static constexpr QV_CONFLICT_QUERY value{1, kObject, {u"Harddisk2", 1}, u"text"}; };
 // clang-format on
 
 // How an ordinary call passes one parameter.
@@ -67,6 +88,11 @@ template <>
 struct Slot<uint32_t> {
     static constexpr bool kPointer = false;
     uint32_t Arg(bool) { return kSampleNumber; }
+};
+template <>
+struct Slot<int32_t> {
+    static constexpr bool kPointer = false;
+    int32_t Arg(bool) { return 1; }
 };
 template <>
 struct Slot<const QV_WCHAR*> {  // a name: null is allowed, so it is never passed as null
@@ -146,11 +172,15 @@ bool ReleaseOutput(QV_STATUS (*release)(T**, uint32_t), Slot<T*>& slot) {
     return heap && held == nullptr;
 }
 
-// A list header whose entries the release function gives back: the header
-// itself is the caller's.
+// A release function that takes the caller's list itself gives back what
+// the list holds; the call's own heap block then goes here.
 template <typename T>
-bool ReleaseOutput(QV_STATUS (*release)(T*), Slot<T*>& slot) {
-    return release(slot.target) == 0;
+requires(!std::is_pointer_v<T>) bool ReleaseOutput(QV_STATUS (*release)(T*), Slot<T*>& slot) {
+    release(slot.target);
+    if (slot.target == &slot.value) return false;
+    std::free(slot.target);
+    slot.target = &slot.value;
+    return true;
 }
 
 template <typename S, typename R>
@@ -229,8 +259,7 @@ struct NullRelease<R> {
     }
 };
 template <typename T, QV_STATUS (*R)(T*)>
-    requires(!std::is_pointer_v<T>)
-struct NullRelease<R> {
+requires(!std::is_pointer_v<T>) struct NullRelease<R> {
     static bool Accepts() { return R(nullptr) == 0; }
 };
 template <void (*R)(void*)>

@@ -15,6 +15,8 @@ void RegisterMirrorState(Registry& registry, Service& service);    // mirror_sta
 void RegisterVerifyRestore(Registry& registry, Service& service);  // verify_restore.cpp
 void RegisterStatistics(Registry& registry, Service& service);     // statistics.cpp
 void RegisterDataTrace(Registry& registry, Service& service);      // data_trace.cpp
+// snapshots.cpp, disk_maintenance.cpp
+void RegisterSnapshots(Registry& registry, Service& service);
 void RegisterNetboot(Registry& registry, Service& service);        // netboot.cpp
 
 inline void RegisterAll(Registry& registry, Service& service) {
@@ -25,6 +27,7 @@ inline void RegisterAll(Registry& registry, Service& service) {
     RegisterVerifyRestore(registry, service);
     RegisterStatistics(registry, service);
     RegisterDataTrace(registry, service);
+    RegisterSnapshots(registry, service);
     RegisterNetboot(registry, service);
 }
 

@@ -276,6 +276,11 @@ void AddMirrorConfigCommands(CLI::App& mirror, Commands& commands);
 void AddTraceConfigCommands(CLI::App& app, Commands& commands);
 void AddStatusCommand(CLI::App& app, Commands& commands);
 void AddLogCommand(CLI::App& app, Commands& commands);
+void AddSnapshotCommands(CLI::App& app, Commands& commands);     // snapshots.cpp
+void AddMaintenanceCommands(CLI::App& app, Commands& commands);  // maintenance.cpp
+
+// The field table of a disk list's entries (disks.cpp), also the view disks'.
+const Fields<QV_DISK_INFO>& DiskFields();
 // service, netboot and boot-server.
 void AddLocalMachineCommands(CLI::App& app, Commands& commands);
 
