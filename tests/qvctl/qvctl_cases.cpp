@@ -69,10 +69,10 @@ class Qvctl : public ::testing::Test {
     void StartDaemon(std::vector<std::string> login = {"--user", "operator", "--password",
                                                        "pässword"}) {
         const auto inventory = dir_.Write("inventory.json", kInventory);
-        login.insert(login.end(), {"--inventory", inventory.string(), "--state-file",
+        login.insert(login.end(), {"--inventory", inventory, "--state-file",
                                    (dir_.path() / "state.json").string(), "--rate", "1000"});
         daemon_ = std::make_unique<Daemon>(login);
-        env_["QVCTL_PORT"] = std::to_string(daemon_->port());
+        env_["QVCTL_PORT"] = std::to_string(daemon_->port);
     }
 
     void RunTable(const std::vector<Case>& table) {
@@ -310,7 +310,7 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
     RunTable({
         {{"status"}, 0, {}, "PRIMARY", "no protections yet"},
         {{"--user", "admin", "disks"}, 2, {}, {}, "no password for admin"},
-        {{"--user", "admin", "--password-file", password.string(), "disks", "-H", "-o", "object"},
+        {{"--user", "admin", "--password-file", password, "disks", "-H", "-o", "object"},
          0,
          {},
          "Disk1:1\n"},
@@ -409,7 +409,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
     const auto log = dir_.path() / "log";
     std::filesystem::create_directory(log);
     env_["QUARVANE_PARAMETERS"] =
-        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n").string();
+        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n");
     env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
     const std::string bom = "\xFF\xFE";
     dir_.Write("log/qvapi2.log", bom + Entry("2002-02-02 00:00:00 older"));
