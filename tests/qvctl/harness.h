@@ -44,10 +44,10 @@ struct Step {
 void Interrupt(pid_t pid);
 
 struct RunOptions {
-    std::string input;         // written to stdin, then closed
+    std::string input = {};    // written to stdin, then closed
     bool terminal = false;     // stdin and stderr on a pseudo-terminal
     bool full_stdout = false;  // stdout is /dev/full
-    std::vector<Step> steps;
+    std::vector<Step> steps = {};
 };
 
 // Runs qvctl with `args` and the environment variables `env` added to (or
