@@ -30,23 +30,6 @@ struct Case {
 
 constexpr uint64_t kMiB = 1048576;
 
-RunOptions OnTerminal(std::string input = {}) {
-    RunOptions o;
-    o.input = std::move(input);
-    o.terminal = true;
-    return o;
-}
-RunOptions WithSteps(std::vector<Step> steps) {
-    RunOptions o;
-    o.steps = std::move(steps);
-    return o;
-}
-RunOptions ToFullDisk() {
-    RunOptions o;
-    o.full_stdout = true;
-    return o;
-}
-
 // The daemon's disks: a system disk, a disk with two partitions and a free
 // disk; names and labels beyond ASCII travel through UTF-16 both ways.
 constexpr const char* kInventory = R"({
@@ -69,10 +52,10 @@ class Qvctl : public ::testing::Test {
     void StartDaemon(std::vector<std::string> login = {"--user", "operator", "--password",
                                                        "pässword"}) {
         const auto inventory = dir_.Write("inventory.json", kInventory);
-        login.insert(login.end(), {"--inventory", inventory.string(), "--state-file",
+        login.insert(login.end(), {"--inventory", inventory, "--state-file",
                                    (dir_.path() / "state.json").string(), "--rate", "1000"});
         daemon_ = std::make_unique<Daemon>(login);
-        env_["QVCTL_PORT"] = std::to_string(daemon_->port());
+        env_["QVCTL_PORT"] = std::to_string(daemon_->port);
     }
 
     void RunTable(const std::vector<Case>& table) {
@@ -298,7 +281,12 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
          {},
          "cannot resolve host 'no-such-host.invalid' (error 6FFC8002)"},
         {{"--host", "::1", "disks"}, 3, {}, {}, "'::1' is an IPv6 address"},
-        {{"disks"}, 1, {}, {}, "cannot write the output: No space left", ToFullDisk()},
+        {{"disks"},
+         1,
+         {},
+         {},
+         "cannot write the output: No space left",
+         RunOptions{.full_stdout = true}},
     });
 }
 
@@ -310,7 +298,7 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
     RunTable({
         {{"status"}, 0, {}, "PRIMARY", "no protections yet"},
         {{"--user", "admin", "disks"}, 2, {}, {}, "no password for admin"},
-        {{"--user", "admin", "--password-file", password.string(), "disks", "-H", "-o", "object"},
+        {{"--user", "admin", "--password-file", password, "disks", "-H", "-o", "object"},
          0,
          {},
          "Disk1:1\n"},
@@ -319,7 +307,7 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
          {},
          "Disk1:1",
          "Password for admin at 127.0.0.1: ",
-         OnTerminal("secret\n"),
+         RunOptions{.input = "secret\n", .terminal = true},
          "secret"},
         {{"--version"}, 0, {}, std::string("qvctl ") + QV_VERSION_STRING + "\n"},
         {{"help"}, 0, {}, "Exit status:\n  0 "},
@@ -351,15 +339,20 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "Verify of Disk1:1 completed.\n",
          "verify Disk1:1 [",
-         OnTerminal(),
+         RunOptions{.terminal = true},
          "["},
-        {{"mirror", "restore", "Disk1:1"}, 1, {}, {}, "not confirmed", OnTerminal("n\n")},
+        {{"mirror", "restore", "Disk1:1"},
+         1,
+         {},
+         {},
+         "not confirmed",
+         RunOptions{.input = "n\n", .terminal = true}},
         {{"mirror", "restore", "Disk1:1"},
          0,
          {},
          "Restore of Disk1:1 started.",
          "with the data of its mirror? [y/N]",
-         OnTerminal("y\n")},
+         RunOptions{.input = "y\n", .terminal = true}},
         {{"mirror", "wait", "Disk1:1", "--json"},
          0,
          {{"/operation", "restore"}, {"/state", "completed"}}},
@@ -370,7 +363,7 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {{"/state", "running"}},
          {},
          "keeps running in the service.\nFollow it again with: qvctl mirror wait Disk1:1",
-         WithSteps({{"running", Interrupt}})},
+         RunOptions{.steps = {{"running", Interrupt}}}},
         {{"status", "-H", "-o", "primary,state,operation,rate"},
          0,
          {},
@@ -380,13 +373,13 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "Disk1:1\n\nDisk1:1\n",
          {},
-         WithSteps({{"\n\nDisk1:1", Interrupt}})},
+         RunOptions{.steps = {{"\n\nDisk1:1", Interrupt}}}},
         {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
          1,
          {{"/state", "cancelled"}},
          {},
          "Verify of Disk1:1 was cancelled before it completed.",
-         WithSteps({{"running", cancel_verify}})},
+         RunOptions{.steps = {{"running", cancel_verify}}}},
         // The service goes away while qvctl follows.
         {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
          3,
@@ -394,7 +387,7 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "cannot read the verify progress of Disk1:1: lost the connection to the service at "
          "127.0.0.1:",
-         WithSteps({{"running", [this](pid_t) { daemon_.reset(); }}})},
+         RunOptions{.steps = {{"running", [this](pid_t) { daemon_.reset(); }}}}},
     });
 }
 
@@ -409,7 +402,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
     const auto log = dir_.path() / "log";
     std::filesystem::create_directory(log);
     env_["QUARVANE_PARAMETERS"] =
-        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n").string();
+        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n");
     env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
     const std::string bom = "\xFF\xFE";
     dir_.Write("log/qvapi2.log", bom + Entry("2002-02-02 00:00:00 older"));
@@ -432,10 +425,11 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
          {},
          "error\n2003-03-03 00:00:00 appended\n2003-03-03 00:00:00 rotated\n",
          {},
-         WithSteps({{"error\n",
-                     [&](pid_t) { append("qvapi.log", Entry("2003-03-03 00:00:00 appended")); }},
-                    {"appended\n", rotate},
-                    {"rotated\n", Interrupt}})},
+         RunOptions{
+             .steps = {{"error\n",
+                        [&](pid_t) { append("qvapi.log", Entry("2003-03-03 00:00:00 appended")); }},
+                       {"appended\n", rotate},
+                       {"rotated\n", Interrupt}}}},
         {{"log", "--dir", (dir_.path() / "none").string()}, 1, {}, {}, "the trace is off"},
     });
 }
