@@ -469,8 +469,8 @@ TEST_F(Qvctl, NetworkBoot) {
     env_["QUARVANE_PARAMETERS"] = (dir_.path() / "parameters.ini").string();
     const auto file = dir_.Write("inventory.json", inventory);
     daemon_ = std::make_unique<Daemon>(std::vector<std::string>{
-        "--inventory", file.string(), "--user", "operator", "--password", "pässword"});
-    env_["QVCTL_PORT"] = std::to_string(daemon_->port());
+        "--inventory", file, "--user", "operator", "--password", "pässword"});
+    env_["QVCTL_PORT"] = std::to_string(daemon_->port);
     RunTable({
         {{"netboot", "adapters", "--json"},
          0,
