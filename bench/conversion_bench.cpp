@@ -1,21 +1,38 @@
-// What the conversions cost over decoding the reply, and how they grow.
+// What the conversions cost over decoding the reply, and over the floor
+// that their contract sets, and how they grow.
 //
-// Both sides run on a MemoryClient with the same reply bytes: the library
-// side is the exported function with the release of its list, the
-// decode-only side the generated stub (request encoding, reply decoding)
-// followed by xdr_free. Replies of 10 to 100,000 entries show whether the
-// cost per entry stays flat.
+// Three sides run on a MemoryClient with the same reply bytes:
+//   library  the exported function with the release of its list;
+//   decode   the generated stub (request encoding, reply decoding)
+//            followed by xdr_free;
+//   floor    decoding plus what the contract itself asks of any
+//            conversion: the entries in one block, each entry's fields
+//            copied, each caller-owned string a block of its own holding
+//            its text, and the caller's release of it all. The floor makes
+//            exactly the blocks of the library's list (its shape is taken
+//            from one conversion beforehand), and reads what it copies in
+//            order: the fields from that list's entry block, the texts
+//            from the reply's bytes. What the library spends above it is
+//            its own work: checks, counting, composed names, field mapping,
+//            finding each text in the decoded reply.
+// Replies of 10 to 100,000 entries show whether the cost per entry stays
+// flat.
 //
 // A counting pass outside the timed loop reports, per benchmark:
 //   allocs_per_entry       blocks taken per entry (decoding included)
-//   conv_allocs_per_entry  the library side's blocks beyond decoding's
+//   conv_allocs_per_entry  the blocks beyond decoding's
 //   output_bytes           heap bytes the caller holds afterwards
 //   peak_bytes             most heap bytes held at once during the call
 //   peak_per_output        peak_bytes / output_bytes
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "alloc_counter.h"
 #include "proc_table.h"
@@ -24,20 +41,136 @@
 
 namespace {
 
-// Partitions per disk in the disk list replies: each disk gives five entries.
-constexpr std::size_t kPartitionsPerDisk = 4;
-constexpr std::size_t kEntriesPerDisk = 1 + kPartitionsPerDisk;
+// qvGetDiskList, every disk and partition (list kind 3); each disk has four
+// partitions, so it gives five entries.
+struct DiskList {
+    static constexpr unsigned kProc = GET_DISK_LIST;
+    static constexpr std::size_t kEntriesPerDisk = 5;
+    using List = QV_DISK_LIST;
+    using Entry = QV_DISK_INFO;
 
-// The generated stub on the memory client, the reply given back at once.
+    static qvtest::Bytes Reply(std::size_t entries) {
+        return qvtest::DiskListReply(entries / kEntriesPerDisk, kEntriesPerDisk - 1);
+    }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        const QV_DISK_FILTER every{3, 0, 0, nullptr};
+        return qvGetDiskList(handle, &every, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreeDiskList(&header, 1);
+    }
+    static std::array<QV_WCHAR**, 12> Strings(Entry& e) {
+        return {&e.DiskName,         &e.DisplayName,      &e.DiskText1,
+                &e.DiskText2,        &e.Letters,          &e.Label,
+                &e.Properties.Text1, &e.Properties.Text2, &e.Descriptor.Text1,
+                &e.Descriptor.Text2, &e.Descriptor.Text3, &e.Descriptor.Text4};
+    }
+};
+
+QV_WCHAR** Writable(const QV_WCHAR** text) { return const_cast<QV_WCHAR**>(text); }
+
+// qvGetMirConfigList, every configuration.
+struct MirConfigList {
+    static constexpr unsigned kProc = GET_MIR_CONFIG_LIST;
+    using List = QV_MIRROR_CONFIG_LIST;
+    using Entry = QV_MIRROR_CONFIG;
+
+    static qvtest::Bytes Reply(std::size_t entries) {
+        return qvtest::MirrorConfigListReply(entries);
+    }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        const QV_CONFIG_FILTER all{0, nullptr, {nullptr, 0}};
+        return qvGetMirConfigList(handle, &all, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreeMirConfigList(&header, 1);
+    }
+    // The configuration's strings are const to the caller; the floor writes
+    // its copies there.
+    static std::array<QV_WCHAR**, 6> Strings(Entry& c) {
+        return {Writable(&c.Primary.name), Writable(&c.Mirror.name), Writable(&c.Text1),
+                Writable(&c.Text2),        Writable(&c.Text3),       Writable(&c.Text4)};
+    }
+};
+
+// Calls the generated stub on the memory client; the reply is decoded into
+// `res`, which the caller gives back with xdr_free.
 template <unsigned P>
-void DecodeOnly(qvtest::MemoryClient& client) {
+void Decode(qvtest::MemoryClient& client, typename qv::wire::Proc<P>::Res& res) {
     using Proc = qv::wire::Proc<P>;
     typename Proc::Arg arg;
-    typename Proc::Res res;
     std::memset(static_cast<void*>(&arg), 0, sizeof arg);
     std::memset(static_cast<void*>(&res), 0, sizeof res);
     benchmark::DoNotOptimize(Proc::Stub(&arg, &res, client.client()));
-    xdr_free(Proc::ResFilter(), reinterpret_cast<char*>(&res));
+}
+
+template <unsigned P>
+void DecodeOnly(qvtest::MemoryClient& client) {
+    typename qv::wire::Proc<P>::Res res;
+    Decode<P>(client, res);
+    xdr_free(qv::wire::Proc<P>::ResFilter(), reinterpret_cast<char*>(&res));
+}
+
+// What the floor rebuilds, taken from one conversion by the library: the
+// entries with their strings left out, and the length of each string
+// (kNoText for a null one) in the order of F::Strings. The library's list
+// is given back at once, so the floor runs on a heap as clean as the
+// library's.
+template <typename F>
+struct Shape {
+    static constexpr uint32_t kNoText = UINT32_MAX;
+    std::vector<typename F::Entry> entries;
+    std::vector<uint32_t> lengths;
+
+    explicit Shape(QV_HANDLE handle) {
+        typename F::List list{};
+        if (F::Get(handle, list) != 0) return;
+        entries.assign(list.Entries, list.Entries + list.Count);
+        for (auto& entry : entries) {
+            for (QV_WCHAR** text : F::Strings(entry)) {
+                lengths.push_back(
+                    *text == nullptr
+                        ? kNoText
+                        : static_cast<uint32_t>(std::char_traits<char16_t>::length(*text)));
+                *text = nullptr;
+            }
+        }
+        F::Release(list);
+    }
+};
+
+// The floor: decoding, then the shape's list rebuilt in `list` with the
+// blocks and copies the contract asks for.
+template <typename F>
+std::size_t FloorConvert(qvtest::MemoryClient& client, const Shape<F>& shape,
+                         std::span<const uint8_t> reply, typename F::List& list) {
+    using Entry = typename F::Entry;
+    typename qv::wire::Proc<F::kProc>::Res res;
+    Decode<F::kProc>(client, res);
+    const auto count = static_cast<uint32_t>(shape.entries.size());
+    auto* entries = static_cast<Entry*>(std::calloc(count, sizeof(Entry)));
+    const uint32_t* length = shape.lengths.data();
+    std::size_t from = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        entries[i] = shape.entries[i];
+        for (QV_WCHAR** text : F::Strings(entries[i])) {
+            const uint32_t units = *length++;
+            if (units == Shape<F>::kNoText) continue;
+            const std::size_t bytes = units * sizeof(char16_t);
+            if (from + bytes > reply.size()) from = 0;
+            auto* copy = static_cast<QV_WCHAR*>(std::malloc(bytes + sizeof(char16_t)));
+            std::memcpy(copy, reply.data() + from, bytes);
+            copy[units] = 0;
+            from += bytes;
+            *text = copy;
+        }
+    }
+    list.Count = count;
+    list.Entries = entries;
+    xdr_free(qv::wire::Proc<F::kProc>::ResFilter(), reinterpret_cast<char*>(&res));
+    return count;
 }
 
 void Report(benchmark::State& state, std::size_t entries, const qvbench::HeapUse& use,
@@ -63,83 +196,69 @@ qvbench::HeapUse CountDecode(qvtest::MemoryClient& client) {
     return qvbench::StopCounting();
 }
 
-template <unsigned P>
-void DecodeBenchmark(benchmark::State& state, const qvtest::Bytes& reply, std::size_t entries) {
+template <typename F>
+void DecodeBenchmark(benchmark::State& state) {
+    const auto entries = static_cast<std::size_t>(state.range(0));
+    const qvtest::Bytes reply = F::Reply(entries);
     qvtest::MemoryClient client;
     client.SetReply(reply);
-    const qvbench::HeapUse use = CountDecode<P>(client);
-    for (auto _ : state) DecodeOnly<P>(client);
+    const qvbench::HeapUse use = CountDecode<F::kProc>(client);
+    for (auto _ : state) DecodeOnly<F::kProc>(client);
     Report(state, entries, use, use);
 }
 
-// The library side: `call` returns the number of entries it handed out
-// (SIZE_MAX when refused) and leaves them held until `release`.
-template <unsigned P, typename Call, typename Release>
-void LibraryBenchmark(benchmark::State& state, const qvtest::Bytes& reply, std::size_t entries,
-                      Call&& call, Release&& release) {
-    qvtest::MemoryClient client;
-    client.SetReply(reply);
+// A side that hands out a list: `convert` fills `list` from the client and
+// returns its entries (SIZE_MAX when refused); the list is released after
+// each call as its caller would.
+template <typename F, typename Convert>
+void ListBenchmark(benchmark::State& state, qvtest::MemoryClient& client, std::size_t entries,
+                   Convert&& convert) {
+    typename F::List list{};
     qvbench::StartCounting();
-    const std::size_t handed_out = call(client.handle());
+    const std::size_t handed_out = convert(client, list);
     const qvbench::HeapUse use = qvbench::StopCounting();
-    release();
+    F::Release(list);
     if (handed_out != entries) {
         state.SkipWithError("the reply did not convert into the entries asked for");
         return;
     }
-    const qvbench::HeapUse decode = CountDecode<P>(client);
+    const qvbench::HeapUse decode = CountDecode<F::kProc>(client);
 
     for (auto _ : state) {
-        call(client.handle());
-        release();
+        convert(client, list);
+        F::Release(list);
     }
     Report(state, entries, use, decode);
 }
 
-// ---------------------------------------------------------------------------
-// qvGetDiskList, every disk and partition (list kind 3)
-
-qvtest::Bytes DiskReply(std::size_t entries) {
-    return qvtest::DiskListReply(entries / kEntriesPerDisk, kPartitionsPerDisk);
+template <typename F>
+void LibraryBenchmark(benchmark::State& state) {
+    const auto entries = static_cast<std::size_t>(state.range(0));
+    const qvtest::Bytes reply = F::Reply(entries);
+    qvtest::MemoryClient client;
+    client.SetReply(reply);
+    ListBenchmark<F>(state, client, entries, [](qvtest::MemoryClient& c, typename F::List& list) {
+        return F::Get(c.handle(), list) == 0 ? list.Count : SIZE_MAX;
+    });
 }
 
-void DiskListLibrary(benchmark::State& state) {
+template <typename F>
+void FloorBenchmark(benchmark::State& state) {
     const auto entries = static_cast<std::size_t>(state.range(0));
-    const QV_DISK_FILTER every{3, 0, 0, nullptr};
-    QV_DISK_LIST list{};
-    QV_DISK_LIST* header = &list;
-    LibraryBenchmark<GET_DISK_LIST>(
-        state, DiskReply(entries), entries,
-        [&](QV_HANDLE handle) {
-            return qvGetDiskList(handle, &every, &list) == 0 ? list.Count : SIZE_MAX;
-        },
-        [&] { qvFreeDiskList(&header, 1); });
-}
-
-void DiskListDecode(benchmark::State& state) {
-    const auto entries = static_cast<std::size_t>(state.range(0));
-    DecodeBenchmark<GET_DISK_LIST>(state, DiskReply(entries), entries);
-}
-
-// ---------------------------------------------------------------------------
-// qvGetMirConfigList, every configuration
-
-void MirConfigListLibrary(benchmark::State& state) {
-    const auto entries = static_cast<std::size_t>(state.range(0));
-    const QV_CONFIG_FILTER all{0, nullptr, {nullptr, 0}};
-    QV_MIRROR_CONFIG_LIST list{};
-    QV_MIRROR_CONFIG_LIST* header = &list;
-    LibraryBenchmark<GET_MIR_CONFIG_LIST>(
-        state, qvtest::MirrorConfigListReply(entries), entries,
-        [&](QV_HANDLE handle) {
-            return qvGetMirConfigList(handle, &all, &list) == 0 ? list.Count : SIZE_MAX;
-        },
-        [&] { qvFreeMirConfigList(&header, 1); });
-}
-
-void MirConfigListDecode(benchmark::State& state) {
-    const auto entries = static_cast<std::size_t>(state.range(0));
-    DecodeBenchmark<GET_MIR_CONFIG_LIST>(state, qvtest::MirrorConfigListReply(entries), entries);
+    const qvtest::Bytes reply = F::Reply(entries);
+    qvtest::MemoryClient client;
+    client.SetReply(reply);
+    const Shape<F> shape(client.handle());
+    // Every text is copied from one stretch of the reply's bytes.
+    for (const uint32_t units : shape.lengths) {
+        if (units != Shape<F>::kNoText && units * sizeof(char16_t) > reply.size()) {
+            state.SkipWithError("a text is longer than the reply");
+            return;
+        }
+    }
+    ListBenchmark<F>(state, client, entries, [&](qvtest::MemoryClient& c, typename F::List& list) {
+        return FloorConvert<F>(c, shape, reply, list);
+    });
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {
@@ -149,7 +268,11 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-BENCHMARK(DiskListLibrary)->Name("Convert/qvGetDiskList/library")->Apply(Sizes);
-BENCHMARK(DiskListDecode)->Name("Convert/qvGetDiskList/decode")->Apply(Sizes);
-BENCHMARK(MirConfigListLibrary)->Name("Convert/qvGetMirConfigList/library")->Apply(Sizes);
-BENCHMARK(MirConfigListDecode)->Name("Convert/qvGetMirConfigList/decode")->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<DiskList>)->Name("Convert/qvGetDiskList/library")->Apply(Sizes);
+BENCHMARK(FloorBenchmark<DiskList>)->Name("Convert/qvGetDiskList/floor")->Apply(Sizes);
+BENCHMARK(DecodeBenchmark<DiskList>)->Name("Convert/qvGetDiskList/decode")->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<MirConfigList>)
+    ->Name("Convert/qvGetMirConfigList/library")
+    ->Apply(Sizes);
+BENCHMARK(FloorBenchmark<MirConfigList>)->Name("Convert/qvGetMirConfigList/floor")->Apply(Sizes);
+BENCHMARK(DecodeBenchmark<MirConfigList>)->Name("Convert/qvGetMirConfigList/decode")->Apply(Sizes);
