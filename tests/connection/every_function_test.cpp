@@ -89,6 +89,7 @@ TEST_P(EveryFunction, SendsItsProcedureWithTheLoginToken) {
     const std::vector<unsigned> sent = svc.CallOrder();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), GetParam().proc);
+    if (!GetParam().sends_token) return;
     // The login token rides in the request: its four bytes appear on the wire.
     const qvtest::Bytes req = svc.LastBytes(GetParam().proc);
     const uint8_t token[] = {0, 0, 0x60, 0x0D};
@@ -100,7 +101,8 @@ TEST_P(EveryFunction, PassesTheServiceWordThroughAndLogsIt) {
     svc.AnswerRaw(GetParam().proc, ReplyWithStatus(GetParam().proc, 0x6FFC0042));
     EXPECT_EQ(GetParam().call(handle), 0x6FFC0042u);
     const auto lines = trace.Lines();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), GetParam().logs ? 1u : 0u);
+    if (!GetParam().logs) return;
     EXPECT_NE(lines[0].find(u"[6FFC0042]"), std::u16string::npos);
 }
 

@@ -150,9 +150,10 @@ class SimE2e : public ::testing::Test {
     // What a file in the test's directory holds.
     std::string Read(const std::string& name) const;
 
-    // Starts the daemon on the test inventory and connects.
-    void Start(std::vector<std::string> args = {}, const std::string& err = "") {
-        args.insert(args.end(), {"--inventory", Write("inventory.json", kInventory)});
+    // Starts the daemon on the test inventory (or another) and connects.
+    void Start(std::vector<std::string> args = {}, const std::string& err = "",
+               const char* inventory = kInventory) {
+        args.insert(args.end(), {"--inventory", Write("inventory.json", inventory)});
         daemon_.emplace(args, err);
         uint32_t status = 1;
         handle_ = Connect(user_, password_, &status);

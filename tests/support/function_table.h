@@ -21,6 +21,11 @@ struct RemoteFunction {
     // Calls the function with ordinary arguments and releases whatever it
     // handed out; returns its status.
     QV_STATUS (*call)(QV_HANDLE handle);
+    // Whether it writes a line of its own when the service refuses, and
+    // whether its request carries the login token (a procedure without an
+    // argument carries nothing).
+    bool logs = true;
+    bool sends_token = true;
 };
 
 // Functions that take a handle and make one remote call.
