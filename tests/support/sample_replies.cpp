@@ -575,4 +575,38 @@ Bytes MirrorConfigListReply(std::size_t configs) {
     return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
 }
 
+Bytes EventListReply(std::size_t events) {
+    Arena a;
+    std::vector<RpcEventRecord> records;
+    records.reserve(events);
+    for (std::size_t i = 0; i < events; ++i) {
+        RpcEventRecord e{};
+        e.word0 = static_cast<u_int>(i + 1);
+        e.word2 = 4;
+        e.word3 = 0x40010001;
+        e.subjectKind = 1;
+        e.subjectName = a.Text(Numbered(u"Harddisk", i));
+        e.subjectNumber = 1;
+        e.text = a.Text(u"Synchronization of the protection finished.");
+        records.push_back(e);
+    }
+    RpcEventList list{};
+    list.count = static_cast<u_int>(records.size());
+    a.Put(list.events, std::move(records));
+    return Encode(qv::wire::Proc<GET_EVENT_LIST>::ResFilter(), &list);
+}
+
+Bytes ClusterDiskListReply(std::size_t disks) {
+    Arena a;
+    std::vector<RpcClusterDisk> records;
+    records.reserve(disks);
+    for (std::size_t i = 0; i < disks; ++i) {
+        records.push_back(ClusterDisk(a, static_cast<u_int>(i), Numbered(u"Cluster Disk ", i),
+                                      Numbered(u"Harddisk", i), u"E:"));
+    }
+    RpcClusterDiskList list{};
+    a.Put(list.disks, std::move(records));
+    return Encode(qv::wire::Proc<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>::ResFilter(), &list);
+}
+
 }  // namespace qvtest
