@@ -42,6 +42,13 @@
 /* One UTF-16 code unit. All text at the interface is zero-terminated UTF-16. */
 typedef char16_t QV_WCHAR;
 
+/* The package version, the same as the build's project version (a
+   configure-time check keeps the two in step). */
+#define QV_VERSION_MAJOR 1
+#define QV_VERSION_MINOR 0
+#define QV_VERSION_PATCH 0
+#define QV_VERSION_STRING "1.0.0"
+
 /* Status code: 0 is success. */
 typedef uint32_t QV_STATUS;
 
@@ -323,8 +330,9 @@ typedef struct QV_PROGRESS {
     uint32_t TotalDone;
 } QV_PROGRESS;
 
-/* Progress of a verify. State is 1, 2 or 3 (3: the verify met an error), else
-   0. Amounts are in KiB, cut to their low 32 bits. */
+/* Progress of a verify. State is 1 running, 2 completed, 3 ended before it
+   completed (cancelled, or stopped by the service; the trace file records it
+   as an error), else 0. Amounts are in KiB, cut to their low 32 bits. */
 typedef struct QV_VERIFY_PROGRESS {
     uint32_t State;
     uint32_t Result; /* not filled from the service's reply */

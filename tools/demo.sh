@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo behind `make demo`: starts quarvane-sim with its sample inventory
 # on a free loopback port, runs the qvctl walkthrough against it, and stops
-# the daemon again, whatever happens on the way.
+# the daemon again, whatever happens on the way. The library's trace file
+# goes to a temporary folder, where `qvctl log` reads it.
 #
 #   tools/demo.sh [BUILD_DIR]
 set -euo pipefail
@@ -24,6 +25,11 @@ stop() {
   rm -rf "$work"
 }
 trap stop EXIT
+
+# The library traces into <Path>/log when that folder exists.
+mkdir "$work/log"
+printf '[Parameters]\nPath=%s\n' "$work" > "$work/parameters.ini"
+export QUARVANE_PARAMETERS="$work/parameters.ini"
 
 "$sim" --port 0 --state-file "$work/state.json" >"$work/sim.out" 2>"$work/sim.err" </dev/null &
 pid=$!

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -40,10 +42,10 @@ struct Pipe {
     }
 };
 
-// Starts `exe` with `args`; its stdout goes to `out`, its stderr to `err`
-// (-1: the test's own), stdin is /dev/null.
+// Starts `exe` with `args` on the given stdin, stdout and stderr (-1:
+// /dev/null for stdin, the test's own for stderr).
 pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env, int out, int err) {
+            const std::map<std::string, std::string>& env, int in, int out, int err) {
     std::vector<std::string> env_strings;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -61,8 +63,8 @@ pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
+        if (in < 0) in = open("/dev/null", O_RDONLY);
+        if (in < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
             (err >= 0 && dup2(err, STDERR_FILENO) < 0)) {
             _exit(126);
         }
@@ -99,7 +101,7 @@ Daemon::Daemon(const std::vector<std::string>& args) {
     Pipe out;
     std::vector<std::string> all = {"--listen", "127.0.0.1", "--port", "0"};
     all.insert(all.end(), args.begin(), args.end());
-    pid_ = Spawn(QV_SIM_EXE, all, {}, out.fd[1], -1);
+    pid_ = Spawn(QV_SIM_EXE, all, {}, -1, out.fd[1], -1);
     out.CloseWrite();
 
     // The daemon says where it listens once it is ready.
@@ -140,21 +142,51 @@ ClosedPort::ClosedPort() {
 
 ClosedPort::~ClosedPort() { close(fd_); }
 
+void Interrupt(pid_t pid) { kill(pid, SIGINT); }
+
 RunResult RunQvctl(const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env) {
+                   const std::map<std::string, std::string>& env, const RunOptions& options) {
+    signal(SIGPIPE, SIG_IGN);  // qvctl may be gone before its input is written
+    Pipe in;
     Pipe out;
     Pipe err;
-    const pid_t pid = Spawn(QVCTL_EXE, args, env, out.fd[1], err.fd[1]);
+    int terminal = -1;  // the pseudo-terminal's master side
+    int slave = -1;
+    if (options.terminal) {
+        if (openpty(&terminal, &slave, nullptr, nullptr, nullptr) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        fcntl(terminal, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
+    }
+    const int full = options.full_stdout ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
+    const pid_t pid =
+        Spawn(QVCTL_EXE, args, env, options.terminal ? slave : in.fd[0],
+              options.full_stdout ? full : out.fd[1], options.terminal ? slave : err.fd[1]);
+    if (slave >= 0) close(slave);
+    if (full >= 0) close(full);
     out.CloseWrite();
     err.CloseWrite();
+    const int input = options.terminal ? terminal : in.fd[1];
+    if (!options.input.empty() && write(input, options.input.data(), options.input.size()) < 0) {
+        throw std::runtime_error("cannot write qvctl's input");
+    }
+    in.CloseWrite();
 
     RunResult result;
-    std::array<pollfd, 2> fds{{{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}}};
+    std::array<pollfd, 2> fds{
+        {{out.fd[0], POLLIN, 0}, {options.terminal ? terminal : err.fd[0], POLLIN, 0}}};
     std::array<std::string*, 2> into{&result.out, &result.err};
-    int open_fds = 2;
-    while (open_fds > 0) {
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
+    std::size_t step = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready =
+            poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            kill(pid, SIGKILL);  // hung: the test fails on its exit status
             break;
         }
         for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -164,11 +196,15 @@ RunResult RunQvctl(const std::vector<std::string>& args,
             if (n > 0) {
                 into[i]->append(buffer.data(), static_cast<std::size_t>(n));
             } else {
-                fds[i].fd = -1;
-                --open_fds;
+                fds[i].fd = -1;  // end of file, or EIO once a terminal's last user has gone
             }
         }
+        while (step < options.steps.size() &&
+               (result.out + result.err).find(options.steps[step].seen) != std::string::npos) {
+            options.steps[step++].then(pid);
+        }
     }
+    if (terminal >= 0) close(terminal);
     int status = 0;
     waitpid(pid, &status, 0);
     result.exit_code = ExitCode(status);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,9 +64,24 @@ struct RunResult {
     std::string err;
 };
 
+// While qvctl runs: once stdout and stderr together hold `seen`, `then`
+// is done with qvctl's process id (Interrupt sends it Ctrl-C).
+struct Step {
+    std::string seen;
+    std::function<void(pid_t)> then;
+};
+void Interrupt(pid_t pid);
+
+struct RunOptions {
+    std::string input;         // written to stdin, then closed
+    bool terminal = false;     // stdin and stderr on a pseudo-terminal
+    bool full_stdout = false;  // stdout is /dev/full
+    std::vector<Step> steps;
+};
+
 // Runs qvctl with `args` and the environment variables `env` added to (or
-// replacing those of) the test's own; stdin is /dev/null.
+// replacing those of) the test's own. Killed after a minute.
 RunResult RunQvctl(const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env);
+                   const std::map<std::string, std::string>& env, const RunOptions& options = {});
 
 }  // namespace qvctltest

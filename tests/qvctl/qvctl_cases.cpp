@@ -4,7 +4,9 @@
 // The rows of a table run in order against one daemon, so a table is a
 // scenario.
 #include <gtest/gtest.h>
+#include <qvcliapi.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -22,7 +24,28 @@ struct Case {
     std::vector<std::pair<std::string, json>> expect = {};
     std::string out_has = {};  // text stdout must contain
     std::string err_has = {};  // text stderr must contain
+    RunOptions run = {};
+    std::string out_lacks = {};  // text stdout must not contain
 };
+
+constexpr uint64_t kMiB = 1048576;
+
+RunOptions OnTerminal(std::string input = {}) {
+    RunOptions o;
+    o.input = std::move(input);
+    o.terminal = true;
+    return o;
+}
+RunOptions WithSteps(std::vector<Step> steps) {
+    RunOptions o;
+    o.steps = std::move(steps);
+    return o;
+}
+RunOptions ToFullDisk() {
+    RunOptions o;
+    o.full_stdout = true;
+    return o;
+}
 
 // The daemon's disks: a system disk, a disk with two partitions and a free
 // disk; names and labels beyond ASCII travel through UTF-16 both ways.
@@ -43,12 +66,12 @@ class Qvctl : public ::testing::Test {
   protected:
     // Starts the daemon: slow enough that --wait sees an operation run, quick
     // enough that each one ends within a second or two.
-    void StartDaemon() {
+    void StartDaemon(std::vector<std::string> login = {"--user", "operator", "--password",
+                                                       "pässword"}) {
         const auto inventory = dir_.Write("inventory.json", kInventory);
-        daemon_ = std::make_unique<Daemon>(
-            std::vector<std::string>{"--inventory", inventory.string(), "--state-file",
-                                     (dir_.path() / "state.json").string(), "--user", "operator",
-                                     "--password", "pässword", "--rate", "1000"});
+        login.insert(login.end(), {"--inventory", inventory.string(), "--state-file",
+                                   (dir_.path() / "state.json").string(), "--rate", "1000"});
+        daemon_ = std::make_unique<Daemon>(login);
         env_["QVCTL_PORT"] = std::to_string(daemon_->port());
     }
 
@@ -60,13 +83,16 @@ class Qvctl : public ::testing::Test {
         std::string line;
         for (const auto& a : c.args) line += a + " ";
         SCOPED_TRACE("qvctl " + line);
-        const RunResult r = RunQvctl(c.args, env_);
+        const RunResult r = RunQvctl(c.args, env_, c.run);
         ASSERT_EQ(r.exit_code, c.exit_code) << "stdout:\n" << r.out << "stderr:\n" << r.err;
         EXPECT_NE(r.out.find(c.out_has), std::string::npos) << "no \"" << c.out_has << "\" in:\n"
                                                             << r.out;
         EXPECT_NE(r.err.find(c.err_has), std::string::npos) << "no \"" << c.err_has << "\" in:\n"
                                                             << r.err;
-        if (c.exit_code != 0) {
+        if (!c.out_lacks.empty()) {
+            EXPECT_EQ(r.out.find(c.out_lacks), std::string::npos) << r.out;
+        }
+        if (c.exit_code != 0 && c.expect.empty() && c.out_has.empty()) {
             EXPECT_EQ(r.out, "") << "a failure writes nothing on stdout";
         }
         if (c.expect.empty()) return;
@@ -105,124 +131,241 @@ TEST_F(Qvctl, Walkthrough) {
          0,
          {{"/0/object", "Disk0"},
           {"/1/object", "Disk0:1"},
-          {"/1/display_name", "Disk 0 Partition 1 - System (C:)"},
-          {"/1/size", 4000},
-          {"/1/measure", 1048576},
-          {"/4/display_name", "Disk 1 Partition 2 - Données (F:)"},
+          {"/1/name", "Disk 0 Partition 1 - System (C:)"},
+          {"/1/size_bytes", 4000 * kMiB},
+          {"/1/used_bytes", 3000 * kMiB},
+          {"/4/name", "Disk 1 Partition 2 - Données (F:)"},
           {"/5/object", "Диск2"}}},
-        {{"disks"}, 0, {}, "Disk 1 Partition 2 - Données (F:)"},
-        {{"mirror", "enable", "Disk1:1", "Диск2", "--limit", "1000", "--text1", "nota bene",
-          "--json"},
+        {{"disks", "-H", "-p", "-o", "object,size"}, 0, {}, "Disk0:1\t4194304000\nDisk1\t"},
+        {{"disks", "--kind", "disks", "-H", "-o", "object"}, 0, {}, "Disk0\nDisk1\nДиск2\n"},
+        {{"disks", "--kind", "raw:5", "-o", "object"}, 0, {}, "OBJECT\nDisk0\nDisk1\nДиск2\n"},
+        {{"disks", "-o", "object,nope"}, 2, {}, {}, "no field 'nope'"},
+        {{"mirror", "enable", "Disk1:1", "Диск2", "--copy-limit", "1000", "--raw",
+          "text1=nota bene", "--json"},
          0,
-         {{"/operation", "enable"}, {"/object", "Disk1:1"}, {"/status", kOk}}},
+         {{"/operation", "enable"}, {"/object", "Disk1:1"}, {"/status", kOk}, {"/changed", true}}},
         {{"mirror", "list", "--json"},
          0,
          {{"/0/primary", "Disk1:1"},
           {"/0/mirror", "Диск2"},
-          {"/0/limit_on", 1},
-          {"/0/limit", 1000},
+          {"/0/copy_limit_bytes_per_second", 1000 * kMiB},
           {"/0/text1", "nota bene"},
           {"/0/text2", nullptr}}},
         // A new protection starts with its first synchronisation: follow it.
         {{"mirror", "sync", "Disk1:1", "--progress", "--wait", "--json"},
          0,
-         {{"/operation", "sync"}, {"/state_name", "mirrored"}, {"/percent", 100}}},
-        {{"mirror", "sync", "Disk1:1", "--wait", "--json"},
-         0,
-         {{"/state", 1}, {"/running", false}, {"/percent", 100}}},
+         {{"/operation", "sync"}, {"/state", "mirrored"}, {"/synced_percent", 100}}},
+        {{"mirror", "sync", "Disk1:1", "--wait", "--json"}, 0, {{"/state", "mirrored"}}},
         {{"mirror", "stat", "Disk1:1", "--json"},
          0,
-         {{"/state_name", "mirrored"},
-          {"/condition_name", "normal"},
-          {"/amount1_kib", 1024000},
-          {"/amount2_kib", 0},
-          {"/progress", nullptr}}},
+         {{"/mirror", "Диск2"},
+          {"/condition", "normal"},
+          {"/protected_bytes", 1000 * kMiB},
+          {"/out_of_sync_bytes", 0},
+          {"/syncs_completed", 2},
+          {"/operation", nullptr}}},
         {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
          0,
-         {{"/operation", "verify"}, {"/state_name", "completed"}, {"/percent", 100}}},
-        {{"mirror", "verify", "Disk1:1", "--progress", "--json"}, 0, {{"/state", 2}}},
-        {{"mirror", "restore", "Disk1:1", "--wait", "--json"},
+         {{"/operation", "verify"}, {"/state", "completed"}, {"/progress_percent", 100}}},
+        {{"mirror", "verify", "Disk1:1", "--progress", "-o", "state,compared"},
          0,
-         {{"/operation", "restore"}, {"/state_name", "completed"}, {"/total_done", 1000}}},
-        // change keeps the fields it is not given.
-        {{"mirror", "change", "Disk1:1", "--setting1", "-5", "--switch1", "on", "--json"},
+         {},
+         "State:     completed\nCompared:  1000.0 MiB\n"},
+        {{"mirror", "restore", "Disk1:1"}, 2, {}, {}, "confirm with --yes"},
+        {{"mirror", "restore", "Disk1:1", "--yes", "--wait", "--json"},
          0,
-         {{"/status", kOk}}},
+         {{"/operation", "restore"}, {"/state", "completed"}, {"/done_bytes", 1000 * kMiB}}},
+        // change keeps the fields it is not given, and needs one.
+        {{"mirror", "change", "Disk1:1"}, 2, {}, {}, "nothing to change"},
+        {{"mirror", "change", "Disk1:1", "--raw", "setting1=-5", "--raw", "switch1=on"}, 0},
         {{"mirror", "list", "Disk1:1", "--json"},
          0,
-         {{"/0/setting1", -5}, {"/0/switch1", 1}, {"/0/limit", 1000}, {"/0/text1", "nota bene"}}},
-        {{"trace-config", "set", "Disk1:1", "--text", "journal ✓", "--count", "3", "--json"},
-         0,
-         {{"/status", kOk}}},
-        {{"trace-config", "set", "Disk1:1", "--option", "7", "--json"}, 0, {{"/status", kOk}}},
+         {{"/0/setting1", -5},
+          {"/0/switch1", true},
+          {"/0/copy_limit_bytes_per_second", 1000 * kMiB},
+          {"/0/text1", "nota bene"}}},
+        {{"trace-config", "set", "Disk1:1"}, 2, {}, {}, "nothing to change"},
+        {{"trace-config", "set", "Disk1:1", "--text", "journal ✓", "--count", "3"}, 0},
+        {{"trace-config", "set", "Disk1:1", "--option", "7"}, 0},
         {{"trace-config", "get", "Disk1:1", "--json"},
          0,
          {{"/option", 7}, {"/text", "journal ✓"}, {"/count", 3}}},
-        {{"mirror", "suspend", "Disk1:1", "--json"}, 0, {{"/status", kOk}}},
-        {{"mirror", "stat", "Disk1:1", "--json"}, 0, {{"/state_name", "suspended"}}},
-        {{"mirror", "resume", "Disk1:1"}, 0, {}, "Protection of Disk1:1 resumed."},
-        {{"mirror", "disable", "Disk1:1", "--json"}, 0, {{"/status", kOk}}},
+        // Asking for the state a protection is in succeeds and says so.
+        {{"mirror", "suspend", "Disk1:1"}, 0, {}, "Protection of Disk1:1 suspended."},
+        {{"mirror", "suspend", "Disk1:1", "--json"}, 0, {{"/changed", false}}},
+        {{"mirror", "resume", "Disk1:1"}, 0, {}, "resumed."},
+        {{"mirror", "resume", "Disk1:1"}, 0, {}, "Protection of Disk1:1 is already mirroring."},
+        {{"mirror", "stop", "Disk1:1"}, 0},
+        {{"mirror", "stop", "Disk1:1"}, 0, {}, "is already stopped."},
+        {{"mirror", "disable", "Disk1:1"}, 2, {}, {}, "Remove the protection of Disk1:1?"},
+        {{"mirror", "disable", "Disk1:1", "--yes", "--json"}, 0, {{"/status", kOk}}},
         {{"mirror", "list", "--json"}, 0, {{"", json::array()}}},
     });
 }
 
-TEST_F(Qvctl, ServiceRefusalsPrintStatusAndText) {
-    StartDaemon();
-    RunTable({
-        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0, {}, "enabled"},
-        {{"mirror", "enable", "Disk1:1", "Диск2", "--json"},
-         1,
-         {},
-         {},
-         "error 6FFC0041: The specified protected disk already exists."},
-        {{"mirror", "enable", "Disk1:2", "Disk0"},
-         1,
-         {},
-         {},
-         "error 6FFC0016: You cannot use the system disk as a mirror disk."},
-        {{"mirror", "stat", "Disk1:2"},
-         1,
-         {},
-         {},
-         "error 6FFC0040: Unable to find the specified protected disk."},
-        {{"mirror", "change", "Disk1:2", "--limit", "5"}, 1, {}, {}, "error 6FFC0040"},
-        {{"mirror", "restore", "Disk1:1", "--progress"},
-         1,
-         {},
-         {},
-         "error 6FFC0067: No task is running."},
-        {{"disks", "--kind", "8", "--object", "Disk1:9"},
-         1,
-         {},
-         {},
-         "error 6FFC0011: Unable to find the specified partition."},
-    });
-}
-
-TEST_F(Qvctl, ConnectionFailures) {
+TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
     StartDaemon();
     const ClosedPort closed;
     RunTable({
-        {{"--password", "wrong", "disks"}, 1, {}, {}, "error 6FFC0300"},
-        {{"disks", "--user", "nobody"}, 1, {}, {}, "error 6FFC0300"},
+        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0, {}, "enabled"},
+        {{"mirror", "enable", "Disk1:1", "Диск2", "--json"},
+         5,
+         {},
+         {},
+         "The specified protected disk already exists. (error 6FFC0041)"},
+        {{"mirror", "enable", "Disk1:2", "Disk0"}, 5, {}, {}, "(error 6FFC0016)"},
+        {{"mirror", "stat", "Disk1:2"}, 5, {}, {}, "Unable to find the specified protected disk."},
+        {{"mirror", "change", "Disk1:2", "--copy-limit", "5"}, 5, {}, {}, "(error 6FFC0040)"},
+        {{"mirror", "restore", "Disk1:1", "--progress"}, 5, {}, {}, "No task is running."},
+        {{"disks", "--kind", "object", "--object", "Disk1:9"}, 5, {}, {}, "(error 6FFC0011)"},
+        {{"--password", "wrong", "disks"}, 4, {}, {}, "login refused for user 'operator'"},
         {{"--port", std::to_string(closed.port()), "mirror", "list"},
-         1,
+         3,
          {},
          {},
-         "error 6FFC8001: There is no connection to the Quarvane service."},
+         "the service is unreachable (nothing accepts connections; is it running?) (error "
+         "6FFC8001)"},
+        {{"--host", "no-such-host.invalid", "disks"},
+         3,
+         {},
+         {},
+         "cannot resolve host 'no-such-host.invalid' (error 6FFC8002)"},
+        {{"--host", "::1", "disks"}, 3, {}, {}, "'::1' is an IPv6 address"},
+        {{"disks"}, 1, {}, {}, "cannot write the output: No space left", ToFullDisk()},
     });
 }
 
-TEST_F(Qvctl, MessagesNeedNoConnection) {
-    env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
+TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
+    StartDaemon({});
+    const auto password = dir_.Write("password", "secret\n");
+    env_["QVCTL_USER"] = "";  // unset: empty variables count as not given
+    env_["QVCTL_PASSWORD"] = "";
     RunTable({
-        {{"message", "0x6FFC0010"}, 0, {}, "Unable to find the specified disk.\n"},
+        {{"status"}, 0, {}, "PRIMARY", "no protections yet"},
+        {{"--user", "admin", "disks"}, 2, {}, {}, "no password for admin"},
+        {{"--user", "admin", "--password-file", password.string(), "disks", "-H", "-o", "object"},
+         0,
+         {},
+         "Disk1:1\n"},
+        {{"--user", "admin", "disks"},
+         0,
+         {},
+         "Disk1:1",
+         "Password for admin at 127.0.0.1: ",
+         OnTerminal("secret\n"),
+         "secret"},
+        {{"--version"}, 0, {}, std::string("qvctl ") + QV_VERSION_STRING + "\n"},
+        {{"help"}, 0, {}, "Exit status:\n  0 "},
+        {{"help", "mirror"}, 0, {}, "cancel-sync"},
+        {{"disk"}, 2, {}, {}, "unknown command 'disk' for 'qvctl', did you mean 'disks'?"},
+        {{"-j", "mirror", "stats", "Disk1:1"}, 2, {}, {}, "did you mean 'stat'?"},
+        {{"message", "6FFC8004"}, 0, {}, "lost the connection to the service\n"},
         {{"message", "0x6FFC0010", "--json"},
          0,
          {{"/status", "6FFC0010"}, {"/message", "Unable to find the specified disk."}}},
-        {{"message", "6ffc0041", "--json"}, 0, {{"/status", "6FFC0041"}}},
-        {{"message", "1878786064", "--json"}, 0, {{"/status", "6FFC0010"}}},
-        {{"message", "0x6FFC8004", "--json"}, 0, {{"/message", "6FFC8004"}}},
+    });
+}
+
+TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
+    StartDaemon();
+    const auto cancel_verify = [this](pid_t) {
+        EXPECT_EQ(RunQvctl({"mirror", "verify", "Disk1:1", "--cancel"}, env_).exit_code, 0);
+    };
+    RunTable({
+        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0},
+        {{"mirror", "wait", "Disk1:1"}, 0, {}, "Synchronisation of Disk1:1 completed.\n"},
+        // On a terminal the bar goes to stderr; stdout gets the outcome only.
+        {{"mirror", "verify", "Disk1:1", "--wait"},
+         0,
+         {},
+         "Verify of Disk1:1 completed.\n",
+         "verify Disk1:1 [",
+         OnTerminal(),
+         "["},
+        {{"mirror", "restore", "Disk1:1"}, 1, {}, {}, "not confirmed", OnTerminal("n\n")},
+        {{"mirror", "restore", "Disk1:1"},
+         0,
+         {},
+         "Restore of Disk1:1 started.",
+         "with the data of its mirror? [y/N]",
+         OnTerminal("y\n")},
+        {{"mirror", "wait", "Disk1:1", "--json"},
+         0,
+         {{"/operation", "restore"}, {"/state", "completed"}}},
+        // Slow enough to watch: 20 MiB/s.
+        {{"mirror", "change", "Disk1:1", "--copy-limit", "20"}, 0},
+        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
+         130,
+         {{"/state", "running"}},
+         {},
+         "keeps running in the service.\nFollow it again with: qvctl mirror wait Disk1:1",
+         WithSteps({{"running", Interrupt}})},
+        {{"status", "-H", "-o", "primary,state,operation,rate"},
+         0,
+         {},
+         "Disk1:1\tverifying\tverify\t20.0 MiB/s\n"},
+        {{"status", "--watch", "1", "-H", "-o", "primary"},
+         0,
+         {},
+         "Disk1:1\n\nDisk1:1\n",
+         {},
+         WithSteps({{"\n\nDisk1:1", Interrupt}})},
+        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
+         1,
+         {{"/state", "cancelled"}},
+         {},
+         "Verify of Disk1:1 was cancelled before it completed.",
+         WithSteps({{"running", cancel_verify}})},
+        // The service goes away while qvctl follows.
+        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
+         3,
+         {{"/state", "running"}},
+         {},
+         "cannot read the verify progress of Disk1:1: lost the connection to the service at "
+         "127.0.0.1:",
+         WithSteps({{"running", [this](pid_t) { daemon_.reset(); }}})},
+    });
+}
+
+// A trace entry as the library writes it: UTF-16LE, CR LF.
+std::string Entry(const std::string& ascii) {
+    std::string bytes;
+    for (const char c : ascii + "\r\n") bytes += {c, '\0'};
+    return bytes;
+}
+
+TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
+    const auto log = dir_.path() / "log";
+    std::filesystem::create_directory(log);
+    env_["QUARVANE_PARAMETERS"] =
+        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n").string();
+    env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
+    const std::string bom = "\xFF\xFE";
+    dir_.Write("log/qvapi2.log", bom + Entry("2002-02-02 00:00:00 older"));
+    dir_.Write("log/qvapi1.log", bom + Entry("2001-01-01 00:00:00 oldest"));
+    const auto append = [&log](const std::string& name, const std::string& bytes) {
+        std::ofstream(log / name, std::ios::binary | std::ios::app) << bytes;
+    };
+    const auto rotate = [&](pid_t) {
+        std::filesystem::rename(log / "qvapi.log", log / "qvapi3.log");
+        append("qvapi.log", bom + Entry("2003-03-03 00:00:00 rotated"));
+    };
+    RunTable({
+        // The failed connect is the library's first entry in qvapi.log.
+        {{"disks"}, 3, {}, {}, "unreachable"},
+        {{"log"}, 0, {}, "2001-01-01 00:00:00 oldest\n2002-02-02 00:00:00 older\n20", {}, {}, "\r"},
+        {{"log"}, 0, {}, " qvConnect, Create socket from RPC library error\n"},
+        {{"log", "--since", "2002-01-01"}, 0, {}, "older\n", {}, {}, "oldest"},
+        {{"log", "-f"},
+         0,
+         {},
+         "error\n2003-03-03 00:00:00 appended\n2003-03-03 00:00:00 rotated\n",
+         {},
+         WithSteps({{"error\n",
+                     [&](pid_t) { append("qvapi.log", Entry("2003-03-03 00:00:00 appended")); }},
+                    {"appended\n", rotate},
+                    {"rotated\n", Interrupt}})},
+        {{"log", "--dir", (dir_.path() / "none").string()}, 1, {}, {}, "the trace is off"},
     });
 }
 
@@ -235,14 +378,13 @@ TEST_F(Qvctl, UsageErrorsExitTwo) {
         {{"mirror", "stat", ":1"}, 2, {}, {}, "is not a disk or partition"},
         {{"mirror", "enable", "Disk1:1"}, 2, {}, {}, "MIRROR is required"},
         {{"mirror", "verify", "Disk1:1", "--cancel", "--wait"}, 2, {}, {}, "excludes"},
-        {{"mirror", "enable", "Disk1:1", "Disk2", "--mirror-kind", "3"}, 2, {}, {}, "not in"},
-        {{"mirror", "change", "Disk1:1", "--text4", "x"}, 2, {}, {}, "not expected"},
-        {{"disks", "--kind", "7"}, 2, {}, {}, "--kind 7 needs --object"},
-        {{"disks", "--kind", "2"}, 2, {}, {}, "not in"},
+        {{"mirror", "enable", "Disk1:1", "Disk2", "--raw", "setting99=1"}, 2, {}, {}, "NAME=VALUE"},
+        {{"mirror", "change", "Disk1:1", "--raw", "text4=x"}, 2, {}, {}, "enabled only"},
+        {{"disks", "--kind", "candidates"}, 2, {}, {}, "--kind candidates needs --object"},
+        {{"disks", "--kind", "some"}, 2, {}, {}, "is none of all, primaries"},
         {{"--port", "0", "disks"}, 2, {}, {}, "not in range"},
         {{"message", "0xZZ"}, 2, {}, {}, "is not a status"},
-        {{"message", "4294967296"}, 2, {}, {}, "is not a status"},
-        {{"mirror", "--help"}, 0, {}, "cancel-sync"},
+        {{"log", "--since", "yesterday"}, 2, {}, {}, "--since 'yesterday'"},
     });
 }
 

@@ -1,4 +1,9 @@
-// What qvctl writes: JSON lines, tables, fields and progress.
+// What qvctl writes while it works: JSON lines, progress, and Ctrl-C.
+//
+// Progress goes to stderr and only when stderr is a terminal, so stdout
+// stays the same for scripts whether or not a person watches.
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,18 +15,10 @@
 namespace qvctl {
 namespace {
 
-// Characters on the screen: code points, not bytes.
-std::size_t Width(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-}
+volatile sig_atomic_t g_interrupted = 0;
+struct sigaction g_previous {};
 
-std::string Pad(const std::string& text, std::size_t width, bool right) {
-    const std::size_t w = Width(text);
-    if (w >= width) return text;
-    const std::string fill(width - w, ' ');
-    return right ? fill + text : text + fill;
-}
+void OnInterrupt(int) { g_interrupted = 1; }
 
 }  // namespace
 
@@ -30,95 +27,77 @@ void PrintJson(const json& value) {
     std::cout.flush();
 }
 
-void Table::AlignRight(std::size_t column) {
-    if (right_.size() <= column) right_.resize(column + 1, false);
-    right_[column] = true;
+InterruptScope::InterruptScope() {
+    g_interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a sleep ends at once
+    sigaction(SIGINT, &action, &g_previous);
 }
 
-void Table::Print() const {
-    std::vector<std::size_t> widths;
-    for (const auto& row : rows_) {
-        if (widths.size() < row.size()) widths.resize(row.size(), 0);
-        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], Width(row[i]));
-    }
-    for (const auto& row : rows_) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const bool right = i < right_.size() && right_[i];
-            const bool last = i + 1 == row.size();
-            line += last && !right ? row[i] : Pad(row[i], widths[i], right);
-            if (!last) line += "  ";
-        }
-        std::cout << line << '\n';
-    }
+InterruptScope::~InterruptScope() { sigaction(SIGINT, &g_previous, nullptr); }
+
+bool InterruptRequested() { return g_interrupted != 0; }
+
+bool Pause(std::chrono::milliseconds d) {
+    if (g_interrupted != 0) return false;
+    const timespec ts{static_cast<time_t>(d.count() / 1000),
+                      static_cast<long>(d.count() % 1000) * 1000000L};
+    nanosleep(&ts, nullptr);
+    return g_interrupted == 0;
 }
 
-void PrintFields(const std::vector<std::pair<std::string, std::string>>& fields) {
-    std::size_t width = 0;
-    for (const auto& [label, value] : fields) width = std::max(width, Width(label) + 1);
-    for (const auto& [label, value] : fields) {
-        std::cout << Pad(label + ":", width, false) << "  " << value << '\n';
-    }
+std::optional<uint64_t> SecondsLeft(uint64_t done, uint64_t total, std::optional<uint64_t> rate) {
+    if (!rate || *rate == 0) return std::nullopt;
+    const uint64_t left = total > done ? total - done : 0;
+    return (left + *rate - 1) / *rate;
 }
 
-ProgressView::ProgressView(bool json, std::string label)
-    : json_(json), terminal_(!json && isatty(STDOUT_FILENO) == 1), label_(std::move(label)) {}
+ProgressView::ProgressView(const Globals& globals, std::string label)
+    : json_(globals.json),
+      terminal_(!globals.json && Terminal(STDERR_FILENO)),
+      label_(std::move(label)) {}
 
 ProgressView::~ProgressView() { Finish(); }
 
-void ProgressView::Update(unsigned percent, const std::string& state, const json& sample) {
-    percent = std::min(percent, 100u);
-    const bool changed = !last_ || last_->first != percent || last_->second != state;
-    // Plain lines come in steps of a tenth, to keep logs short.
-    const bool step = !last_ || last_->first / 10 != percent / 10 || last_->second != state;
+void ProgressView::Update(const Sample& sample) {
+    const unsigned percent = std::min(sample.percent, 100u);
+    const bool changed = !last_ || last_->first != percent || last_->second != sample.state;
+    last_ = std::make_pair(percent, sample.state);
     if (json_) {
-        if (changed) PrintJson(sample);
-    } else if (terminal_) {
-        constexpr unsigned kBarWidth = 30;
-        const unsigned filled = percent * kBarWidth / 100;
-        std::string bar = std::string(filled, '#') + std::string(kBarWidth - filled, '.');
-        std::printf("\r%s [%s] %3u%% %-16s", label_.c_str(), bar.c_str(), percent, state.c_str());
-        std::fflush(stdout);
-        bar_open_ = true;
-    } else if (step) {
-        std::printf("%s: %u%% %s\n", label_.c_str(), percent, state.c_str());
-        std::fflush(stdout);
+        if (changed) PrintJson(sample.data);
+        return;
     }
-    if (json_ || terminal_ || step) last_ = std::make_pair(percent, state);
+    if (!terminal_) return;
+
+    // The record's own rate, else the one measured since the first sample.
+    const auto now = std::chrono::steady_clock::now();
+    if (!first_) first_ = std::make_pair(now, sample.done);
+    std::optional<uint64_t> rate = sample.rate;
+    const double seconds = std::chrono::duration<double>(now - first_->first).count();
+    if (!rate && seconds >= 1 && sample.done > first_->second) {
+        rate = static_cast<uint64_t>(static_cast<double>(sample.done - first_->second) / seconds);
+    }
+    constexpr unsigned kBarWidth = 24;
+    const unsigned filled = percent * kBarWidth / 100;
+    std::string line = "\r" + label_ + " [" + std::string(filled, '#') +
+                       std::string(kBarWidth - filled, '.') + "] " + std::to_string(percent) +
+                       "% " + sample.state;
+    if (sample.total > 0) line += "  " + BytesText(sample.done) + " of " + BytesText(sample.total);
+    if (sample.running && rate) line += "  " + BytesText(*rate) + "/s";
+    if (const auto left = SecondsLeft(sample.done, sample.total, rate); sample.running && left) {
+        line += "  " + SecondsText(*left) + " left";
+    }
+    std::cerr << line << "\033[K" << std::flush;
+    bar_open_ = true;
 }
 
 void ProgressView::Finish() {
     if (bar_open_) {
-        std::printf("\n");
-        std::fflush(stdout);
+        std::cerr << '\n' << std::flush;
         bar_open_ = false;
     }
-}
-
-void Done(const Globals& globals, const std::string& operation, const std::string& object,
-          const std::string& sentence) {
-    if (globals.json) {
-        json out = {{"operation", operation}, {"status", Hex8(QV_STATUS_SUCCESS)}};
-        if (!object.empty()) out["object"] = object;
-        PrintJson(out);
-    } else {
-        std::cout << sentence << '\n';
-    }
-}
-
-const Commands::Action* Commands::Chosen() const {
-    const Action* chosen = nullptr;
-    int depth = -1;
-    for (const auto& [app, action] : actions_) {
-        if (!app->parsed()) continue;
-        int d = 0;
-        for (const CLI::App* p = app->get_parent(); p != nullptr; p = p->get_parent()) ++d;
-        if (d > depth) {
-            depth = d;
-            chosen = &action;
-        }
-    }
-    return chosen;
 }
 
 }  // namespace qvctl

@@ -5,25 +5,31 @@
 #include <qvcliapi.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "fields.h"
+
 namespace qvctl {
 
-using json = nlohmann::ordered_json;
-
-// Exit codes.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;  // a status from the library or the service
-inline constexpr int kExitUsage = 2;    // the command line was wrong
+// Exit codes, for scripts to branch on; `qvctl --help` lists them.
+enum Exit : int {
+    kExitOk = 0,
+    kExitFailed = 1,         // the operation failed or was not confirmed; output not written
+    kExitUsage = 2,          // the command line was wrong, or --yes is needed
+    kExitUnreachable = 3,    // host unknown, nothing listening, timed out, connection lost
+    kExitLoginRefused = 4,   // the service refused the login
+    kExitRefused = 5,        // the service refused the request
+    kExitInterrupted = 130,  // Ctrl-C while following an operation, which keeps running
+};
 
 // The options every subcommand accepts.
 struct Globals {
@@ -31,18 +37,32 @@ struct Globals {
     uint16_t port = 11580;
     std::string user;
     std::string password;
+    std::string password_file;
+    bool password_given = false;  // --password or QVCTL_PASSWORD, possibly empty
     bool json = false;
+    bool scripted = false;             // -H
+    bool exact = false;                // -p
+    std::vector<std::string> columns;  // -o
+
+    std::string Endpoint() const {
+        const bool v6 = host.find(':') != std::string::npos;
+        return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    }
 };
 
-// A call returned a nonzero status. `what` says what was being done.
+// A call returned a nonzero status. `what` says what was being done;
+// `login_user` is set when the call was the login.
 class Failure : public std::runtime_error {
   public:
-    Failure(QV_STATUS status, const std::string& what)
-        : std::runtime_error(what), status_(status) {}
+    Failure(QV_STATUS status, const std::string& what, std::string login_user = {})
+        : std::runtime_error(what), status_(status), user_(std::move(login_user)) {}
     QV_STATUS status() const noexcept { return status_; }
+    bool login() const noexcept { return !user_.empty(); }
+    const std::string& user() const noexcept { return user_; }
 
   private:
     QV_STATUS status_;
+    std::string user_;
 };
 
 // The command line asks for something that cannot be done as written.
@@ -51,16 +71,30 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// An operation that the service ran did not end as asked (a verify that met
-// an error, a synchronisation that was cancelled). The service gave no
-// status for it; the message says what happened.
+// An operation did not end as asked: a verify that was cancelled, a restore
+// that failed, a confirmation declined. The message says what happened.
 class Unfinished : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Ctrl-C while qvctl followed an operation; the message says how to follow
+// it again.
+class Interrupted : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
 // Throws Failure when `status` is nonzero.
 void Check(QV_STATUS status, const std::string& what);
+
+// qvctl's words for a status: its own for the library's transport
+// statuses (naming the endpoint of `at` when given), the message table's
+// for the rest.
+std::string StatusWords(QV_STATUS status, const Globals* at = nullptr);
+// The whole sentence after "cannot WHAT: ", status beside it.
+std::string FailureText(const Failure& failure, const Globals& globals);
+Exit ExitCodeOf(const Failure& failure);
 
 // ---- Text --------------------------------------------------------------
 
@@ -69,10 +103,7 @@ void Check(QV_STATUS status, const std::string& what);
 std::u16string ToUtf16(std::string_view utf8);
 // UTF-16 from the interface to UTF-8; unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view utf16);
-// A text the library handed out, or nullopt for a null pointer.
 std::optional<std::string> ToUtf8(const QV_WCHAR* utf16);
-// The same as a JSON value: a string, or null.
-json JsonText(const QV_WCHAR* utf16);
 
 // "6FFC0041": a status as eight upper-case hexadecimal digits.
 std::string Hex8(QV_STATUS status);
@@ -80,6 +111,8 @@ std::string Hex8(QV_STATUS status);
 std::string MessageText(QV_STATUS status);
 // Parses "0x6FFC0010", "6FFC0010" or a decimal number; nullopt otherwise.
 std::optional<QV_STATUS> ParseStatus(std::string_view text);
+// The whole of `text` as an unsigned 32-bit number in `base`.
+std::optional<uint32_t> ParseNumber(std::string_view text, int base = 10);
 
 // A disk or partition as the command line names it: NAME or NAME:PARTITION.
 struct Object {
@@ -98,45 +131,74 @@ CLI::Option* AddObjectArg(CLI::App* app, const std::string& name, std::string& i
 // The object an argument names; the argument has passed AddObjectArg's check.
 Object ObjectArg(const std::string& text);
 
-// "8.0 GiB": `units` units of `unit_bytes` bytes each.
-std::string SizeText(uint64_t units, uint64_t unit_bytes);
+// A choice among names, each standing for a wire value; `raw:N` gives any
+// value N. Checked as it is parsed.
+struct Choice {
+    const char* name;
+    uint32_t value;
+    const char* help;
+};
+CLI::Option* AddChoice(CLI::App* app, const std::string& option, std::string& into,
+                       std::span<const Choice> choices, const std::string& help);
+uint32_t ChoiceValue(std::span<const Choice> choices, const std::string& text);
 
-// ---- Output ------------------------------------------------------------
+// ---- Output and the terminal -------------------------------------------
 
 // Writes one JSON document as one line on stdout.
 void PrintJson(const json& value);
 
-// A table with a header line, columns padded to their widest cell.
-class Table {
-  public:
-    explicit Table(std::vector<std::string> header) : rows_{std::move(header)} {}
-    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
-    // Columns whose cells are right-aligned (numbers, sizes).
-    void AlignRight(std::size_t column);
-    void Print() const;
+// A one-line confirmation of an operation, or its JSON form. `changed` is
+// false when the object already was as asked.
+void Done(const Globals& globals, const std::string& operation, const std::string& object,
+          const std::string& sentence, bool changed = true);
 
-  private:
-    std::vector<std::vector<std::string>> rows_;
-    std::vector<bool> right_;
+bool Terminal(int fd);
+
+// Asks `question` on a terminal (stderr, answer on stdin) unless `yes`;
+// without a terminal, a UsageError that says to pass --yes. A "no" is
+// Unfinished.
+void Confirm(bool yes, const std::string& question);
+// Adds --yes to a command that asks before it destroys.
+CLI::Option* AddYes(CLI::App* app, bool& yes);
+
+// Ctrl-C: while an InterruptScope lives, SIGINT only sets a flag, which
+// Pause and Interrupted() report.
+class InterruptScope {
+  public:
+    InterruptScope();
+    ~InterruptScope();
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+};
+bool InterruptRequested();
+// Sleeps for `d`; false when Ctrl-C came.
+bool Pause(std::chrono::milliseconds d);
+
+// One reading of a long operation.
+struct Sample {
+    bool running = false;
+    bool completed = false;
+    std::string state;  // in words
+    unsigned percent = 0;
+    uint64_t done = 0;             // bytes
+    uint64_t total = 0;            // bytes
+    std::optional<uint64_t> rate;  // bytes per second, when the record gives one
+    json data;                     // the record as its field table gives it
 };
 
-// Lines of "Label:  value", labels padded to the longest.
-void PrintFields(const std::vector<std::pair<std::string, std::string>>& fields);
+// Seconds until `total` is reached at `rate`.
+std::optional<uint64_t> SecondsLeft(uint64_t done, uint64_t total, std::optional<uint64_t> rate);
 
-// Reports the progress of a long operation while qvctl follows it: a bar
-// that redraws itself on a terminal, a line for each new percentage
-// otherwise, and with --json one JSON object per line.
+// Shows a long operation while qvctl follows it: with --json one line on
+// stdout per change; otherwise, on a terminal only, a bar on stderr with
+// rate and time left (measured when the record gives no rate).
 class ProgressView {
   public:
-    ProgressView(bool json, std::string label);
+    ProgressView(const Globals& globals, std::string label);
     ~ProgressView();
     ProgressView(const ProgressView&) = delete;
     ProgressView& operator=(const ProgressView&) = delete;
-
-    // One sample: its percentage (0 to 100), the state in words, and the
-    // sample as JSON.
-    void Update(unsigned percent, const std::string& state, const json& sample);
-    // Ends the bar's line.
+    void Update(const Sample& sample);
     void Finish();
 
   private:
@@ -145,11 +207,14 @@ class ProgressView {
     std::string label_;
     std::optional<std::pair<unsigned, std::string>> last_;
     bool bar_open_ = false;
+    std::optional<std::pair<std::chrono::steady_clock::time_point, uint64_t>> first_;
 };
 
 // ---- Connection --------------------------------------------------------
 
-// A logged-in connection to the service, logged out when it goes.
+// A logged-in connection to the service, logged out when it goes. Without
+// --user, a loopback host gets quarvane-sim's sample login; a password not
+// given is asked for on a terminal.
 class Session {
   public:
     explicit Session(const Globals& globals);
@@ -178,13 +243,30 @@ class Commands {
     std::vector<std::pair<CLI::App*, Action>> actions_;
 };
 
+// A command that acts on one object with one call. Rows of a table: the
+// confirmation and the already-done check come with a field, not code.
+struct ObjectCommand {
+    const char* name;
+    const char* help;
+    QV_STATUS (*call)(QV_HANDLE, const QV_WCHAR*, uint32_t);
+    const char* doing;  // "suspend the protection of {}", for failures
+    const char* done;   // "Protection of {} suspended."
+    // Destructive: the question asked on a terminal ("Remove ... {}?"), and --yes.
+    const char* confirm = nullptr;
+    // Idempotent: when the call is refused, true if the object already is
+    // as asked; the command then succeeds with `already`.
+    bool (*is_already)(QV_HANDLE, const Object&) = nullptr;
+    const char* already = nullptr;  // "Protection of {} is already suspended."
+};
+void AddObjectCommands(CLI::App& parent, Commands& commands, std::span<const ObjectCommand> table);
+// `pattern` with "{}" replaced by `object`.
+std::string Fill(const char* pattern, const std::string& object);
+
 void AddDiskCommands(CLI::App& app, Commands& commands);
 void AddMirrorCommands(CLI::App& mirror, Commands& commands);
 void AddMirrorConfigCommands(CLI::App& mirror, Commands& commands);
 void AddTraceConfigCommands(CLI::App& app, Commands& commands);
-
-// A one-line confirmation of an operation, or its JSON form.
-void Done(const Globals& globals, const std::string& operation, const std::string& object,
-          const std::string& sentence);
+void AddStatusCommand(CLI::App& app, Commands& commands);
+void AddLogCommand(CLI::App& app, Commands& commands);
 
 }  // namespace qvctl

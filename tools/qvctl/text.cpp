@@ -42,11 +42,6 @@ std::optional<std::string> ToUtf8(const QV_WCHAR* utf16) {
     return ToUtf8(std::u16string_view(utf16));
 }
 
-json JsonText(const QV_WCHAR* utf16) {
-    if (utf16 == nullptr) return nullptr;
-    return ToUtf8(std::u16string_view(utf16));
-}
-
 std::string Hex8(QV_STATUS status) {
     std::array<char, 9> text{};
     std::snprintf(text.data(), text.size(), "%08X", static_cast<unsigned>(status));
@@ -67,8 +62,9 @@ bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// The whole of `text` as an unsigned 32-bit number in `base`.
-std::optional<uint32_t> Whole(std::string_view text, int base) {
+}  // namespace
+
+std::optional<uint32_t> ParseNumber(std::string_view text, int base) {
     uint32_t value = 0;
     if (text.empty()) return std::nullopt;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
@@ -76,11 +72,9 @@ std::optional<uint32_t> Whole(std::string_view text, int base) {
     return value;
 }
 
-}  // namespace
-
 std::optional<QV_STATUS> ParseStatus(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        return Whole(text.substr(2), 16);
+        return ParseNumber(text.substr(2), 16);
     }
     bool decimal = !text.empty();
     for (char c : text) {
@@ -89,7 +83,7 @@ std::optional<QV_STATUS> ParseStatus(std::string_view text) {
     }
     // Digits alone are decimal; with letters among them, the eight-digit
     // form qvctl prints itself.
-    return Whole(text, decimal ? 10 : 16);
+    return ParseNumber(text, decimal ? 10 : 16);
 }
 
 std::optional<Object> ParseObject(const std::string& text) {
@@ -102,7 +96,7 @@ std::optional<Object> ParseObject(const std::string& text) {
         for (char c : digits) {
             if (c < '0' || c > '9') return std::nullopt;
         }
-        const auto number = Whole(digits, 10);
+        const auto number = ParseNumber(digits, 10);
         if (!number) return std::nullopt;
         object.number = *number;
     }
@@ -135,23 +129,35 @@ Object ObjectArg(const std::string& text) {
     return std::move(*object);
 }
 
-std::string SizeText(uint64_t units, uint64_t unit_bytes) {
-    if (unit_bytes == 0) return std::to_string(units);
-    static constexpr std::array<const char*, 7> kUnits{"B",   "KiB", "MiB", "GiB",
-                                                       "TiB", "PiB", "EiB"};
-    long double value = static_cast<long double>(units) * static_cast<long double>(unit_bytes);
-    std::size_t unit = 0;
-    while (value >= 1024 && unit + 1 < kUnits.size()) {
-        value /= 1024;
-        ++unit;
+CLI::Option* AddChoice(CLI::App* app, const std::string& option, std::string& into,
+                       std::span<const Choice> choices, const std::string& help) {
+    std::string text = help + ":";
+    for (const Choice& c : choices) text += std::string("\n  ") + c.name + ": " + c.help;
+    text += "\n  raw:N: the wire value N, for experts";
+    return app->add_option(option, into, text)
+        ->type_name("NAME")
+        ->check(CLI::Validator(
+            [choices](std::string& value) -> std::string {
+                try {
+                    ChoiceValue(choices, value);
+                    return {};
+                } catch (const UsageError& e) {
+                    return e.what();
+                }
+            },
+            ""));
+}
+
+uint32_t ChoiceValue(std::span<const Choice> choices, const std::string& text) {
+    for (const Choice& c : choices) {
+        if (text == c.name) return c.value;
     }
-    std::array<char, 32> text{};
-    if (unit == 0) {
-        std::snprintf(text.data(), text.size(), "%.0Lf %s", value, kUnits[unit]);
-    } else {
-        std::snprintf(text.data(), text.size(), "%.1Lf %s", value, kUnits[unit]);
+    if (text.rfind("raw:", 0) == 0) {
+        if (const auto value = ParseNumber(text.substr(4))) return *value;
     }
-    return text.data();
+    std::string names;
+    for (const Choice& c : choices) names += std::string(names.empty() ? "" : ", ") + c.name;
+    throw UsageError("'" + text + "' is none of " + names + " (or raw:N)");
 }
 
 }  // namespace qvctl

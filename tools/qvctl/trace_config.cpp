@@ -24,22 +24,30 @@ void Read(QV_HANDLE handle, const Object& object, TraceConfig& out) {
           "read the data trace configuration of " + object.text);
 }
 
+struct TraceRecord {
+    std::string object;
+    const QV_DATA_TRACE_CONFIG* config;
+};
+
+// The service's option word, text and count, under their record names.
+const Fields<TraceRecord>& TraceFields() {
+    using R = TraceRecord;
+    static const Fields<R> fields = {
+        {"object", "OBJECT", Unit::kText, [](const R& r) -> Value { return r.object; }},
+        {"option", "OPTION", Unit::kCount,
+         [](const R& r) -> Value { return int64_t{r.config->Option}; }},
+        {"text", "TEXT", Unit::kText, [](const R& r) { return Text(r.config->Text); }},
+        {"count", "COUNT", Unit::kCount,
+         [](const R& r) -> Value { return uint64_t{r.config->Count}; }},
+    };
+    return fields;
+}
+
 void Get(const Globals& globals, const Object& object) {
     Session session(globals);
     TraceConfig trace;
     Read(session.handle(), object, trace);
-    const QV_DATA_TRACE_CONFIG& c = trace.config;
-    if (globals.json) {
-        PrintJson({{"object", object.text},
-                   {"option", c.Option},
-                   {"text", JsonText(c.Text)},
-                   {"count", c.Count}});
-        return;
-    }
-    PrintFields({{"Object", object.text},
-                 {"Option", std::to_string(c.Option)},
-                 {"Text", ToUtf8(c.Text).value_or("-")},
-                 {"Count", std::to_string(c.Count)}});
+    PrintOne(globals, TraceFields(), TraceRecord{object.text, &trace.config});
 }
 
 struct SetArgs {
@@ -56,6 +64,9 @@ struct SetArgs {
 void Set(const Globals& globals, const SetArgs& args) {
     const Object object = ObjectArg(args.object);
     const std::u16string text = ToUtf16(args.text);
+    if (args.option_given->count() + args.text_given->count() + args.count_given->count() == 0) {
+        throw UsageError("nothing to change: give --option, --text or --count");
+    }
     Session session(globals);
     TraceConfig current;
     Read(session.handle(), object, current);
