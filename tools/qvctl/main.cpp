@@ -199,6 +199,8 @@ int main(int argc, char** argv) {
     AddMirrorCommands(*mirror, commands);
     AddTraceConfigCommands(app, commands);
     AddLogCommand(app, commands);
+    AddClusterCommands(app, commands);
+    AddDiagnosticsCommands(app, commands);
     AddMessageCommand(app, commands);
     app.footer(kHelpFooter);  // after the subcommands, which would inherit it
     // The build's requests for the manual page and the bash completion; the

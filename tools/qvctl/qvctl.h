@@ -262,11 +262,27 @@ void AddObjectCommands(CLI::App& parent, Commands& commands, std::span<const Obj
 // `pattern` with "{}" replaced by `object`.
 std::string Fill(const char* pattern, const std::string& object);
 
+// A record or list header the library fills, given back through its release
+// function (keep flag 1) when it goes.
+template <class T, QV_STATUS (*Release)(T**, uint32_t)>
+struct Held {
+    T value{};
+    Held() = default;
+    ~Held() {
+        T* held = &value;
+        Release(&held, 1);
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+};
+
 void AddDiskCommands(CLI::App& app, Commands& commands);
 void AddMirrorCommands(CLI::App& mirror, Commands& commands);
 void AddMirrorConfigCommands(CLI::App& mirror, Commands& commands);
 void AddTraceConfigCommands(CLI::App& app, Commands& commands);
 void AddStatusCommand(CLI::App& app, Commands& commands);
 void AddLogCommand(CLI::App& app, Commands& commands);
+void AddClusterCommands(CLI::App& app, Commands& commands);
+void AddDiagnosticsCommands(CLI::App& app, Commands& commands);
 
 }  // namespace qvctl
