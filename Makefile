@@ -1,10 +1,10 @@
 # Entry points:
 #   make demo    quarvane-sim on a free loopback port and the qvctl walkthrough
-#   make check   a short run of every fuzzer, then the whole test suite under
+#   make check   a short run of the fuzzer on every target, then the whole test suite under
 #                AddressSanitizer and UndefinedBehaviorSanitizer
 #   make build   plain build
 #   make uninstall  removes what `cmake --install $(BUILD_DIR)` installed
-#   make fuzz    every reply fuzzer for FUZZ_SECONDS
+#   make fuzz    the reply fuzzer on every target for FUZZ_SECONDS
 #   make bench   the benchmarks, with the ratios they are judged by
 BUILD_DIR ?= build
 CHECK_DIR ?= build-check
@@ -40,7 +40,7 @@ check: deps
 	$(MAKE) fuzz-smoke
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-# The fuzzers: clang with libFuzzer, the library instrumented throughout.
+# The fuzzer: clang with libFuzzer, the library instrumented throughout.
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DQV_FUZZ=ON -DQV_BUILD_TESTS=OFF

@@ -1,46 +1,167 @@
-// A reply fuzzer for one exported remote function, chosen at compile time
-// by QV_FUZZ_FUNCTION (its name in the function table).
-//
-// The input is the result record the service sends back. The function
-// runs its whole road on a client that decodes that record from memory:
-// request fill and encoding, decode, status mapping, conversion, and the
-// release of everything it handed out. The sanitizers watch every read,
-// write and block; a reply that makes the library read past what arrived,
-// leak, or make the heap grow beyond its share (fuzz_environment.h) is a
-// finding.
-#include <cstdint>
+// The one reply fuzzer: the first byte of an input picks a target
+// (targets.h) by its place, the rest is the reply; `--target=<name>` pins
+// one target and ignores the first byte, `--write-seeds=<directory>` writes
+// the seed corpora and stops. The sanitizers watch every read, write and
+// block; a reply that makes the library read past what arrived, leak, or
+// make the heap grow beyond its share (fuzz_environment.h) is a finding.
+#include <rpc/rpc.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <span>
+#include <string_view>
 
+#include "connection/handle.h"
 #include "fuzz_environment.h"
 #include "support/function_table.h"
 #include "support/memory_client.h"
+#include "support/sample_replies.h"
+#include "targets.h"
 
-#ifndef QV_FUZZ_FUNCTION
-#error "QV_FUZZ_FUNCTION names the function of the table this fuzzer drives"
-#endif
-
+namespace qvfuzz {
 namespace {
 
-const qvtest::RemoteFunction* g_function = nullptr;
+const Target* g_pinned = nullptr;
+
+// The remote functions of the table, called as the tests call them.
+void RunFunction(std::size_t index, std::span<const uint8_t> reply) {
+    static qvtest::MemoryClient client;
+    client.SetReply(reply);
+    qvtest::RemoteFunctions()[index](client.handle());
+}
+
+// The samples, and the first of them refused by the service (its status
+// word set), which takes the function's error path.
+std::vector<qvtest::Bytes> ReplySeeds(unsigned proc) {
+    std::vector<qvtest::Bytes> seeds = qvtest::SampleReplies(proc);
+    if (!seeds.empty() && seeds.front().size() >= 4) {
+        qvtest::Bytes refused = seeds.front();
+        const uint8_t word[] = {0x6F, 0xFC, 0x00, 0x42};
+        std::copy(std::begin(word), std::end(word), refused.begin());
+        seeds.push_back(std::move(refused));
+    }
+    return seeds;
+}
+
+std::vector<qvtest::Bytes> FunctionSeeds(std::size_t index) {
+    return ReplySeeds(qvtest::RemoteFunctions()[index].row->procedure);
+}
+
+// qvConnect creates its own TCP client; this program supplies
+// clnttcp_create itself (the definition in the executable wins over the
+// runtime's), so the client it gets decodes from memory too. The first
+// eight bytes are the LOGIN reply (a token record is always eight bytes),
+// the rest the LOGOUT reply.
+constexpr std::size_t kLoginReply = 8;
+qvtest::MemoryClient* g_next_client = nullptr;
+
+void RunSession(std::size_t, std::span<const uint8_t> input) {
+    const auto login = input.first(std::min(input.size(), kLoginReply));
+    qvtest::MemoryClient client;  // whoever ends up owning it destroys it once
+    client.SetReply(login);
+    g_next_client = &client;
+    const QV_CONNECT_PARAM params{u"127.0.0.1", 11580, u"admin", u"secret"};
+    QV_HANDLE handle = nullptr;
+    const QV_STATUS connected = qvConnect(&params, &handle);
+    g_next_client = nullptr;
+    if (connected != 0) return;
+    client.SetReply(input.subspan(login.size()));
+    if (qvDisconnect(&handle) != 0) {
+        // The handle stays usable after a refused logout; give it up.
+        clnt_destroy(qv::GetRpcClient(handle));
+        qvFreeHandle(&handle);
+    }
+}
+
+std::vector<qvtest::Bytes> SessionSeeds(std::size_t) {
+    const qvtest::Bytes login = qvtest::SampleReply(LOGIN);
+    std::vector<qvtest::Bytes> seeds;
+    for (const qvtest::Bytes& logout : ReplySeeds(LOGOUT)) {
+        qvtest::Bytes seed = login;
+        seed.insert(seed.end(), logout.begin(), logout.end());
+        seeds.push_back(std::move(seed));
+    }
+    return seeds;
+}
+
+// The table's ordinary call asks for one list kind; the conversion walks the
+// records differently for each, so here the first byte picks the kind, the
+// second the number of the object it names, and the rest is the reply.
+constexpr uint32_t kKinds[] = {1, 3, 4, 5, 6, 7, 8, 255, 2};  // every kind known, and one not
+
+void RunDiskKinds(std::size_t, std::span<const uint8_t> input) {
+    if (input.size() < 2) return;
+    static qvtest::MemoryClient client;
+    client.SetReply(input.subspan(2));
+    const QV_OBJECT_ID object{u"Harddisk0", static_cast<uint32_t>(input[1] % 6)};
+    const QV_DISK_FILTER filter{kKinds[input[0] % std::size(kKinds)], 0, 0, &object};
+    QV_DISK_LIST list{};
+    qvGetDiskList(client.handle(), &filter, &list);
+    QV_DISK_LIST* header = &list;
+    qvFreeDiskList(&header, 1);
+}
+
+std::vector<qvtest::Bytes> DiskKindSeeds(std::size_t) {
+    std::vector<qvtest::Bytes> seeds;
+    for (uint8_t kind = 0; kind < std::size(kKinds); ++kind) {
+        for (uint8_t number = 0; number < 3; ++number) {
+            for (const qvtest::Bytes& reply : qvtest::SampleReplies(GET_DISK_LIST)) {
+                qvtest::Bytes seed{kind, number};
+                seed.insert(seed.end(), reply.begin(), reply.end());
+                seeds.push_back(std::move(seed));
+            }
+        }
+    }
+    return seeds;
+}
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qvfuzz::PrepareEnvironment();
-    g_function = qvtest::FindRemoteFunction(QV_FUZZ_FUNCTION);
-    if (g_function == nullptr) {
-        std::fprintf(stderr, "%s is not in the function table\n", QV_FUZZ_FUNCTION);
-        std::abort();
+const std::vector<Target>& Targets() {
+    static const std::vector<Target> targets = [] {
+        std::vector<Target> out;
+        for (const qvtest::RemoteFunction& f : qvtest::RemoteFunctions()) {
+            out.push_back({f.name(), RunFunction, FunctionSeeds});
+        }
+        out.push_back({"session", RunSession, SessionSeeds});
+        out.push_back({"disk_kinds", RunDiskKinds, DiskKindSeeds});
+        return out;
+    }();
+    return targets;
+}
+
+}  // namespace qvfuzz
+
+extern "C" CLIENT* clnttcp_create(sockaddr_in*, u_long, u_long, int*, u_int, u_int) {
+    return qvfuzz::g_next_client == nullptr ? nullptr : qvfuzz::g_next_client->client();
+}
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    using qvfuzz::Targets;
+    for (int i = 1; i < *argc; ++i) {
+        const std::string_view arg = (*argv)[i];
+        if (arg.starts_with("--write-seeds=")) {
+            std::exit(qvfuzz::WriteSeeds(std::string(arg.substr(14))) ? 0 : 1);
+        }
+        if (arg.starts_with("--target=")) {
+            const auto found = std::ranges::find(Targets(), arg.substr(9), &qvfuzz::Target::name);
+            if (found == Targets().end()) {
+                std::fprintf(stderr, "no fuzz target %s\n", (*argv)[i] + 9);
+                std::exit(2);
+            }
+            qvfuzz::g_pinned = &*found;
+        }
     }
+    qvfuzz::PrepareEnvironment();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static qvtest::MemoryClient client;
+    if (size < 1) return 0;
+    const auto& targets = qvfuzz::Targets();
+    const qvfuzz::Target& target =
+        qvfuzz::g_pinned != nullptr ? *qvfuzz::g_pinned : targets[data[0] % targets.size()];
     const qvfuzz::GrowthCheck growth(size);
-    client.SetReply(std::span(data, size));
-    g_function->call(client.handle());
+    target.run(static_cast<std::size_t>(&target - targets.data()), std::span(data + 1, size - 1));
     return 0;
 }

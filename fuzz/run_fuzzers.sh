@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Runs every fuzzer of a fuzz build for a while and prints, per fuzzer, how
-# many inputs it ran and how fast.
+# Runs the fuzzer of a fuzz build on every target for a while and prints,
+# per target, how many inputs it ran and how fast.
 #
-#   fuzz/run_fuzzers.sh [--smoke] <build-fuzz/fuzz> <seconds per fuzzer> [parallel runs]
+#   fuzz/run_fuzzers.sh [--smoke] <build-fuzz/fuzz> <seconds per target> [parallel runs]
 #
-# Each fuzzer starts from its seed corpus (seeds/<name>, written at build
-# time) and keeps what it finds in corpus/<name>, so later runs go on from
-# there; --smoke starts from the seeds alone and keeps nothing. A crash,
-# leak, sanitizer report, timeout or runaway allocation leaves its input in
-# artifacts/ and fails the run.
+# Each run pins one target (--target=<name>) and starts from its seed corpus
+# (seeds/<name>, written at build time) and keeps what it finds in
+# corpus/<name>, so later runs go on from there; --smoke starts from the
+# seeds alone and keeps nothing. A crash, leak, sanitizer report, timeout
+# or runaway allocation leaves its input in artifacts/ and fails the run.
 set -euo pipefail
 
 smoke=0
@@ -24,7 +24,7 @@ dir=$1
 seconds=$2
 jobs=${3:-1}
 cd "$dir"
-[ -s fuzzers.txt ] || { echo "$dir/fuzzers.txt: no fuzzers listed" >&2; exit 2; }
+[ -s targets.txt ] || { echo "$dir/targets.txt: no targets listed" >&2; exit 2; }
 
 mkdir -p artifacts logs results
 rm -f results/*
@@ -38,9 +38,9 @@ run_one() {
   local name=$1 seconds=$2 work=$3
   local log=logs/$name.log status=ok
   mkdir -p "$work/$name"
-  if ! ./fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! ./qv_fuzz -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="artifacts/$name-" \
-       "$work/$name" "seeds/$name" </dev/null >"$log" 2>&1; then
+       "$work/$name" "seeds/$name" --target="$name" </dev/null >"$log" 2>&1; then
     status=FAILED
   fi
   local execs rate
@@ -51,8 +51,8 @@ run_one() {
 }
 export -f run_one
 
-echo "fuzzing $(wc -l <fuzzers.txt) targets, ${seconds}s each, $jobs at a time"
-xargs -P "$jobs" -I{} bash -c 'run_one "$@"' _ {} "$seconds" "$work" <fuzzers.txt
+echo "fuzzing $(wc -l <targets.txt) targets, ${seconds}s each, $jobs at a time"
+xargs -P "$jobs" -I{} bash -c 'run_one "$@"' _ {} "$seconds" "$work" <targets.txt
 
 failed=$(grep -l 'FAILED$' results/* 2>/dev/null || true)
 if [ -n "$failed" ]; then

@@ -526,7 +526,7 @@ QV_API QV_STATUS qvGetClusterInfo(QV_HANDLE handle, QV_CLUSTER_INFO* info);
    is 0, the record itself (a heap block), setting *info to null. Always 0. */
 QV_API QV_STATUS qvFreeClusterInfo(QV_CLUSTER_INFO** info, uint32_t keep);
 /* The physical disks of the group named by group->groupName and groupTag.
-   A failed call leaves *list as it was; a failed allocation leaves it empty. */
+   *list is emptied first (without giving back what it held). */
 QV_API QV_STATUS qvGetClusterGroupPhysicalDiskList(QV_HANDLE handle, const QV_CLUSTER_GROUP* group,
                                                    QV_CLUSTER_DISK_LIST* list);
 /* Gives back (*list)->disks, count becomes 0, and, when keep is 0, the

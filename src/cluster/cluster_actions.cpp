@@ -6,33 +6,10 @@
 
 #include "cluster/cluster_records.h"
 #include "connection/rpc_call.h"
-#include "diag/log.h"
 #include "platform/alloc.h"
 
 using namespace qv;
 using namespace qv::cluster;
-
-namespace {
-
-// Calls when the request could be built, maps, and writes `line` with the
-// status on any failure.
-template <unsigned P>
-uint32_t Finish(RemoteCall<P>& call, bool filled, const char16_t* line) noexcept {
-    uint32_t status = QV_STATUS_NO_MEMORY;
-    if (filled) {
-        call.Invoke();
-        status = call.Map();
-    } else {
-        status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    }
-    if (status != 0) LogMessage(2, line, status);
-    return status;
-}
-
-// The service's own spelling of qvPullInformation in its line.
-constexpr const char16_t* kPullLine = u"qvPollInformation, execute common action failed [%08X]";
-
-}  // namespace
 
 extern "C" QV_STATUS qvSetClusterGroupInfo(QV_HANDLE handle, const QV_CLUSTER_GROUP* group) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
@@ -51,8 +28,7 @@ extern "C" QV_STATUS qvSetClusterGroupInfo(QV_HANDLE handle, const QV_CLUSTER_GR
                         FillText(arg.disk.diskName, ArrayText(disk.diskName), true) &&
                         FillText(arg.disk.diskText1, ArrayText(disk.diskText1), true) &&
                         FillText(arg.disk.diskText2, ArrayText(disk.diskText2), true);
-    return Finish(call, filled,
-                  u"qvSetClusterGroupInfo, set cluster group information failed [%08X]");
+    return Send(call, rows::qvSetClusterGroupInfo, filled);
 }
 
 extern "C" QV_STATUS qvRemoveClusterGroupInfo(QV_HANDLE handle, const QV_CLUSTER_GROUP* group) {
@@ -61,8 +37,7 @@ extern "C" QV_STATUS qvRemoveClusterGroupInfo(QV_HANDLE handle, const QV_CLUSTER
 
     RemoteCall<REMOVE_CLUSTER_GROUP_INFO> call(handle);
     call.arg.token = GetLoginToken(handle);
-    return Finish(call, FillKey(call.arg.key, *group),
-                  u"qvRemoveClusterGroupInfo, remove cluster group information failed [%08X]");
+    return Send(call, rows::qvRemoveClusterGroupInfo, FillKey(call.arg.key, *group));
 }
 
 extern "C" QV_STATUS qvFailoverAction(QV_HANDLE handle, const QV_CLUSTER_GROUP* group,
@@ -73,8 +48,7 @@ extern "C" QV_STATUS qvFailoverAction(QV_HANDLE handle, const QV_CLUSTER_GROUP* 
     RemoteCall<FAILOVER_ACTION> call(handle);
     call.arg.token = GetLoginToken(handle);
     call.arg.action = action;
-    return Finish(call, FillKey(call.arg.key, *group),
-                  u"qvFailoverAction, failover action execute failed [%08X]");
+    return Send(call, rows::qvFailoverAction, FillKey(call.arg.key, *group));
 }
 
 extern "C" QV_STATUS qvClusterCommunication(QV_HANDLE handle, const QV_WCHAR* text) {
@@ -83,8 +57,7 @@ extern "C" QV_STATUS qvClusterCommunication(QV_HANDLE handle, const QV_WCHAR* te
     RemoteCall<CLUSTER_COMMUNICATION> call(handle);
     call.arg.token = GetLoginToken(handle);
     const std::u16string_view message(text != nullptr ? text : u"");
-    return Finish(call, FillText(call.arg.text, message, true),
-                  u"qvClusterCommunication, execute common action failed [%08X]");
+    return Send(call, rows::qvClusterCommunication, FillText(call.arg.text, message, true));
 }
 
 extern "C" QV_STATUS qvPullInformation(QV_HANDLE handle, uint32_t kind, QV_PULL_INFO* info) {
@@ -94,7 +67,9 @@ extern "C" QV_STATUS qvPullInformation(QV_HANDLE handle, uint32_t kind, QV_PULL_
     RemoteCall<PULL_INFORMATION> call(handle);
     call.arg.token = GetLoginToken(handle);
     call.arg.infoKind = kind;
-    uint32_t status = Finish(call, true, kPullLine);
+    // The row's line keeps the name the function was known by when it was added.
+    const Row& row = rows::qvPullInformation;
+    uint32_t status = Send(call, row, true);
     if (status != 0) return status;
 
     const u_int length = call.res.data.data_val != nullptr ? call.res.data.data_len : 0;
@@ -104,8 +79,8 @@ extern "C" QV_STATUS qvPullInformation(QV_HANDLE handle, uint32_t kind, QV_PULL_
         // text without it is still terminated.
         text = static_cast<char*>(Alloc(static_cast<std::size_t>(length) + 1));
         if (text == nullptr) {
-            status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-            LogMessage(2, kPullLine, status);
+            status = NoMemory();
+            LogFailure(row, 0, status);
             return status;
         }
         std::memcpy(text, call.res.data.data_val, length);

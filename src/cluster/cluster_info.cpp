@@ -4,7 +4,6 @@
 // and the release functions give back only the arrays.
 #include "cluster/cluster_records.h"
 #include "connection/rpc_call.h"
-#include "diag/log.h"
 #include "platform/alloc.h"
 
 using namespace qv;
@@ -38,7 +37,7 @@ extern "C" QV_STATUS qvGetClusterInfo(QV_HANDLE handle, QV_CLUSTER_INFO* info) {
     RemoteCall<GET_CLUSTER_INFO> call(handle);
     call.arg.token = GetLoginToken(handle);
     call.Invoke();
-    const uint32_t status = call.Map();
+    const uint32_t status = call.Finish(rows::qvGetClusterInfo);
     if (status != 0) return status;
 
     const RpcClusterInfo& res = call.res;
@@ -49,7 +48,7 @@ extern "C" QV_STATUS qvGetClusterInfo(QV_HANDLE handle, QV_CLUSTER_INFO* info) {
     if (count != 0) {
         auto* groups = static_cast<QV_CLUSTER_GROUP*>(AllocZeroed(count, sizeof(QV_CLUSTER_GROUP)));
         // Without the groups the names are not copied either.
-        if (groups == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+        if (groups == nullptr) return NoMemory();
         for (u_int i = 0; i < count; ++i) ConvertGroup(res.groups.groups_val[i], groups[i]);
         info->groupCount = count;
         info->groups = groups;
@@ -77,26 +76,19 @@ extern "C" QV_STATUS qvGetClusterGroupPhysicalDiskList(QV_HANDLE handle,
                                                        QV_CLUSTER_DISK_LIST* list) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (group == nullptr || list == nullptr) return QV_STATUS_INVALID_PARAMETER;
+    Clear(*list);
 
+    const Row& row = rows::qvGetClusterGroupPhysicalDiskList;
     RemoteCall<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST> call(handle);
     call.arg.token = GetLoginToken(handle);
-    uint32_t status = FillKey(call.arg.key, *group) ? (call.Invoke(), call.Map())
-                                                    : MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    if (status != 0) {
-        LogMessage(2,
-                   u"qvGetClusterGroupPhysicalDiskList, get cluster physical disks list error "
-                   u"[%08X]",
-                   status);
-        return status;
-    }
+    const uint32_t status = Send(call, row, FillKey(call.arg.key, *group));
+    if (status != 0) return status;
 
     const RpcClusterDiskList& res = call.res;
-    list->count = 0;
-    list->disks = nullptr;
     const u_int count = res.disks.disks_val != nullptr ? res.disks.disks_len : 0;
     if (count == 0) return 0;
     auto* disks = static_cast<QV_CLUSTER_DISK*>(AllocZeroed(count, sizeof(QV_CLUSTER_DISK)));
-    if (disks == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    if (disks == nullptr) return NoMemory();
     for (u_int i = 0; i < count; ++i) ConvertDisk(res.disks.disks_val[i], disks[i]);
     list->count = count;
     list->disks = disks;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "connection/rpc_call.h"
 #include "proc_table.h"
 #include "qvcliapi.h"
 
@@ -36,6 +37,15 @@ bool FillText(RpcWString& out, std::u16string_view text, bool empty_as_none) noe
 
 // The group key from the caller's group: both texts always sent.
 bool FillKey(RpcClusterGroupKey& key, const QV_CLUSTER_GROUP& group) noexcept;
+
+// Calls when the request could be built, maps, and writes the row's line;
+// a request short of memory is the row's no-memory case.
+template <unsigned P>
+uint32_t Send(RemoteCall<P>& call, const Row& row, bool filled) noexcept {
+    if (!filled) return NoMemory(row);
+    call.Invoke();
+    return call.Finish(row);
+}
 
 // A received disk into a caller's block that starts zeroed: the three texts
 // only when non-empty, the numbers always.

@@ -13,6 +13,8 @@ using namespace qv;
 
 namespace {
 
+constexpr const char16_t* kConnectNoMemory = u"qvConnect, No enough memory to save client handle";
+
 // The client goes with its handle block: both are given back together.
 void DestroyHandle(QV_HANDLE handle) noexcept {
     if (handle->client != nullptr) {
@@ -31,22 +33,20 @@ QV_STATUS qvConnect(const QV_CONNECT_PARAM* param, QV_HANDLE* handle) {
     address.sin_family = AF_INET;
     address.sin_port = htons(param->port == 0 ? kDefaultPort : static_cast<uint16_t>(param->port));
     if (!ResolveHostIPv4(param->host, &address.sin_addr)) {
-        LogMessage(2, u"qvConnect, Getting hostname[%s]'s IP address failure", param->host);
+        LogMessage(kLogError, u"qvConnect, Getting hostname[%s]'s IP address failure", param->host);
         return QV_STATUS_HOST_UNRESOLVED;
     }
 
     auto* created = static_cast<QV_HANDLE>(AllocZeroed(1, sizeof(QV_CLIENT_HANDLE)));
     if (created == nullptr) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, u"qvConnect, No enough memory to save client handle");
-        return status;
+        return NoMemory(kConnectNoMemory);
     }
 
     *handle = created;
     int socket = RPC_ANYSOCK;
     created->client = clnttcp_create(&address, QUARVANE_PROG, QUARVANE_VERS, &socket, 0, 0);
     if (created->client == nullptr) {
-        LogMessage(2, u"qvConnect, Create socket from RPC library error");
+        LogMessage(kLogError, u"qvConnect, Create socket from RPC library error");
         *handle = nullptr;
         DestroyHandle(created);
         return QV_STATUS_CLIENT_CREATE;
@@ -60,8 +60,7 @@ QV_STATUS qvConnect(const QV_CONNECT_PARAM* param, QV_HANDLE* handle) {
         if (!FillWString(login.arg.host, param->host) ||
             !FillWString(login.arg.login1, param->login1) ||
             !FillWString(login.arg.login2, param->login2)) {
-            status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-            LogMessage(2, u"qvConnect, No enough memory to save client handle");
+            status = NoMemory(kConnectNoMemory);
         } else {
             login.Invoke();
             status = login.Map();

@@ -7,7 +7,7 @@ namespace qv {
 
 uint32_t MapRpcStatus(enum clnt_stat client_status, uint32_t service_status) noexcept {
     if (client_status == RPC_SUCCESS) return service_status;
-    LogMessage(2, u"Error, rpc call error, client status[%08X]",
+    LogMessage(kLogError, u"Error, rpc call error, client status[%08X]",
                static_cast<unsigned>(client_status));
     switch (client_status) {
         case RPC_TIMEDOUT:
@@ -18,6 +18,33 @@ uint32_t MapRpcStatus(enum clnt_stat client_status, uint32_t service_status) noe
         default:
             return QV_STATUS_RPC_FAILED;
     }
+}
+
+uint32_t NoMemory(const char16_t* line) noexcept {
+    const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    if (line != nullptr) LogMessage(kLogError, line);
+    return status;
+}
+
+uint32_t NoMemory(const Row& row) noexcept {
+    const uint32_t status = NoMemory(row.no_memory.text);
+    if (row.no_memory.error_line) LogFailure(row, 0, status);
+    return status;
+}
+
+void LogFailure(const Row& row, uint32_t service_word, uint32_t status) noexcept {
+    uint32_t logged = 0;
+    switch (row.log_on) {
+        case LogOn::kNone:
+            return;
+        case LogOn::kServiceWord:
+            logged = service_word;
+            break;
+        case LogOn::kMappedStatus:
+            logged = status;
+            break;
+    }
+    if (logged != 0 && row.error_line != nullptr) LogMessage(kLogError, row.error_line, logged);
 }
 
 bool FillWString(RpcWString& out, const char16_t* text) noexcept {
@@ -43,6 +70,15 @@ bool FillOptionalWString(RpcWString& out, const char16_t* text) noexcept {
 bool FillObjectRef(RpcObjectRef& ref, const char16_t* name, uint32_t number) noexcept {
     ref.number = number;
     return FillWString(ref.name, name);
+}
+
+bool FillSingleObject(u_int& count, RpcObjectRef*& elements, const char16_t* name,
+                      uint32_t number) noexcept {
+    auto* element = static_cast<RpcObjectRef*>(AllocZeroed(1, sizeof(RpcObjectRef)));
+    if (element == nullptr) return false;
+    elements = element;
+    count = 1;
+    return FillObjectRef(*element, name, number);
 }
 
 void ReleaseObjectRef(RpcObjectRef& ref) noexcept {

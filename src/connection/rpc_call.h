@@ -1,11 +1,11 @@
 // The road every remote operation takes.
 //
-// A family function checks the handle, fills `call.arg`, invokes, logs its
-// own message from the service word or the mapped status, maps, converts
+// A function checks the handle, fills `call.arg`, invokes, logs its own
+// line from the service word or the mapped status, maps, converts
 // `call.res` on success, and returns. RemoteCall owns both records: the
 // request's copies and the decoded reply are released with xdr_free when it
-// goes out of scope, on every path, so a family function never frees by
-// hand.
+// goes out of scope, on every path, so a function never frees by hand. The
+// shapes many functions share are whole templates in connection/shapes.h.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "connection/exports.h"
 #include "connection/handle.h"
 #include "platform/sigpipe_guard.h"
 #include "proc_table.h"
@@ -24,6 +25,25 @@ namespace qv {
 // client status wins over the service's word and writes the rpc-call-error
 // line; otherwise the service's word passes through unchanged.
 uint32_t MapRpcStatus(enum clnt_stat client_status, uint32_t service_status) noexcept;
+
+// The one way a function gives up for lack of memory: writes `line` (none
+// when null) and returns 0xEFFC0001 through MapRpcStatus, so no
+// rpc-call-error line.
+uint32_t NoMemory(const char16_t* line = nullptr) noexcept;
+// The same with the no-memory line of the function's row.
+uint32_t NoMemory(const Row& row) noexcept;
+
+// Writes the row's error line for a call that ended with the reply's status
+// word `service_word` and the status `status`, as the row's LogOn says.
+void LogFailure(const Row& row, uint32_t service_word, uint32_t status) noexcept;
+
+// A caller's output record, every byte zero: what a function leaves after
+// a failure when its row says the output is cleared.
+template <typename T>
+void Clear(T& out) noexcept {
+    static_assert(std::is_trivially_copyable_v<T>);
+    std::memset(static_cast<void*>(&out), 0, sizeof out);
+}
 
 // Heap copy of text into a wire string, count = length + 1; null or empty
 // text goes as count 1 with the single zero unit. False when the heap says no.
@@ -39,6 +59,18 @@ inline bool FillObjectRef(RpcObjectRef& ref, const QV_OBJECT_ID& id) noexcept {
     return FillObjectRef(ref, id.name, id.number);
 }
 void ReleaseObjectRef(RpcObjectRef& ref) noexcept;
+
+// Makes a record's object array hold one reference to (name, number), kind
+// and token 0, as records with a token of their own carry it. The element
+// is counted as soon as it exists, so the record's xdr_free gives back
+// whatever was allocated when a later step fails. False when the heap says
+// no.
+bool FillSingleObject(u_int& count, RpcObjectRef*& elements, const char16_t* name,
+                      uint32_t number) noexcept;
+inline bool FillSingleObject(u_int& count, RpcObjectRef*& elements,
+                             const QV_OBJECT_ID& object) noexcept {
+    return FillSingleObject(count, elements, object.name, object.number);
+}
 
 // The received text of a wire string, up to its first zero unit and never
 // past the units actually decoded.
@@ -96,6 +128,13 @@ class RemoteCall {
     uint32_t Map() noexcept {
         ReleaseArg();
         return MapRpcStatus(client_status_, ServiceStatus());
+    }
+
+    // Maps the outcome and writes the row's error line as its LogOn says.
+    uint32_t Finish(const Row& row) noexcept {
+        const uint32_t status = Map();
+        LogFailure(row, ServiceStatus(), status);
+        return status;
     }
 
     void ReleaseArg() noexcept {

@@ -95,7 +95,7 @@ void LogProgressV(const char16_t* format, va_list args) noexcept {
         DebugPrint(kOutOfSpace);
         return;
     }
-    WriteTraceEntry(2, text);
+    WriteTraceEntry(kLogError, text);
 }
 
 void LogProgress(const char16_t* format, ...) noexcept {

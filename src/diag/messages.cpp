@@ -52,10 +52,12 @@ std::uint32_t FormatErrMessage(const MessageTable& table, std::uint32_t status,
     std::size_t length = 0;
     if (const MessageMapEntry* entry = FindEntry(table, status)) {
         length = LoadText(table, entry->id, buffer);
-        if (length == 0) LogMessage(2, u"Failed to load string resource for code %08X", status);
+        if (length == 0) {
+            LogMessage(kLogError, u"Failed to load string resource for code %08X", status);
+        }
     } else {
-        // Level 3: the trace file does not take it.
-        LogMessage(3, u"No message mapped to code %08X", status);
+        // The trace file does not take this level.
+        LogMessage(kLogDetail, u"No message mapped to code %08X", status);
     }
     if (length == 0) length = Format(buffer, u"%08X", status);
 

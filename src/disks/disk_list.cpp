@@ -5,11 +5,10 @@
 #include <cstdint>
 #include <span>
 
-#include "connection/handle.h"
 #include "connection/rpc_call.h"
+#include "connection/wire_list.h"
 #include "diag/log.h"
 #include "disks/disk_conversion.h"
-#include "platform/alloc.h"
 
 using namespace qv;
 using qv::disks::DiskListShape;
@@ -66,19 +65,7 @@ const ListKind& FindListKind(uint32_t kind) noexcept {
     return found == kListKinds.end() ? kUnknownKind : *found;
 }
 
-// The entries and the strings in them go back to the heap.
-void ReleaseList(QV_DISK_LIST& list) noexcept {
-    if (list.Entries != nullptr) {
-        disks::ReleaseDiskEntries(std::span(list.Entries, list.Count));
-        Free(list.Entries);
-    }
-}
-
-uint32_t NoMemory() noexcept {
-    const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    LogMessage(2, u"qvGetDiskList, no more memory for allocation");
-    return status;
-}
+uint32_t ListNoMemory() noexcept { return NoMemory(rows::qvGetDiskList); }
 
 // Converts a successful reply into `list` (empty on entry). The block is
 // sized once by the same walk that fills it; on any failure the list stays
@@ -86,13 +73,14 @@ uint32_t NoMemory() noexcept {
 uint32_t ConvertReply(const RpcDiskList& reply, DiskListShape shape, uint32_t partition,
                       QV_DISK_LIST& list) noexcept {
     if (reply.DiskCount == 0) return 0;
-    const auto received = disks::DiskRecords(reply);
-    if (reply.DiskCount > received.size()) {
-        LogMessage(2, u"qvGetDiskList, reply counts %u disks but carries %u[%08X]", reply.DiskCount,
-                   static_cast<unsigned>(received.size()), QV_STATUS_RPC_FAILED);
+    const auto received = Received(reply.Disks);
+    const auto walked = Walk(received, reply.DiskCount);
+    if (!walked) {
+        LogMessage(kLogError, u"qvGetDiskList, reply counts %u disks but carries %u[%08X]",
+                   reply.DiskCount, static_cast<unsigned>(received.size()), QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
-    const auto records = received.first(reply.DiskCount);
+    const auto records = *walked;
 
     const std::size_t count = disks::CountDiskEntries(records, shape, partition);
     if (count == 0) return 0;
@@ -101,21 +89,17 @@ uint32_t ConvertReply(const RpcDiskList& reply, DiskListShape shape, uint32_t pa
     // product. The list may hold only so many times what arrived.
     if (disks::ConvertedBytes(records, shape, partition) / kMaxGrowth >
         disks::WireBytes(received)) {
-        LogMessage(2, u"qvGetDiskList, reply would convert into more than %u times its size[%08X]",
+        LogMessage(kLogError,
+                   u"qvGetDiskList, reply would convert into more than %u times its size[%08X]",
                    static_cast<unsigned>(kMaxGrowth), QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
-    if (count > UINT32_MAX) return NoMemory();
-    auto* entries = static_cast<QV_DISK_INFO*>(AllocZeroed(count, sizeof(QV_DISK_INFO)));
-    if (entries == nullptr) return NoMemory();
-    const std::span block(entries, count);
-    if (!disks::ConvertDisks(records, shape, partition, block)) {
-        disks::ReleaseDiskEntries(block);
-        Free(entries);
-        return NoMemory();
+    if (count > UINT32_MAX) return ListNoMemory();
+    EntryBlock<QV_DISK_INFO, disks::ReleaseDiskEntry> block(count);
+    if (!block || !disks::ConvertDisks(records, shape, partition, block.span())) {
+        return ListNoMemory();
     }
-    list.Count = static_cast<uint32_t>(count);
-    list.Entries = entries;
+    block.MoveTo(list.Entries, list.Count);
     return 0;
 }
 
@@ -127,8 +111,7 @@ QV_STATUS qvGetDiskList(QV_HANDLE handle, const QV_DISK_FILTER* filter, QV_DISK_
     const ListKind& kind = FindListKind(filter->Kind);
     if (kind.needs_object && filter->Object == nullptr) return QV_STATUS_INVALID_PARAMETER;
 
-    list->Count = 0;
-    list->Entries = nullptr;
+    Clear(*list);
 
     RemoteCall<GET_DISK_LIST> call(handle);
     call.arg.ListCode = kind.list_code;
@@ -137,28 +120,20 @@ QV_STATUS qvGetDiskList(QV_HANDLE handle, const QV_DISK_FILTER* filter, QV_DISK_
     uint32_t partition = 0;
     if (filter->Object != nullptr) {
         // Nested reference: kind and token stay 0.
-        if (!FillObjectRef(call.arg.Object, *filter->Object)) return NoMemory();
+        if (!FillObjectRef(call.arg.Object, *filter->Object)) return ListNoMemory();
         partition = filter->Object->number;
     }
     const DiskListShape shape = partition != 0 ? kind.by_partition : kind.shape;
 
     call.Invoke();
-    const uint32_t status = call.Map();
-    if (status != 0) {
-        LogMessage(2, u"qvGetDiskList, calling rpc getting disk list error[%08X]", status);
-        return status;
-    }
+    const uint32_t status = call.Finish(rows::qvGetDiskList);
+    if (status != 0) return status;
     return ConvertReply(call.res, shape, partition, *list);
 }
 
 QV_STATUS qvFreeDiskList(QV_DISK_LIST** list, uint32_t keepHeader) {
-    if (list == nullptr || *list == nullptr) return 0;
-    ReleaseList(**list);
-    if (keepHeader == 0) {
-        Free(*list);
-        *list = nullptr;
-    }
-    return 0;
+    return ReleaseList<&QV_DISK_LIST::Count, &QV_DISK_LIST::Entries>(list, keepHeader,
+                                                                     disks::ReleaseDiskEntry);
 }
 
 QV_STATUS qvRefreshDiskList(QV_HANDLE handle) {
@@ -168,9 +143,5 @@ QV_STATUS qvRefreshDiskList(QV_HANDLE handle) {
     call.arg.Options = kRescan | 0xFFu;
     call.arg.token = GetLoginToken(handle);
     call.Invoke();
-    const uint32_t status = call.Map();
-    if (status != 0) {
-        LogMessage(2, u"qvRefreshDiskList, calling rpc getting disk list error[%08X]", status);
-    }
-    return status;
+    return call.Finish(rows::qvRefreshDiskList);
 }

@@ -1,8 +1,7 @@
 // The data trace configuration of a disk or partition: how the service
 // traces its input/output. The library keeps none of it.
-#include "connection/rpc_call.h"
+#include "connection/shapes.h"
 #include "diag/log.h"
-#include "mirrors/object_operation.h"
 #include "platform/alloc.h"
 
 using namespace qv;
@@ -25,49 +24,29 @@ extern "C" QV_STATUS qvSetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name
     arg.token = GetLoginToken(handle);
     arg.Option = config->Option;
     arg.Count = config->Count == 0 ? kDefaultTraceCount : config->Count;
-    const bool filled =
-        FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, name, number) &&
-        FillOptionalWString(arg.Text, config->Text);
-    if (!filled) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        qvWriteTrace(2, u"qvSetDataTraceConfig, no more memory available!");
+    if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, name, number) ||
+        !FillOptionalWString(arg.Text, config->Text)) {
+        // This one line goes through the exported trace entry point.
+        const uint32_t status = NoMemory();
+        qvWriteTrace(kLogError, rows::qvSetDataTraceConfig.no_memory.text);
         return status;
     }
-
     call.Invoke();
-    const uint32_t status = call.Map();
-    if (status != 0) {
-        LogMessage(2, u"qvSetDataTraceConfig, setting data trace I/O configuration error[%08X]",
-                   status);
-    }
-    return status;
+    return call.Finish(rows::qvSetDataTraceConfig);
 }
 
 extern "C" QV_STATUS qvGetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                           QV_DATA_TRACE_CONFIG* config) {
-    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    if (config == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    config->Option = 0;
-    config->Text = nullptr;
-    config->Count = 0;
-
-    RemoteCall<GET_DATA_TRACE_CONFIG> call(handle);
-    uint32_t status = CallWithObject(call, handle, name, number);
-    if (status == 0) {
-        char16_t* copy = nullptr;
-        if (!CopyOptionalWString(call.res.Text, copy)) {
-            status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        } else {
-            config->Option = call.res.Option;
-            config->Text = copy;
-            config->Count = call.res.Count;
-        }
-    }
-    if (status != 0) {
-        LogMessage(2, u"qvGetDataTraceConfig, getting data trace I/O configuration error[%08X]",
-                   status);
-    }
-    return status;
+    return ReadByObject<GET_DATA_TRACE_CONFIG>(
+        rows::qvGetDataTraceConfig, handle, name, number, config,
+        [](const RpcDataTraceConfig& in, QV_DATA_TRACE_CONFIG& out) {
+            char16_t* text = nullptr;
+            if (!CopyOptionalWString(in.Text, text)) return NoMemory();
+            out.Option = in.Option;
+            out.Text = text;
+            out.Count = in.Count;
+            return 0u;
+        });
 }
 
 extern "C" QV_STATUS qvFreeDataTraceConfig(QV_DATA_TRACE_CONFIG** config, uint32_t keep) {

@@ -14,16 +14,6 @@ constexpr const char16_t* kNoMemory = u"__FillRpcMirrorConfig, no memory for all
 constexpr const char16_t* kNoMemoryForMirror =
     u"__FillRpcMirrorConfig, no enought momory for allocation";
 
-// One allocated object reference, kind and token 0 as nested references
-// carry them.
-bool FillOneRef(RpcObjectRef*& val, u_int& len, const QV_OBJECT_ID& id) noexcept {
-    auto* ref = static_cast<RpcObjectRef*>(AllocZeroed(1, sizeof(RpcObjectRef)));
-    if (ref == nullptr) return false;
-    val = ref;
-    len = 1;
-    return FillObjectRef(*ref, id);
-}
-
 // A received text with elements is copied (an empty one as an empty
 // string); one without elements reads back as null.
 bool CopyPresentText(const RpcWString& in, const QV_WCHAR*& out) noexcept {
@@ -34,7 +24,7 @@ bool CopyPresentText(const RpcWString& in, const QV_WCHAR*& out) noexcept {
 }
 
 uint32_t FailFill(RpcMirrorConfig& wire, const char16_t* line) noexcept {
-    LogMessage(2, line);
+    LogMessage(kLogError, line);
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_RpcMirrorConfig), reinterpret_cast<char*>(&wire));
     std::memset(static_cast<void*>(&wire), 0, sizeof wire);
     return QV_STATUS_NO_MEMORY;
@@ -53,10 +43,11 @@ uint32_t FillRpcMirrorConfig(RpcMirrorConfig& wire, const QV_MIRROR_CONFIG& conf
     wire.ScheduleMode = ReduceScheduleMode(config.Schedule.Mode);
     wire.Setting7 = config.Setting7;
 
-    if (!FillOneRef(wire.Primaries.Primaries_val, wire.Primaries.Primaries_len, config.Primary)) {
+    if (!FillSingleObject(wire.Primaries.Primaries_len, wire.Primaries.Primaries_val,
+                          config.Primary)) {
         return FailFill(wire, kNoMemory);
     }
-    if (!FillOneRef(wire.Mirrors.Mirrors_val, wire.Mirrors.Mirrors_len, config.Mirror)) {
+    if (!FillSingleObject(wire.Mirrors.Mirrors_len, wire.Mirrors.Mirrors_val, config.Mirror)) {
         return FailFill(wire, kNoMemoryForMirror);
     }
     if (!FillOptionalWString(wire.Text2, config.Text2) ||

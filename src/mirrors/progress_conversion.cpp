@@ -1,5 +1,7 @@
 #include "mirrors/progress_conversion.h"
 
+#include "diag/log.h"
+
 namespace qv {
 
 uint32_t ProgressState(LongOperation operation, uint32_t wire_state) noexcept {
@@ -23,6 +25,15 @@ void ConvertProgress(const RpcProgress& in, LongOperation operation, QV_PROGRESS
     out.Result = in.Result;
     out.DirtyData = in.DirtyData;
     out.TotalDone = in.TotalDone;
+}
+
+uint32_t ReportProgress(const RpcProgress& in, const ProgressReport& report, const char16_t* name,
+                        uint32_t number, QV_PROGRESS& out) noexcept {
+    ConvertProgress(in, report.operation, out);
+    const uint32_t state = report.logged_state == LoggedState::kReceived ? in.State : out.State;
+    LogProgress(report.line, name == nullptr ? u"" : name, number, out.Result, state, out.DirtyData,
+                out.TotalDone);
+    return 0;
 }
 
 uint32_t VerifyProgressState(uint32_t wire_state) noexcept {

@@ -37,6 +37,26 @@ uint32_t VerifyProgressState(uint32_t wire_state) noexcept;
 // caller had it. Amounts become KiB, cut to their low 32 bits.
 void ConvertVerifyProgress(const RpcVerifyProgress& in, QV_VERIFY_PROGRESS& out) noexcept;
 
+// Which state a progress reader's informational line prints.
+enum class LoggedState {
+    kConverted,  // the caller's state, after the range check
+    kReceived,   // the state as the service sent it
+};
+
+// The informational line a progress reader of a long operation writes with
+// its figures: name (%s), number, result, state, dirty data, total done (%u
+// each).
+struct ProgressReport {
+    LongOperation operation;
+    const char16_t* line;
+    LoggedState logged_state;
+};
+
+// ConvertProgress for `report`'s operation, then its line about the object
+// (name, number). Returns 0: a progress record always converts.
+uint32_t ReportProgress(const RpcProgress& in, const ProgressReport& report, const char16_t* name,
+                        uint32_t number, QV_PROGRESS& out) noexcept;
+
 // A byte amount from the wire in KiB: an unsigned 64-bit division whose low
 // 32 bits are kept.
 constexpr uint32_t KiB(int64_t bytes) noexcept {

@@ -1,27 +1,19 @@
 // Verify of a mirror against its primary and restore of the primary from the
-// mirror: the service runs both; the library starts, polls and cancels them.
-#include "connection/rpc_call.h"
+// mirror: the service runs both; the library starts and polls them (the
+// cancels are operations defined from their rows).
+#include "connection/shapes.h"
 #include "diag/log.h"
-#include "mirrors/object_operation.h"
 #include "mirrors/progress_conversion.h"
-#include "mirrors/progress_reader.h"
 
 using namespace qv;
 
 namespace {
 
-// The cancels' lines name the operations as "stop".
-constexpr ObjectOperation kCancelVerify = MakeObjectOperation<CANCEL_VERIDY_DATA>(
-    u"qvStopVeridyData, stop verify mirror error[%08X]", LogOn::kServiceWord);
-constexpr ObjectOperation kCancelRestore = MakeObjectOperation<CANCEL_RESTORE_PRIMARY>(
-    u"qvStopRestorePrimary, stopping restoring progess error[%08X]", LogOn::kMappedStatus);
-
 // The restore's figures show the state as the service sent it, so that an
 // unknown state is still seen in the trace.
-constexpr ProgressReader kRestoreProgress{
+constexpr ProgressReport kRestoreProgress{
     LongOperation::kRestore,
     u"Restore Disk, %s:%u, return:%u status:%u dirtyData:%u totalDone:%u",
-    u"qvGetRestorePrimaryProgress, getting restoring progess error[%08X]",
     LoggedState::kReceived,
 };
 
@@ -37,45 +29,29 @@ extern "C" QV_STATUS qvVerifyData(QV_HANDLE handle, const QV_VERIFY_REQUEST* req
     RemoteCall<VERIFY_DATA> call(handle);
     RpcVerifyRequest& arg = call.arg;
     if (!FillSingleObject(arg.Objects.Objects_len, arg.Objects.Objects_val, request->Object)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, u"qvVerifyData, no more available memory to use");
-        return status;
+        return NoMemory(rows::qvVerifyData);
     }
     arg.Mode = request->Mode;
     arg.Option1 = request->Option1 != 0 ? 1 : 0;
     arg.Option2 = request->Option2 != 0 ? 1 : 0;
     arg.token = GetLoginToken(handle);
-
     call.Invoke();
-    if (call.ServiceStatus() != 0) {
-        LogMessage(2, u"qvVerifyData, start verify mirror error[%08X]", call.ServiceStatus());
-    }
-    return call.Map();
+    return call.Finish(rows::qvVerifyData);
 }
 
 extern "C" QV_STATUS qvGetVerifyProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                          QV_VERIFY_PROGRESS* progress) {
-    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    if (progress == nullptr) return QV_STATUS_INVALID_PARAMETER;
-
-    RemoteCall<GET_VERIFY_PROGRESS> call(handle);
-    const uint32_t status = CallWithObject(call, handle, name, number);
-    if (status != 0) {
-        LogMessage(2, u"qvGetVerifyProgress, getting verify result error[%08X]", status);
-        return status;
-    }
-
-    ConvertVerifyProgress(call.res, *progress);
-    if (progress->State == kVerifyStateError) {
-        // Result is the caller's own word: no reply field feeds it.
-        LogMessage(2, u"Verify progress encounters error, state, %d, return, %08X",
-                   static_cast<int>(kVerifyStateError), progress->Result);
-    }
-    return 0;
-}
-
-extern "C" QV_STATUS qvCancelVeridyData(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number) {
-    return RunObjectOperation(kCancelVerify, handle, name, number);
+    return ReadByObject<GET_VERIFY_PROGRESS>(
+        rows::qvGetVerifyProgress, handle, name, number, progress,
+        [](const RpcVerifyProgress& in, QV_VERIFY_PROGRESS& out) {
+            ConvertVerifyProgress(in, out);
+            if (out.State == kVerifyStateError) {
+                // Result is the caller's own word: no reply field feeds it.
+                LogMessage(kLogError, u"Verify progress encounters error, state, %d, return, %08X",
+                           static_cast<int>(kVerifyStateError), out.Result);
+            }
+            return 0u;
+        });
 }
 
 extern "C" QV_STATUS qvRestorePrimary(QV_HANDLE handle, const QV_RESTORE_REQUEST* request) {
@@ -94,25 +70,17 @@ extern "C" QV_STATUS qvRestorePrimary(QV_HANDLE handle, const QV_RESTORE_REQUEST
                           request->Primary) ||
         !FillSingleObject(arg.Counterparts.Counterparts_len, arg.Counterparts.Counterparts_val,
                           request->Counterpart)) {
-        const uint32_t status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-        LogMessage(2, u"qvRestorePrimary, no memory for allocation");
-        return status;
+        return NoMemory(rows::qvRestorePrimary);
     }
-
     call.Invoke();
-    if (call.ServiceStatus() != 0) {
-        LogMessage(2, u"qvRestorePrimary, restore mirror error[%08X]", call.ServiceStatus());
-    }
-    return call.Map();
+    return call.Finish(rows::qvRestorePrimary);
 }
 
 extern "C" QV_STATUS qvGetRestorePrimaryProgress(QV_HANDLE handle, const QV_WCHAR* name,
                                                  uint32_t number, QV_PROGRESS* progress) {
-    return ReadObjectProgress<GET_RESTORE_PRIMARY_PROGRESS>(kRestoreProgress, handle, name, number,
-                                                            progress);
-}
-
-extern "C" QV_STATUS qvCancelRestorePrimary(QV_HANDLE handle, const QV_WCHAR* name,
-                                            uint32_t number) {
-    return RunObjectOperation(kCancelRestore, handle, name, number);
+    return ReadByObject<GET_RESTORE_PRIMARY_PROGRESS>(
+        rows::qvGetRestorePrimaryProgress, handle, name, number, progress,
+        [&](const RpcProgress& in, QV_PROGRESS& out) {
+            return ReportProgress(in, kRestoreProgress, name, number, out);
+        });
 }

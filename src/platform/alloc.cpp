@@ -5,6 +5,8 @@
 #include <cstring>
 
 namespace qv {
+
+#ifdef QV_TEST_HOOKS
 namespace {
 
 // Off until a test arms the hook: the allocations of a program that never
@@ -23,6 +25,11 @@ bool ShouldFail() noexcept {
 }
 
 }  // namespace
+#else
+namespace {
+constexpr bool ShouldFail() noexcept { return false; }
+}  // namespace
+#endif
 
 void* Alloc(std::size_t bytes) noexcept {
     if (ShouldFail()) return nullptr;
@@ -51,6 +58,7 @@ char16_t* DupString(std::u16string_view text) noexcept {
     return copy;
 }
 
+#ifdef QV_TEST_HOOKS
 namespace alloc_fault {
 
 void FailAt(unsigned n, bool sticky) noexcept {
@@ -65,4 +73,5 @@ void Reset() noexcept { FailAt(0, false); }
 unsigned Count() noexcept { return g_count.load(std::memory_order_relaxed); }
 
 }  // namespace alloc_fault
+#endif
 }  // namespace qv

@@ -6,8 +6,8 @@
 // xdr_free, and callers give results back through qvFree..., so nothing
 // here may wrap or tag a block.
 //
-// Tests can make the n-th allocation from now on fail, to walk every
-// out-of-memory path.
+// A test build (QV_TEST_HOOKS, never the shipped library) can make the n-th
+// allocation from now on fail, to walk every out-of-memory path.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +25,7 @@ char16_t* DupString(std::u16string_view text) noexcept;
 // Length of a zero-terminated UTF-16 string; 0 for null.
 std::size_t StrLen16(const char16_t* text) noexcept;
 
+#ifdef QV_TEST_HOOKS
 namespace alloc_fault {
 // Makes the n-th allocation counted from now fail (1 = the next one), and
 // every one after it when sticky is true. 0 switches failures off but keeps
@@ -34,5 +35,6 @@ void Reset() noexcept;
 // Allocations attempted since the last FailAt/Reset.
 unsigned Count() noexcept;
 }  // namespace alloc_fault
+#endif
 
 }  // namespace qv

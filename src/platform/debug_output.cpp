@@ -25,12 +25,14 @@ constexpr int kPriority = LOG_USER | LOG_DEBUG;
 // three bytes each) with its header.
 constexpr std::size_t kDatagramCapacity = 4096;
 
+#ifdef QV_TEST_HOOKS
 struct SinkSlot {
     std::atomic<Sink> sink{nullptr};
     std::atomic<void*> context{nullptr};
 };
 
 SinkSlot g_sink;
+#endif
 
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -71,16 +73,20 @@ void SendDatagram(const char* socket_path, std::u16string_view line) noexcept {
 }
 
 void Write(std::u16string_view line) noexcept {
+#ifdef QV_TEST_HOOKS
     if (Sink sink = g_sink.sink.load(std::memory_order_acquire)) {
         sink(line, g_sink.context.load(std::memory_order_acquire));
         return;
     }
+#endif
     SendDatagram(kSyslogSocket, line);
 }
 
+#ifdef QV_TEST_HOOKS
 void SetSinkForTesting(Sink sink, void* context) noexcept {
     g_sink.context.store(context, std::memory_order_release);
     g_sink.sink.store(sink, std::memory_order_release);
 }
+#endif
 
 }  // namespace qv::debug_output

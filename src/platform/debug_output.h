@@ -5,7 +5,8 @@
 // A library must leave its host's syslog settings alone (no openlog), so
 // each line is sent as one datagram to the local syslog socket in the
 // ordinary "<priority>timestamp ident: message" form; every failure on the
-// way is ignored. Tests divert the lines to a sink of their own.
+// way is ignored. A test build (QV_TEST_HOOKS) can divert the lines to a
+// sink of its own.
 #pragma once
 
 #include <cstddef>
@@ -19,11 +20,13 @@ namespace qv::debug_output {
 // Sends one line as it stands (line ends included).
 void Write(std::u16string_view line) noexcept;
 
+#ifdef QV_TEST_HOOKS
 using Sink = void (*)(std::u16string_view line, void* context);
 
 // Sends every line to `sink` instead of the system log; null restores the
 // system log.
 void SetSinkForTesting(Sink sink, void* context) noexcept;
+#endif
 
 // The pieces of Write, open to tests.
 

@@ -4,14 +4,19 @@
 #include <ctime>
 
 namespace qv {
+
+#ifdef QV_TEST_HOOKS
 namespace {
 
 std::atomic<LocalTime (*)()> g_clock{nullptr};
 
 }  // namespace
+#endif
 
 LocalTime GetLocalTime() noexcept {
+#ifdef QV_TEST_HOOKS
     if (auto* clock = g_clock.load(std::memory_order_acquire)) return clock();
+#endif
 
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -21,10 +26,12 @@ LocalTime GetLocalTime() noexcept {
                      parts.tm_hour,        parts.tm_min,     parts.tm_sec};
 }
 
+#ifdef QV_TEST_HOOKS
 namespace local_time {
 void SetClockForTesting(LocalTime (*clock)()) noexcept {
     g_clock.store(clock, std::memory_order_release);
 }
 }  // namespace local_time
+#endif
 
 }  // namespace qv

@@ -1,7 +1,7 @@
 // The wall clock, as local calendar time.
 //
-// Trace entries and debug lines carry the local time to the second. Tests
-// replace the clock to check stamps byte for byte.
+// Trace entries and debug lines carry the local time to the second. A test
+// build (QV_TEST_HOOKS) can replace the clock to check stamps byte for byte.
 #pragma once
 
 namespace qv {
@@ -17,10 +17,12 @@ struct LocalTime {
 
 LocalTime GetLocalTime() noexcept;
 
+#ifdef QV_TEST_HOOKS
 namespace local_time {
 // Makes GetLocalTime return what `clock` returns; null restores the system
 // clock.
 void SetClockForTesting(LocalTime (*clock)()) noexcept;
 }  // namespace local_time
+#endif
 
 }  // namespace qv

@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "connection/rpc_call.h"
-#include "diag/log.h"
 #include "platform/alloc.h"
 
 using namespace qv;
@@ -147,18 +146,17 @@ extern "C" QV_STATUS qvWriteEventMessage(QV_HANDLE handle, int32_t type, int32_t
     arg.messageCode = WireMessageCode(code);
     arg.subjectNumber = subjectNumber;
     if (!FillWString(arg.subjectName, subjectName) || !FillUncounted(arg.text, text)) {
-        return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+        return NoMemory(rows::qvWriteEventMessage);
     }
     call.Invoke();
-    return call.Map();
+    return call.Finish(rows::qvWriteEventMessage);
 }
 
 extern "C" QV_STATUS qvGetEventList(QV_HANDLE handle, const QV_EVENT_QUERY* query,
                                     QV_EVENT_LIST* list) {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (list == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    list->count = 0;
-    list->events = nullptr;
+    Clear(*list);
     if (query == nullptr) return QV_STATUS_INVALID_PARAMETER;
 
     RemoteCall<GET_EVENT_LIST> call(handle);
@@ -170,22 +168,16 @@ extern "C" QV_STATUS qvGetEventList(QV_HANDLE handle, const QV_EVENT_QUERY* quer
     arg.token = GetLoginToken(handle);
     bool memory = true;
     if (!FillSubject(arg, *query, memory)) return QV_STATUS_INVALID_PARAMETER;
+    const Row& row = rows::qvGetEventList;
+    if (!memory) return NoMemory(row);
     auto* filter = static_cast<RpcEventFilterItem*>(AllocZeroed(1, sizeof(RpcEventFilterItem)));
-    uint32_t status = QV_STATUS_NO_MEMORY;
-    if (memory && filter != nullptr) {
-        *filter = RpcEventFilterItem{query->item1, query->item2, query->item3};
-        arg.filters.filters_val = filter;
-        arg.filters.filters_len = 1;
-        call.Invoke();
-        status = call.Map();
-    } else {
-        Free(filter);
-        status = MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
-    }
-    if (status != 0) {
-        LogMessage(2, u"qvGetEventList, getting event list error[%08X]", status);
-        return status;
-    }
+    if (filter == nullptr) return NoMemory(row);
+    *filter = RpcEventFilterItem{query->item1, query->item2, query->item3};
+    arg.filters.filters_val = filter;
+    arg.filters.filters_len = 1;
+    call.Invoke();
+    const uint32_t status = call.Finish(row);
+    if (status != 0) return status;
 
     // The reply's count, but never past the events it holds.
     const RpcEventList& res = call.res;
@@ -193,11 +185,11 @@ extern "C" QV_STATUS qvGetEventList(QV_HANDLE handle, const QV_EVENT_QUERY* quer
     const uint32_t count = std::min<uint32_t>(res.count, held);
     auto* events = static_cast<QV_EVENT_ENTRY*>(AllocZeroed(count == 0 ? 1 : count,
                                                             sizeof(QV_EVENT_ENTRY)));
-    if (events == nullptr) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    if (events == nullptr) return NoMemory();
     for (uint32_t i = 0; i < count; ++i) {
         if (!ConvertEvent(res.events.events_val[i], events[i])) {
             ReleaseEntries(events, count);
-            return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+            return NoMemory();
         }
     }
     list->count = count;
@@ -225,10 +217,7 @@ extern "C" QV_STATUS qvSetTraceLevel(QV_HANDLE handle, int32_t level) {
     call.arg.value = TraceMask(level);
     call.arg.token = GetLoginToken(handle);
     call.Invoke();
-    if (call.ServiceStatus() != 0) {
-        LogMessage(2, u"qvSetTraceLevel, set trace level error[%08X]", call.ServiceStatus());
-    }
-    return call.Map();
+    return call.Finish(rows::qvSetTraceLevel);
 }
 
 extern "C" QV_STATUS qvGetTraceLevel(QV_HANDLE handle, uint32_t* level) {
@@ -237,10 +226,7 @@ extern "C" QV_STATUS qvGetTraceLevel(QV_HANDLE handle, uint32_t* level) {
 
     RemoteCall<GET_TRACE_LEVEL> call(handle);
     call.Invoke();
-    if (call.ServiceStatus() != 0) {
-        LogMessage(2, u"qvGetTraceLevel, get trace level error[%08X]", call.ServiceStatus());
-    }
-    const uint32_t status = call.Map();
+    const uint32_t status = call.Finish(rows::qvGetTraceLevel);
     *level = status == 0 ? TraceLevel(call.res.value) : 0;
     return status;
 }

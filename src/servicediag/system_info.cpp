@@ -35,13 +35,13 @@ bool CopyText(const RpcWString& in, QV_WCHAR*& out) noexcept {
 
 extern "C" QV_STATUS qvGetSystemInfo(QV_HANDLE handle, QV_SYSTEM_INFO* info) {
     // Emptied before anything else, so an invalid handle leaves it empty too.
-    if (info != nullptr) *info = QV_SYSTEM_INFO{};
+    if (info != nullptr) Clear(*info);
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (info == nullptr) return QV_STATUS_INVALID_PARAMETER;
 
     RemoteCall<GET_SYSTEM_INFO> call(handle);
     call.Invoke();
-    const uint32_t status = call.Map();
+    const uint32_t status = call.Finish(rows::qvGetSystemInfo);
     if (status != 0) return status;
 
     const RpcSystemInfo& res = call.res;
@@ -55,8 +55,8 @@ extern "C" QV_STATUS qvGetSystemInfo(QV_HANDLE handle, QV_SYSTEM_INFO* info) {
     if (!CopyText(res.sysText3, info->sysText3) || !CopyText(res.sysText4, info->sysText4) ||
         !CopyText(res.sysText2, info->sysText2) || !CopyText(res.sysText1, info->sysText1)) {
         ReleaseTexts(*info);
-        *info = QV_SYSTEM_INFO{};
-        return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+        Clear(*info);
+        return NoMemory();
     }
     return 0;
 }
@@ -79,9 +79,9 @@ extern "C" QV_STATUS qvTakeProbe(QV_HANDLE handle, const QV_PROBE_REQUEST* reque
     // record holds: the service assembles the same capture for everyone.
     RemoteCall<TAKE_PROBE> call(handle);
     call.arg.token = GetLoginToken(handle);
-    if (!FillWString(call.arg.probeText, u"")) return MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY);
+    if (!FillWString(call.arg.probeText, u"")) return NoMemory(rows::qvTakeProbe);
     call.Invoke();
-    const uint32_t status = call.Map();
+    const uint32_t status = call.Finish(rows::qvTakeProbe);
     if (status != 0) return status;
 
     const RpcProbeData& res = call.res;

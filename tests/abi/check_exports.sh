@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Compares the dynamic symbols the library defines with the committed list.
+# Compares the dynamic symbols the library defines with the list of the table.
 set -euo pipefail
 lib=$1 expected=$2
 actual=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort)

@@ -7,17 +7,18 @@
 #include <cstring>
 #include <string>
 
-#include "mirrors/mirror_test_support.h"
+#include "support/connected_test.h"
+#include "support/wire_texts.h"
 #include "platform/alloc.h"
 
 using qvtest::Count;
 using qvtest::Fault;
-using qvtest::Lines;
+using Lines = qvtest::ConnectedTest::Lines;
 using qvtest::Text;
 
 namespace {
 
-using Cluster = qvtest::MirrorHandleTest;
+using Cluster = qvtest::ConnectedTest;
 
 template <std::size_t N>
 void Put(QV_WCHAR (&out)[N], std::u16string_view text) {
@@ -32,7 +33,7 @@ QV_CLUSTER_GROUP Group(std::u16string_view name, std::u16string_view tag) {
     return g;
 }
 
-RpcClusterDisk Disk(qvtest::WireStore& w, std::u16string_view name, std::u16string_view text1,
+RpcClusterDisk Disk(qvtest::WireTexts& w, std::u16string_view name, std::u16string_view text1,
                     std::u16string_view text2) {
     return {name.empty() ? RpcWString{} : w.Str(name), 7,
             text1.empty() ? RpcWString{} : w.Str(text1), text2.empty() ? RpcWString{} : w.Str(text2),
@@ -40,7 +41,7 @@ RpcClusterDisk Disk(qvtest::WireStore& w, std::u16string_view name, std::u16stri
 }
 
 TEST_F(Cluster, InfoCopiesTextsBoundedAndLeavesTheCallersNamesWhenNoneCome) {
-    qvtest::WireStore w;
+    qvtest::WireTexts w;
     const std::u16string too_long(300, u'x');
     RpcClusterGroup groups[] = {
         {{w.Str(std::u16string(255, u'a')), w.Str(u"tag")}, 1, 2, 3, 4,
@@ -77,7 +78,7 @@ TEST_F(Cluster, InfoCopiesTextsBoundedAndLeavesTheCallersNamesWhenNoneCome) {
     EXPECT_EQ(std::tuple(cut.value1, cut.disk.diskValue1, cut.disk.diskValue2),
               std::tuple(-1, -3, 4));
 
-    const uint32_t token = qvtest::kMirrorToken;
+    const uint32_t token = qvtest::ConnectedTest::kToken;
     EXPECT_EQ(svc.Last<GET_CLUSTER_INFO>()->token, token);
     QV_CLUSTER_INFO* held = &info;
     EXPECT_EQ(qvFreeClusterInfo(&held, 1), 0u);
@@ -85,7 +86,7 @@ TEST_F(Cluster, InfoCopiesTextsBoundedAndLeavesTheCallersNamesWhenNoneCome) {
 }
 
 TEST_F(Cluster, ASurrogatePairIsNeverCutInTwo) {
-    qvtest::WireStore w;
+    qvtest::WireTexts w;
     std::u16string name(34, u'x');
     name += u"\U0001F600";  // units 35 and 36 of a 36-unit array
     RpcClusterDisk disk = Disk(w, u"d", u"t", name);
@@ -99,7 +100,7 @@ TEST_F(Cluster, ASurrogatePairIsNeverCutInTwo) {
 }
 
 TEST_F(Cluster, InfoWithoutGroupsOrMemory) {
-    qvtest::WireStore w;
+    qvtest::WireTexts w;
     RpcClusterGroup group{{w.Str(u"G"), w.Str(u"T")}, 0, 0, 0, 0, Disk(w, u"", u"", u"")};
     QV_CLUSTER_INFO info{};
     info.groupCount = 5;
@@ -152,7 +153,7 @@ TEST_F(Cluster, SetSendsTheKeyAlwaysTheDiskTextsOnlyWhenThereAndNoValues) {
     ASSERT_EQ(qvSetClusterGroupInfo(handle, &group), 0u);
     const auto req = svc.Last<SET_CLUSTER_GROUP_INFO>();
     ASSERT_TRUE(req.ok());
-    EXPECT_EQ(req->token, qvtest::kMirrorToken);
+    EXPECT_EQ(req->token, qvtest::ConnectedTest::kToken);
     EXPECT_EQ(Count(req->key.groupName), 1u);  // an empty name as the lone terminator
     EXPECT_EQ(Count(req->key.groupTag), 65u);
     EXPECT_EQ(Text(req->key.groupTag), std::u16string(64, u't'));

@@ -1,48 +1,32 @@
-// The road of one remote operation: status mapping, received texts, and a
-// dropped connection that must never end the caller.
+// The road of one remote operation: status mapping, received texts, the
+// operation shape over each request record it takes, and a dropped
+// connection that must never end the caller.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include "connection/rpc_call.h"
+#include "connection/shapes.h"
+#include "support/connected_test.h"
 #include "support/test_service.h"
 #include "support/trace_fixture.h"
 
 namespace {
 
+using Lines = std::vector<std::u16string>;
+
+// What the table's transport faults do not reach: a send failure, the
+// runtime's other statuses, and the library's own status passed through
+// without the line.
 TEST(MapRpcStatus, ClientStatusWinsOverTheServiceWord) {
     qvtest::TraceFixture trace;
-    const struct {
-        clnt_stat client;
-        uint32_t service;
-        uint32_t expected;
-        const char16_t* line;  // null: no line
-    } rows[] = {
-        {RPC_SUCCESS, 0, 0, nullptr},
-        {RPC_SUCCESS, 0x6FFC0010, 0x6FFC0010, nullptr},
-        {RPC_SUCCESS, QV_STATUS_NO_MEMORY, QV_STATUS_NO_MEMORY, nullptr},
-        {RPC_CANTENCODEARGS, 0, QV_STATUS_RPC_FAILED, u"00000001"},
-        {RPC_CANTDECODERES, 0, QV_STATUS_RPC_FAILED, u"00000002"},
-        {RPC_CANTSEND, 0x6FFC0010, QV_STATUS_RPC_CHANNEL, u"00000003"},
-        {RPC_CANTRECV, 0, QV_STATUS_RPC_CHANNEL, u"00000004"},
-        {RPC_TIMEDOUT, 0, QV_STATUS_RPC_TIMEOUT, u"00000005"},
-        {RPC_VERSMISMATCH, 0, QV_STATUS_RPC_FAILED, u"00000006"},
-        {RPC_PROCUNAVAIL, 0, QV_STATUS_RPC_FAILED, u"0000000A"},
-        {RPC_FAILED, 0, QV_STATUS_RPC_FAILED, u"00000010"},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.client));
-        const size_t before = trace.Lines().size();
-        EXPECT_EQ(qv::MapRpcStatus(r.client, r.service), r.expected);
-        const auto lines = trace.Lines();
-        if (r.line == nullptr) {
-            EXPECT_EQ(lines.size(), before);
-        } else {
-            ASSERT_EQ(lines.size(), before + 1);
-            EXPECT_EQ(lines.back(),
-                      u"Error, rpc call error, client status[" + std::u16string(r.line) + u"]");
-        }
-    }
+    EXPECT_EQ(qv::MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY), QV_STATUS_NO_MEMORY);
+    EXPECT_EQ(qv::MapRpcStatus(RPC_CANTSEND, 0x6FFC0010), QV_STATUS_RPC_CHANNEL);
+    EXPECT_EQ(qv::MapRpcStatus(RPC_CANTENCODEARGS, 0), QV_STATUS_RPC_FAILED);
+    EXPECT_EQ(qv::MapRpcStatus(RPC_PROCUNAVAIL, 0), QV_STATUS_RPC_FAILED);
+    EXPECT_EQ(trace.Lines(), (Lines{u"Error, rpc call error, client status[00000003]",
+                                    u"Error, rpc call error, client status[00000001]",
+                                    u"Error, rpc call error, client status[0000000A]"}));
 }
 
 TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
@@ -55,6 +39,51 @@ TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(std::u16string(copy), u"ab");
     qvFreeMemory(copy);
+}
+
+// An operation's request is its whole argument, filled from what the
+// function takes and the login token: tried on each record before any
+// exported function of that record exists.
+using OperationShape = qvtest::ConnectedTest;
+
+TEST_F(OperationShape, FillsEachRequestRecord) {
+    constexpr qv::Row kProbe{"probe",
+                             qv::Shape::kGroupOperation,
+                             0,
+                             qv::Sim::kModelled,
+                             qv::LogOn::kServiceWord,
+                             qv::Output::kNone,
+                             nullptr,
+                             u"probe error[%08X]"};
+    // A group name record.
+    EXPECT_EQ(qv::RunOperation<SUSPEND_GROUP>(kProbe, handle, u"Group1"), 0u);
+    auto group = svc.Last<SUSPEND_GROUP>();
+    ASSERT_TRUE(group.ok());
+    EXPECT_EQ(std::tuple(group->token, group->Reserved, qvtest::Text(group->GroupName),
+                         qvtest::Count(group->GroupName)),
+              std::tuple(kToken, 0u, u"Group1", 7u));
+    // The status record that carries only the token, and no record at all.
+    EXPECT_EQ(qv::RunOperation<DISABLE_PXE_BOOT>(kProbe, handle), 0u);
+    auto token = svc.Last<DISABLE_PXE_BOOT>();
+    ASSERT_TRUE(token.ok());
+    EXPECT_EQ(std::tuple(token->status, token->value, token->token), std::tuple(0u, 0u, kToken));
+    EXPECT_EQ(qv::RunOperation<GET_TRACE_LEVEL>(kProbe, handle), 0u);
+    // An object reference: a missing or empty name goes as the lone terminator.
+    for (const char16_t* name : {static_cast<const char16_t*>(nullptr), u""}) {
+        EXPECT_EQ(qv::RunOperation<SUSPEND_MIRROR>(kProbe, handle, name, 3u), 0u);
+        auto ref = svc.Last<SUSPEND_MIRROR>();
+        ASSERT_TRUE(ref.ok());
+        ASSERT_EQ(qvtest::Count(ref->name), 1u);
+        EXPECT_EQ(std::tuple(ref->kind, ref->name.RpcWString_val[0], ref->number, ref->token),
+                  std::tuple(0u, u_short{0}, 3u, kToken));
+    }
+    EXPECT_EQ(svc.CallOrder(),
+              (std::vector<unsigned>{SUSPEND_GROUP, DISABLE_PXE_BOOT, GET_TRACE_LEVEL,
+                                     SUSPEND_MIRROR, SUSPEND_MIRROR}));
+    // The row's line for the service's refusal.
+    svc.Answer<SUSPEND_GROUP>({.status = 0x6FFC0040, .value = 0, .token = 0});
+    EXPECT_EQ(qv::RunOperation<SUSPEND_GROUP>(kProbe, handle, u"Group1"), 0x6FFC0040u);
+    EXPECT_EQ(trace.Lines(), Lines{u"probe error[6FFC0040]"});
 }
 
 // libtirpc writes with plain write(): once the service has dropped the

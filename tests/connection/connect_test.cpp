@@ -189,10 +189,6 @@ TEST(Handle, FreeHandleDropsTheRecordWithoutLoggingOut) {
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(svc.Calls(LOGOUT), 0u);
     clnt_destroy(client);
-
-    EXPECT_EQ(qvFreeHandle(&h), 0u);
-    EXPECT_EQ(qvFreeHandle(nullptr), 0u);
-    qvFreeMemory(nullptr);
     EXPECT_EQ(qvDisconnect(nullptr), QV_STATUS_NO_HANDLE);
     EXPECT_EQ(qvDisconnect(&h), QV_STATUS_NO_HANDLE);
 }

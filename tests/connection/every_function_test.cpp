@@ -1,162 +1,336 @@
-// The rules every remote function shares, run once over the table of
-// exported functions: the handle check, the service's word passed through,
-// transport faults, allocation failure at every step.
+// The rules every exported function shares, tested once over the table of
+// exported functions (src/exports.def): the table against the header, the
+// handle check, null pointers, releases of null, the object reference and
+// the token on the wire, the service's word and the error line, transport
+// faults, lack of memory at every allocation, and hostile replies. What a
+// failure leaves in the caller's output is the row's Output column.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "connection/handle.h"
 #include "platform/alloc.h"
+#include "support/connected_test.h"
 #include "support/function_table.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
 #include "support/test_service.h"
 #include "support/trace_fixture.h"
 
+using qvtest::Bytes;
 using qvtest::Fault;
+using qvtest::Outputs;
 using qvtest::RemoteFunction;
+using Lines = std::vector<std::u16string>;
 
 namespace {
 
-TEST(FunctionTable, CoversExactlyTheExportedFunctions) {
-    std::ifstream in(QV_TEST_DATA_DIR "/../abi/exports.txt");
-    ASSERT_TRUE(in.good());
-    std::set<std::string> exported;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line[0] != '#') exported.insert(line);
-    }
-    std::set<std::string> tabled;
-    for (const RemoteFunction& f : qvtest::RemoteFunctions()) {
-        EXPECT_TRUE(tabled.insert(f.name).second) << f.name << " twice";
-    }
-    for (std::string_view name : qvtest::OtherExports()) {
-        EXPECT_TRUE(tabled.insert(std::string(name)).second) << name << " twice";
-    }
-    EXPECT_EQ(tabled, exported);
+constexpr uint32_t kToken = qvtest::ConnectedTest::kToken;
+
+std::u16string Hex8(uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return std::u16string(text, text + 8);
 }
 
-// A zeroed result record of the procedure with its status word set.
-qvtest::Bytes ReplyWithStatus(unsigned proc, uint32_t status) {
-    const auto& info = qv::wire::ProcTable(proc);
-    std::vector<uint8_t> zero(info.res_size + 8, 0);
-    qvtest::Bytes bytes = qvtest::Encode(info.res_filter, zero.data());
-    const uint32_t be = htonl(status);
-    std::memcpy(bytes.data(), &be, 4);
-    return bytes;
+// The row's error line for `status`.
+std::u16string ErrorLine(const qv::Row& row, uint32_t status) {
+    std::u16string line = row.error_line;
+    line.replace(line.find(u"%08X"), 4, Hex8(status));
+    return line;
 }
+
+// The lines a call that failed with `status` writes: the rpc-call-error line
+// for a transport failure (client status `client`, 0 for none), then the
+// row's line as its LogOn says.
+Lines FailureLines(const qv::Row& row, uint32_t status, uint32_t client, uint32_t word) {
+    Lines lines;
+    if (client != 0) {
+        lines.push_back(u"Error, rpc call error, client status[" + Hex8(client) + u"]");
+    }
+    const uint32_t logged = row.log_on == qv::LogOn::kMappedStatus  ? status
+                            : row.log_on == qv::LogOn::kServiceWord ? word
+                                                                    : 0;
+    if (logged != 0 && row.error_line != nullptr) lines.push_back(ErrorLine(row, logged));
+    return lines;
+}
+
+// What a failure leaves in the outputs, by the row's Output column.
+Outputs AfterFailure(const qv::Row& row) {
+    switch (row.output) {
+        case qv::Output::kCleared:
+        case qv::Output::kClearedFirst:
+            return Outputs::kZero;
+        case qv::Output::kUntouched:
+        case qv::Output::kPartial:
+            return Outputs::kUnchanged;
+        case qv::Output::kNone:
+            break;
+    }
+    return Outputs::kNone;
+}
+
+// What running out of memory may leave.
+bool AfterNoMemory(const qv::Row& row, Outputs outputs) {
+    return outputs == AfterFailure(row) ||
+           (row.output == qv::Output::kPartial && outputs == Outputs::kWritten);
+}
+
+// ---- the table itself -------------------------------------------------------
+
+// Every function the public header declares is a row, and every row is
+// declared (the table's C++ takes each row's address).
+TEST(FunctionTable, CoversEveryDeclaredFunction) {
+    std::ifstream in(QV_TEST_SOURCE_DIR "/include/qvcliapi.h");
+    std::stringstream header;
+    header << in.rdbuf();
+    const std::string text = header.str();
+    std::set<std::string> declared;
+    const std::regex declaration(R"(QV_API[^;(]*\b(qv[A-Za-z0-9]+)\s*\()");
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), declaration);
+         m != std::sregex_iterator(); ++m) {
+        declared.insert((*m)[1]);
+    }
+    std::set<std::string> tabled;
+    for (std::string_view name : qvtest::ExportedNames()) tabled.emplace(name);
+    EXPECT_EQ(tabled, declared);
+    EXPECT_EQ(tabled.size(), qvtest::ExportedNames().size()) << "a name twice";
+}
+
+// Every procedure the library calls has sample replies: the fuzzers start
+// from them and the sweeps below walk them.
+TEST(FunctionTable, EveryCalledProcedureHasSampleReplies) {
+    for (const qvtest::CalledProcedure& called : qvtest::CalledProcedures()) {
+        EXPECT_FALSE(qvtest::SampleReplies(called.procedure).empty())
+            << qv::wire::ProcTable(called.procedure).res_name << " of "
+            << qv::wire::ProcTable(called.procedure).name << " has no sample reply";
+    }
+}
+
+TEST(FunctionTable, ReleasesAcceptNull) {
+    for (const qvtest::ReleaseFunction& release : qvtest::ReleaseFunctions()) {
+        EXPECT_TRUE(release.accepts_null()) << release.name;
+    }
+}
+
+// ---- every remote function --------------------------------------------------
 
 class EveryFunction : public ::testing::TestWithParam<RemoteFunction> {
   protected:
-    qvtest::TestService svc;
     qvtest::TraceFixture trace;
-    QV_HANDLE handle = nullptr;
+    const RemoteFunction& f = GetParam();
+    const qv::Row& row = *f.row;
+};
 
-    void Connect() {
-        svc.Answer<LOGIN>({.status = 0, .token = 0x600D});
-        const QV_CONNECT_PARAM p = svc.Params();
-        ASSERT_EQ(qvConnect(&p, &handle), 0u);
-        timeval shortened{0, 300000};
+class OnTheService : public qvtest::ConnectedTest,
+                     public ::testing::WithParamInterface<RemoteFunction> {
+  protected:
+    const RemoteFunction& f = GetParam();
+    const qv::Row& row = *f.row;
+
+    void SetUp() override {
+        ConnectedTest::SetUp();
+        // A stalled reply is given up on soon.
+        timeval shortened{0, 500000};
         clnt_control(qv::GetRpcClient(handle), CLSET_TIMEOUT, reinterpret_cast<char*>(&shortened));
-    }
-    void TearDown() override {
-        if (handle == nullptr) return;
-        svc.Reset(LOGOUT);
-        if (qvDisconnect(&handle) != 0) {
-            clnt_destroy(qv::GetRpcClient(handle));
-            qvFreeHandle(&handle);
-        }
     }
 };
 
-TEST_P(EveryFunction, InvalidHandleTouchesNothing) {
-    QV_CLIENT_HANDLE without_client{0x600D, nullptr};
-    EXPECT_EQ(GetParam().call(nullptr), QV_STATUS_NO_HANDLE);
-    EXPECT_EQ(GetParam().call(&without_client), QV_STATUS_NO_HANDLE);
+// Returned at once: no output touched, nothing logged, nothing sent.
+TEST_P(OnTheService, InvalidHandleTouchesNothing) {
+    QV_CLIENT_HANDLE without_client{kToken, nullptr};
+    for (QV_HANDLE invalid : {static_cast<QV_HANDLE>(nullptr), &without_client}) {
+        const qvtest::CallResult r = f.call(invalid, {});
+        EXPECT_EQ(r.status, QV_STATUS_NO_HANDLE);
+        EXPECT_TRUE(r.outputs == Outputs::kNone || r.outputs == Outputs::kUnchanged ||
+                    (row.output == qv::Output::kClearedFirst && r.outputs == Outputs::kZero));
+        for (int i = 0; i < f.pointers; ++i) {
+            EXPECT_EQ(f.call(invalid, {.null_at = i}).status, QV_STATUS_NO_HANDLE);
+        }
+    }
     EXPECT_TRUE(trace.Lines().empty());
     EXPECT_TRUE(trace.DebugLines().empty());
     EXPECT_EQ(svc.TotalCalls(), 0u);
 }
 
-TEST_P(EveryFunction, SendsItsProcedureWithTheLoginToken) {
-    Connect();
-    svc.ClearRecord();
-    EXPECT_EQ(GetParam().call(handle), 0u);
-    const std::vector<unsigned> sent = svc.CallOrder();
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent.front(), GetParam().proc);
-    if (!GetParam().sends_token) return;
-    // The login token rides in the request: its four bytes appear on the wire.
-    const qvtest::Bytes req = svc.LastBytes(GetParam().proc);
-    const uint8_t token[] = {0, 0, 0x60, 0x0D};
-    EXPECT_NE(std::search(req.begin(), req.end(), std::begin(token), std::end(token)), req.end());
+TEST_P(OnTheService, NullPointersAreRefusedBeforeSending) {
+    for (int i = 0; i < f.pointers; ++i) {
+        EXPECT_EQ(f.call(handle, {.null_at = i}).status, QV_STATUS_INVALID_PARAMETER) << i;
+    }
+    EXPECT_EQ(svc.TotalCalls(), 0u);
+    EXPECT_TRUE(trace.Lines().empty());
 }
 
-TEST_P(EveryFunction, PassesTheServiceWordThroughAndLogsIt) {
-    Connect();
-    svc.AnswerRaw(GetParam().proc, ReplyWithStatus(GetParam().proc, 0x6FFC0042));
-    EXPECT_EQ(GetParam().call(handle), 0x6FFC0042u);
-    const auto lines = trace.Lines();
-    ASSERT_EQ(lines.size(), GetParam().logs ? 1u : 0u);
-    if (!GetParam().logs) return;
-    EXPECT_NE(lines[0].find(u"[6FFC0042]"), std::u16string::npos);
+// The request carries the login token, and the object as a reference:
+// kind 0, the name with its terminator, the number, then the token when
+// the reference is the whole request and 0 when it is nested in a record
+// with a token of its own.
+TEST_P(OnTheService, SendsItsProcedureWithTheObjectAndTheToken) {
+    EXPECT_EQ(f(handle), 0u);
+    EXPECT_EQ(svc.CallOrder(), std::vector<unsigned>{row.procedure});
+    const Bytes request = svc.LastBytes(row.procedure);
+    const auto has = [&](const auto& record, auto filter) {
+        const Bytes part = qvtest::Encode(reinterpret_cast<xdrproc_t>(filter), &record);
+        return std::search(request.begin(), request.end(), part.begin(), part.end()) !=
+               request.end();
+    };
+    // A procedure without an argument carries nothing, the token neither.
+    const bool takes_nothing =
+        std::string_view(qv::wire::ProcTable(row.procedure).arg_name) == "void";
+    EXPECT_EQ(has(kToken, xdr_u_int), !takes_nothing);
+    if (!f.names_object) return;
+    const bool whole =
+        std::string_view(qv::wire::ProcTable(row.procedure).arg_name) == "RpcObjectRef";
+    std::u16string name = qvtest::kSampleObject;
+    const RpcObjectRef reference{
+        0,
+        {static_cast<u_int>(name.size() + 1), reinterpret_cast<u_short*>(name.data())},
+        qvtest::kSampleNumber,
+        whole ? kToken : 0};
+    EXPECT_TRUE(has(reference, xdr_RpcObjectRef)) << "no reference to the sample object";
 }
 
-TEST_P(EveryFunction, TransportFaultsAreMappedAndTheHandleCarriesOn) {
-    Connect();
-    struct Row {
+// The service's word comes back unchanged and is logged as the row says.
+TEST_P(OnTheService, ServiceWordIsPassedThroughAndLogged) {
+    Bytes refused = qvtest::SampleReply(row.procedure);
+    ASSERT_GE(refused.size(), 4u);
+    const uint32_t word = htonl(0x6FFC0042);
+    std::memcpy(refused.data(), &word, 4);
+    svc.AnswerRaw(row.procedure, refused);
+    const qvtest::CallResult r = f.call(handle, {});
+    EXPECT_EQ(r.status, 0x6FFC0042u);
+    EXPECT_EQ(r.outputs, AfterFailure(row));
+    EXPECT_EQ(trace.Lines(), FailureLines(row, 0x6FFC0042, 0, 0x6FFC0042));
+}
+
+TEST_P(OnTheService, TransportFaultsAreMappedAndTheHandleCarriesOn) {
+    const struct {
         Fault fault;
         QV_STATUS status;
-        const char16_t* line;
+        uint32_t client;
+    } rows[] = {
+        {Fault::kStall, QV_STATUS_RPC_TIMEOUT, RPC_TIMEDOUT},
+        {Fault::kGarbage, QV_STATUS_RPC_FAILED, RPC_CANTDECODERES},
+        {Fault::kClose, QV_STATUS_RPC_CHANNEL, RPC_CANTRECV},  // last: the connection is gone
     };
-    const Row rows[] = {
-        {Fault::kStall, QV_STATUS_RPC_TIMEOUT, u"Error, rpc call error, client status[00000005]"},
-        {Fault::kGarbage, QV_STATUS_RPC_FAILED, u"Error, rpc call error, client status[00000002]"},
-    };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.fault));
-        const size_t before = trace.Lines().size();
-        svc.Misbehave(GetParam().proc, r.fault);
-        EXPECT_EQ(GetParam().call(handle), r.status);
-        const auto lines = trace.Lines();
-        ASSERT_GT(lines.size(), before);
-        EXPECT_EQ(std::count(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end(),
-                             std::u16string(r.line)),
-                  1);
-        svc.Reset(GetParam().proc);
-        EXPECT_EQ(GetParam().call(handle), 0u);
-    }
-    svc.Misbehave(GetParam().proc, Fault::kClose);
-    EXPECT_EQ(GetParam().call(handle), QV_STATUS_RPC_CHANNEL);
-}
-
-// Each allocation of a call, made to fail in turn, over every sample reply
-// of its procedure: the function reports it (or gets by without it) and
-// leaves nothing behind.
-TEST_P(EveryFunction, EveryAllocationMayFail) {
-    qvtest::MemoryClient client;
-    for (const qvtest::Bytes& reply : qvtest::SampleReplies(GetParam().proc)) {
-        client.SetReply(reply);
-        qv::alloc_fault::Reset();
-        ASSERT_EQ(GetParam().call(client.handle()), 0u);
-        const unsigned allocations = qv::alloc_fault::Count();
-        for (unsigned n = 1; n <= allocations + 1; ++n) {
-            SCOPED_TRACE(n);
-            qv::alloc_fault::FailAt(n);
-            const QV_STATUS st = GetParam().call(client.handle());
-            qv::alloc_fault::Reset();
-            EXPECT_TRUE(st == 0 || st == QV_STATUS_NO_MEMORY) << std::hex << st;
+        const std::size_t before = trace.Lines().size();
+        svc.Misbehave(row.procedure, r.fault);
+        const qvtest::CallResult result = f.call(handle, {});
+        EXPECT_EQ(result.status, r.status);
+        EXPECT_EQ(result.outputs, AfterFailure(row));
+        EXPECT_EQ(LinesSince(before), FailureLines(row, r.status, r.client, 0));
+        svc.Reset(row.procedure);
+        if (r.fault != Fault::kClose) {
+            EXPECT_EQ(f(handle), 0u);
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, EveryFunction,
-                         ::testing::ValuesIn(qvtest::RemoteFunctions().begin(),
-                                             qvtest::RemoteFunctions().end()),
-                         [](const auto& info) { return std::string(info.param.name); });
+// ---- on a client that decodes from memory -------------------------------------
+
+TEST_P(EveryFunction, EverySampleReplyIsAcceptedWhole) {
+    const auto& info = qv::wire::ProcTable(row.procedure);
+    for (const Bytes& sample : qvtest::SampleReplies(row.procedure)) {
+        qvtest::MemoryClient client;
+        client.SetReply(sample);
+        EXPECT_EQ(f(client.handle()), 0u);
+        EXPECT_EQ(client.last_proc(), row.procedure);
+        // One record to its last byte: nothing of it is lost to the fuzzers.
+        std::vector<uint64_t> record(info.res_size / 8 + 1);
+        XDR xdrs;
+        xdrmem_create(&xdrs, reinterpret_cast<char*>(const_cast<uint8_t*>(sample.data())),
+                      static_cast<u_int>(sample.size()), XDR_DECODE);
+        EXPECT_TRUE(info.res_filter(&xdrs, record.data()));
+        EXPECT_EQ(xdr_getpos(&xdrs), sample.size());
+        xdr_destroy(&xdrs);
+        xdr_free(info.res_filter, reinterpret_cast<char*>(record.data()));
+    }
+}
+
+// Each allocation of a call, made to fail in turn, over every sample reply:
+// the function reports it (or gets by without it), leaves its output as the
+// row says and nothing behind; a request that cannot be built writes the
+// row's no-memory line.
+TEST_P(EveryFunction, EveryAllocationMayFail) {
+    qvtest::MemoryClient client;
+    Lines first_failure;
+    if (row.no_memory.text != nullptr) first_failure.push_back(row.no_memory.text);
+    if (row.no_memory.error_line) first_failure.push_back(ErrorLine(row, QV_STATUS_NO_MEMORY));
+    for (const Bytes& reply : qvtest::SampleReplies(row.procedure)) {
+        client.SetReply(reply);
+        qv::alloc_fault::Reset();
+        ASSERT_EQ(f(client.handle()), 0u);
+        const unsigned allocations = qv::alloc_fault::Count();
+        for (unsigned n = 1; n <= allocations + 1; ++n) {
+            SCOPED_TRACE(n);
+            const std::size_t before = trace.Lines().size();
+            qv::alloc_fault::FailAt(n);
+            const qvtest::CallResult r = f.call(client.handle(), {});
+            qv::alloc_fault::Reset();
+            if (r.status == 0) continue;
+            ASSERT_EQ(r.status, QV_STATUS_NO_MEMORY);
+            EXPECT_TRUE(AfterNoMemory(row, r.outputs));
+            if (n == 1) {
+                const Lines lines = trace.Lines();
+                EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+                          first_failure);
+            }
+        }
+    }
+}
+
+// The release function gives back a heap output whole (keep flag 0) and
+// nulls the caller's pointer; with the flag set it leaves the caller's own
+// record, which the ordinary calls pass, in place.
+TEST_P(EveryFunction, ReleaseGivesBackAHeapOutputWhole) {
+    if (!f.releases) return;
+    qvtest::MemoryClient client;
+    for (const Bytes& reply : qvtest::SampleReplies(row.procedure)) {
+        client.SetReply(reply);
+        const qvtest::CallResult r = f.call(client.handle(), {.heap_outputs = true});
+        EXPECT_EQ(r.status, 0u);
+        EXPECT_TRUE(r.released);
+    }
+}
+
+// A reply cut anywhere cannot be decoded: the call fails as a transport
+// failure, the output is left as the row says, nothing leaks.
+TEST_P(EveryFunction, CutRepliesAreRefused) {
+    qvtest::MemoryClient client;
+    std::size_t failures = 0;
+    for (const Bytes& sample : qvtest::SampleReplies(row.procedure)) {
+        // Every whole number of XDR units short of the record, and one byte short.
+        std::vector<std::size_t> cuts{sample.size() - 1};
+        for (std::size_t cut = 0; cut < sample.size(); cut += 4) cuts.push_back(cut);
+        for (const std::size_t cut : cuts) {
+            const Bytes reply(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(cut));
+            client.SetReply(reply);
+            const qvtest::CallResult r = f.call(client.handle(), {});
+            ASSERT_EQ(r.status, QV_STATUS_RPC_FAILED) << cut;
+            ASSERT_EQ(r.outputs, AfterFailure(row)) << cut;
+            ++failures;
+        }
+    }
+    const Lines each = FailureLines(row, QV_STATUS_RPC_FAILED, RPC_CANTDECODERES, 0);
+    const Lines lines = trace.Lines();
+    ASSERT_EQ(lines.size(), failures * each.size());
+    EXPECT_TRUE(std::equal(each.begin(), each.end(), lines.begin()));
+}
+
+const auto kName = [](const auto& info) { return std::string(info.param.name()); };
+INSTANTIATE_TEST_SUITE_P(Table, OnTheService, ::testing::ValuesIn(qvtest::RemoteFunctions()),
+                         kName);
+INSTANTIATE_TEST_SUITE_P(Table, EveryFunction, ::testing::ValuesIn(qvtest::RemoteFunctions()),
+                         kName);
 
 }  // namespace

@@ -1,49 +1,20 @@
-// Helpers shared by the mirror and the snapshot schedule tests: an open
-// handle on the test service, a configuration with a distinct value in
-// every field, and wire records for scripted replies.
+// Helpers of the mirror tests: a caller's configuration with a distinct
+// value in every field, and the fields it shares with the wire record.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "connection/handle.h"
-#include "support/test_service.h"
-#include "support/trace_fixture.h"
+#include "support/connected_test.h"
 
 namespace qvtest {
 
-inline constexpr uint32_t kMirrorToken = 0x77;
+using MirrorHandleTest = ConnectedTest;
+inline constexpr uint32_t kMirrorToken = ConnectedTest::kToken;
 using Lines = std::vector<std::u16string>;
-
-// An open handle on a fresh test service, with eyes on the trace file.
-class MirrorHandleTest : public ::testing::Test {
-  protected:
-    TestService svc;
-    TraceFixture trace;
-    QV_HANDLE handle = nullptr;
-
-    void SetUp() override {
-        svc.Answer<LOGIN>({.status = 0, .token = kMirrorToken});
-        const QV_CONNECT_PARAM p = svc.Params();
-        ASSERT_EQ(qvConnect(&p, &handle), 0u);
-        svc.ClearRecord();
-    }
-    void TearDown() override {
-        svc.Reset(LOGOUT);
-        if (handle != nullptr) {
-            EXPECT_EQ(qvDisconnect(&handle), 0u);
-        }
-    }
-    // The trace lines written since `before` lines were there.
-    Lines LinesSince(std::size_t before) const {
-        const Lines all = trace.Lines();
-        return Lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
-    }
-};
 
 // The fields a caller's configuration and the wire record share by name.
 template <typename Config>
@@ -66,43 +37,6 @@ inline QV_MIRROR_CONFIG SampleConfig() {
             1007, 1008, 0, 1009, u"fourth", 1, 1015,
             1010, 1011, 1012, 1013, 1014, 0xAAAA, 0xBBBB};
     // clang-format on
-}
-
-// Storage behind scripted wire records; addresses stay put while it lives.
-class WireStore {
-  public:
-    RpcWString Str(std::u16string_view text) {
-        std::u16string& s = texts_.emplace_back(text);
-        s.push_back(u'\0');
-        return RpcWString{static_cast<u_int>(s.size()), reinterpret_cast<u_short*>(s.data())};
-    }
-    RpcObjectRef* Ref(std::u16string_view name, uint32_t number) {
-        return &refs_.emplace_back(RpcObjectRef{0, Str(name), number, 0});
-    }
-
-    // A configuration as the service would list it, every field distinct (in
-    // wire order), with spares, enable options and schedule spares set, for
-    // they are never read. The schedule's own Mode differs from ScheduleMode.
-    RpcMirrorConfig Config(std::u16string_view primary = u"Harddisk1", uint32_t number = 2) {
-        RpcSnapshotSchedule* schedule = &schedules_.emplace_back(
-            RpcSnapshotSchedule{901, 902, 2, 401, 903, 904, -905, 402, 403, 404, 405, 406});
-        // clang-format off
-        return {0, {1, Ref(primary, number)}, {1, Ref(u"Harddisk3", 4)}, -2001, 2002, -2003,
-                1, 3, Str(u"first"), Str(u"second"), Str(u"third"), {1, schedule},
-                1, 1, 1, 0x55, 2007, 2012, 2008, 9, 2004, 1, 7, 2005, 2006, 2015, 2010, 2011,
-                2098, 2013, 2014, 2099, 2009, Str(u"fourth")};
-        // clang-format on
-    }
-
-  private:
-    std::deque<std::u16string> texts_;
-    std::deque<RpcObjectRef> refs_;
-    std::deque<RpcSnapshotSchedule> schedules_;
-};
-
-// A list reply carrying `count` configurations, its Count telling the truth.
-inline RpcMirrorConfigList ListOf(RpcMirrorConfig* configs, u_int count) {
-    return RpcMirrorConfigList{0, count, {count, configs}};
 }
 
 }  // namespace qvtest

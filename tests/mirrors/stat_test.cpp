@@ -1,14 +1,14 @@
-// The statistics record of a protection and the progress records inside it:
-// the conversions' tables and arithmetic, then qvGetMirrorStat against the
-// test service.
+// The statistics record of a protection and the progress records, inside it
+// and from the progress readers: the conversions' tables and arithmetic,
+// then the readers' own lines against the test service.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "mirror_test_support.h"
 #include "mirrors/mirror_stat_conversion.h"
 #include "mirrors/progress_conversion.h"
-#include "platform/alloc.h"
 
 using qv::LongOperation;
 using qvtest::Lines;
@@ -152,6 +152,25 @@ TEST(MirrorStatConversion, StateSelectsTheProgressItCarries) {
     }
 }
 
+// The figures pass unchanged, the counters' signed 64-bit counts read
+// unsigned; a state without an operation carries no progress.
+TEST(MirrorStatConversion, FiguresAndCountsPassUnchanged) {
+    FullStats s(3);
+    s.w.Condition = 8;
+    std::tie(s.w.Value1, s.w.Value2, s.w.Value3, s.w.Value4, s.w.Value5, s.w.Value6) =
+        std::tuple(1, 2, 3, 4, 5, 0xFFFFFFFF);
+    s.w.Unread1 = s.w.Unread2 = s.w.Unread3 = s.w.Unread4 = s.w.Unread5 = 9;
+    s.io[2] = {0, 0, -1, INT64_MAX, int64_t{1} << 40};
+    const QV_MIRROR_STAT stat = s.Convert();
+    EXPECT_EQ(std::tuple(stat.State, stat.Condition, stat.ProgressKind, stat.Value1, stat.Value2,
+                         stat.Value3, stat.Value4, stat.Value5, stat.Value6),
+              std::tuple(3u, 2u, uint32_t{QV_PROGRESS_KIND_NONE}, 1u, 2u, 3u, 4u, 5u, 0xFFFFFFFFu));
+    EXPECT_EQ(std::tuple(stat.Io3.Count1, stat.Io3.Count2, stat.Io3.Count3),
+              std::tuple(UINT64_MAX, uint64_t{INT64_MAX}, uint64_t{1} << 40));
+    const QV_STAT_PROGRESS zero{};
+    EXPECT_EQ(std::memcmp(&stat.Progress, &zero, sizeof zero), 0);
+}
+
 TEST(ProgressConversion, EachOperationKeepsItsOwnStateRange) {
     const struct {
         LongOperation operation;
@@ -195,39 +214,6 @@ TEST(ProgressConversion, VerifyFieldsLandInTheirPlacesAndResultIsLeftAlone) {
 
 using MirrorStat = qvtest::MirrorHandleTest;
 
-TEST_F(MirrorStat, ConvertsTheReplyForTheNamedProtection) {
-    FullStats reply(3);
-    reply.w.Condition = 8;
-    reply.w.Amount1 = 4096;
-    reply.w.Value1 = 1;
-    reply.w.Value2 = 2;
-    reply.w.Value3 = 3;
-    reply.w.Value4 = 4;
-    reply.w.Value5 = 5;
-    reply.w.Value6 = 0xFFFFFFFF;
-    reply.w.Unread1 = reply.w.Unread2 = reply.w.Unread3 = reply.w.Unread4 = reply.w.Unread5 = 9;
-    reply.io[2] = {0, 0, -1, INT64_MAX, int64_t{1} << 40};
-    svc.Answer<GET_MIRROR_STATS>(reply.w);
-
-    QV_MIRROR_STAT stat;
-    std::memset(&stat, 0xA5, sizeof stat);
-    EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), 0u);
-    auto req = svc.Last<GET_MIRROR_STATS>();
-    ASSERT_TRUE(req.ok());
-    EXPECT_EQ(std::tuple(req->kind, qvtest::Text(req->name), req->number, req->token),
-              std::tuple(0u, u"Harddisk2", 4u, qvtest::kMirrorToken));
-    EXPECT_EQ(std::tuple(stat.State, stat.Condition, stat.Amount1KiB, stat.ProgressKind),
-              std::tuple(3u, 2u, 4u, uint32_t{QV_PROGRESS_KIND_NONE}));
-    EXPECT_EQ(
-        std::tuple(stat.Value1, stat.Value2, stat.Value3, stat.Value4, stat.Value5, stat.Value6),
-        std::tuple(1u, 2u, 3u, 4u, 5u, 0xFFFFFFFFu));
-    EXPECT_EQ(std::tuple(stat.Io3.Count1, stat.Io3.Count2, stat.Io3.Count3),
-              std::tuple(UINT64_MAX, uint64_t{INT64_MAX}, uint64_t{1} << 40));
-    const QV_STAT_PROGRESS zero{};  // the earlier contents are gone
-    EXPECT_EQ(std::memcmp(&stat.Progress, &zero, sizeof zero), 0);
-    EXPECT_TRUE(trace.Lines().empty());
-}
-
 TEST_F(MirrorStat, RestoringProtectionWritesItsProgressLine) {
     FullStats reply(9);
     reply.progress[2] = {0xEE, 7, 0x2A, 100, 200};
@@ -240,39 +226,43 @@ TEST_F(MirrorStat, RestoringProtectionWritesItsProgressLine) {
                                    u"dirtyData:100 totalDone:200"});
 }
 
-// Refused, undecodable, no memory for the name: the record is zero and the
-// mapped status is logged.
-TEST_F(MirrorStat, FailureLeavesTheRecordZero) {
-    FullStats reply(9);
-    reply.w.status = 0x6FFC0040;
-    svc.Answer<GET_MIRROR_STATS>(reply.w);
-    const QV_MIRROR_STAT zero{};
-    const uint32_t statuses[] = {0x6FFC0040, QV_STATUS_RPC_FAILED, QV_STATUS_NO_MEMORY};
-    for (int step = 0; step < 3; ++step) {
-        SCOPED_TRACE(step);
-        if (step == 1) svc.Misbehave(GET_MIRROR_STATS, qvtest::Fault::kGarbage);
-        if (step == 2) qv::alloc_fault::FailAt(1);
-        QV_MIRROR_STAT stat;
-        std::memset(&stat, 0xA5, sizeof stat);
-        EXPECT_EQ(qvGetMirrorStat(handle, u"Harddisk2", 4, &stat), statuses[step]);
-        qv::alloc_fault::Reset();
-        EXPECT_EQ(std::memcmp(&stat, &zero, sizeof zero), 0);
+// The verify's error state is logged with the caller's own Result, which no
+// reply field feeds.
+TEST_F(MirrorStat, VerifyErrorStateIsLoggedWithTheCallersResult) {
+    for (const auto& [wire_state, state] : {std::pair{2u, 2u}, {3u, 3u}, {4u, 0u}}) {
+        SCOPED_TRACE(wire_state);
+        RpcVerifyProgress reply{};
+        reply.State = wire_state;
+        reply.Amount1 = 1 << 20;
+        svc.Answer<GET_VERIFY_PROGRESS>(reply);
+        const std::size_t before = trace.Lines().size();
+        QV_VERIFY_PROGRESS progress;
+        std::memset(&progress, 0xA5, sizeof progress);
+        EXPECT_EQ(qvGetVerifyProgress(handle, u"Harddisk2", 4, &progress), 0u);
+        EXPECT_EQ(std::tuple(progress.State, progress.Result, progress.Amount1KiB),
+                  std::tuple(state, 0xA5A5A5A5u, 1024u));
+        EXPECT_EQ(LinesSince(before),
+                  state == 3
+                      ? Lines{u"Verify progress encounters error, state, 3, return, A5A5A5A5"}
+                      : Lines{});
     }
-    EXPECT_EQ(svc.Calls(GET_MIRROR_STATS), 2u);
-    EXPECT_EQ(trace.Lines(), (Lines{u"RPC_GetMirrorStats, get mirror statistics error[6FFC0040]",
-                                    u"Error, rpc call error, client status[00000002]",
-                                    u"RPC_GetMirrorStats, get mirror statistics error[6FFC8005]",
-                                    u"RPC_GetMirrorStats, get mirror statistics error[EFFC0001]"}));
 }
 
-TEST(MirrorStatRelease, KeepLeavesTheBlockAndZeroReleasesIt) {
-    auto* stat = static_cast<QV_MIRROR_STAT*>(qv::AllocZeroed(1, sizeof(QV_MIRROR_STAT)));
-    QV_MIRROR_STAT* held = stat;
-    EXPECT_EQ(qvFreeMirrorStat(&held, 1), 0u);
-    EXPECT_EQ(held, stat);
-    held->State = 1;  // still the caller's block
-    EXPECT_EQ(qvFreeMirrorStat(&held, 0), 0u);
-    EXPECT_EQ(held, nullptr);
+TEST_F(MirrorStat, RestoreProgressLineShowsTheStateAsReceived) {
+    for (const auto& [wire_state, state] : {std::pair{3u, 3u}, {7u, 0u}, {5u, 0u}}) {
+        SCOPED_TRACE(wire_state);
+        svc.Answer<GET_RESTORE_PRIMARY_PROGRESS>({0, wire_state, 42, 100, 200});
+        QV_PROGRESS progress;
+        std::memset(&progress, 0xA5, sizeof progress);
+        EXPECT_EQ(qvGetRestorePrimaryProgress(handle, u"Harddisk2", 4, &progress), 0u);
+        EXPECT_EQ(
+            std::tuple(progress.State, progress.Result, progress.DirtyData, progress.TotalDone),
+            std::tuple(state, 42u, 100u, 200u));
+        const std::string received = std::to_string(wire_state);
+        EXPECT_EQ(trace.Lines().back(), u"Restore Disk, Harddisk2:4, return:42 status:" +
+                                            std::u16string(received.begin(), received.end()) +
+                                            u" dirtyData:100 totalDone:200");
+    }
 }
 
 }  // namespace

@@ -12,17 +12,18 @@
 #include <sstream>
 #include <string>
 
-#include "mirrors/mirror_test_support.h"
+#include "support/connected_test.h"
+#include "support/wire_texts.h"
 #include "platform/alloc.h"
 
 using qvtest::Count;
 using qvtest::Fault;
-using qvtest::Lines;
+using Lines = qvtest::ConnectedTest::Lines;
 using qvtest::Text;
 
 namespace {
 
-using ServiceDiag = qvtest::MirrorHandleTest;
+using ServiceDiag = qvtest::ConnectedTest;
 
 TEST_F(ServiceDiag, EventTypesAndMessageCodesTravelAsTheServicesCodes) {
     const struct {
@@ -48,7 +49,7 @@ TEST_F(ServiceDiag, TheEventTextGoesWithoutItsTerminatorTheSubjectWithIt) {
     const auto req = svc.Last<WRITE_EVENT_MESSAGE>();
     EXPECT_EQ(std::tuple(req->token, Count(req->subjectName), Text(req->subjectName),
                          req->subjectNumber, Count(req->text), Text(req->text)),
-              std::tuple(qvtest::kMirrorToken, 10u, u"Harddisk1", 3u, 2u, u"ab"));
+              std::tuple(qvtest::ConnectedTest::kToken, 10u, u"Harddisk1", 3u, 2u, u"ab"));
     ASSERT_EQ(qvWriteEventMessage(handle, 2, 5, u"", 0, u""), 0u);
     EXPECT_EQ(std::tuple(Count(svc.Last<WRITE_EVENT_MESSAGE>()->subjectName),
                          Count(svc.Last<WRITE_EVENT_MESSAGE>()->text)),
@@ -85,7 +86,7 @@ TEST_F(ServiceDiag, TheSelectorDecidesWhatTheSubjectIs) {
         const auto req = svc.Last<GET_EVENT_LIST>();
         ASSERT_TRUE(req.ok());
         EXPECT_EQ(std::tuple(req->selector, req->word1, req->word2, req->word7, req->token),
-                  std::tuple(r.selector, 11u, 12u, 17u, qvtest::kMirrorToken));
+                  std::tuple(r.selector, 11u, 12u, 17u, qvtest::ConnectedTest::kToken));
         EXPECT_EQ(std::tuple(req->selNumber, req->selNameNumber, Text(req->selName)),
                   std::tuple(r.sel_number, r.name_number, std::u16string(r.name)));
         EXPECT_EQ(Count(req->selName), std::u16string(r.name).size());
@@ -100,13 +101,13 @@ TEST_F(ServiceDiag, TheSelectorDecidesWhatTheSubjectIs) {
     EXPECT_EQ(qvGetEventList(handle, &no_subject, &list), QV_STATUS_INVALID_PARAMETER);
 }
 
-RpcEventRecord Event(qvtest::WireStore& w, uint32_t kind, std::u16string_view text) {
+RpcEventRecord Event(qvtest::WireTexts& w, uint32_t kind, std::u16string_view text) {
     return {10, 11, 12, 13, kind, 15, w.Str(u"subject"), 16,
             text.empty() ? RpcWString{} : w.Str(text)};
 }
 
 TEST_F(ServiceDiag, EntriesAreReorderedAndKeepOnlyWhatTheirKindNames) {
-    qvtest::WireStore w;
+    qvtest::WireTexts w;
     RpcEventRecord events[] = {Event(w, 1, u"one"), Event(w, 2, u""), Event(w, 3, u"three")};
     const QV_EVENT_QUERY query{0, 0, 0, nullptr, 0, 0, 0, 0};
     svc.Answer<GET_EVENT_LIST>({0, 0, 3, {3, events}});
@@ -149,7 +150,7 @@ TEST_F(ServiceDiag, TheListIsEmptiedFirstAndFailuresLogged) {
     EXPECT_EQ(qvGetEventList(handle, &query, &list), 0x6FFC0042u);
     EXPECT_EQ(std::tuple(list.count, list.events), std::tuple(0u, nullptr));
 
-    qvtest::WireStore w;
+    qvtest::WireTexts w;
     RpcEventRecord events[] = {Event(w, 1, u"one"), Event(w, 1, u"two")};
     for (unsigned n = 1; n <= 4; ++n) {  // the entries, then each of their texts
         svc.Answer<GET_EVENT_LIST>({0, 0, 2, {2, events}});
@@ -173,7 +174,7 @@ TEST_F(ServiceDiag, TraceLevelsAreCumulativeMasksOfTheirFamily) {
         ASSERT_EQ(qvSetTraceLevel(handle, s.level), 0u);
         const auto req = svc.Last<SET_TRACE_LEVEL>();
         EXPECT_EQ(std::tuple(req->status, req->value, req->token),
-                  std::tuple(0u, s.mask, qvtest::kMirrorToken))
+                  std::tuple(0u, s.mask, qvtest::ConnectedTest::kToken))
             << s.level;
     }
     const struct {
@@ -216,7 +217,7 @@ TEST_F(ServiceDiag, SystemInformationInTheCallersOrder) {
     EXPECT_EQ(qvGetSystemInfo(nullptr, &info), QV_STATUS_NO_HANDLE);
     EXPECT_EQ(std::tuple(info.sysWord1, info.sysText1), std::tuple(0u, nullptr));
 
-    qvtest::WireStore w;
+    qvtest::WireTexts w;
     svc.Answer<GET_SYSTEM_INFO>(
         {0, 1, 2, 3, w.Str(u"t1"), 4, 5, RpcWString{}, w.Str(u"t3"), w.Str(u""), 6, 7});
     ASSERT_EQ(qvGetSystemInfo(handle, &info), 0u);
@@ -273,7 +274,7 @@ TEST_F(Probe, WritesExactlyTheBytesReceivedOverAnyFile) {
     const auto req = svc.Last<TAKE_PROBE>();
     EXPECT_EQ(std::tuple(req->token, req->probeWord1, req->probeWord2, req->probeWord3,
                          req->probeWord4, Count(req->probeText), Text(req->probeText)),
-              std::tuple(qvtest::kMirrorToken, 0u, 0u, 0u, 0u, 1u, u""));
+              std::tuple(qvtest::ConnectedTest::kToken, 0u, 0u, 0u, 0u, 1u, u""));
 
     svc.Answer<TAKE_PROBE>({0, {}});
     ASSERT_EQ(Take("empty.tar"), 0u);

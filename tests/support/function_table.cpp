@@ -1,17 +1,22 @@
 #include "support/function_table.h"
 
-#include "quarvane.h"
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace qvtest {
 namespace {
 
-constexpr const char16_t* kPrimary = u"Harddisk1";
-constexpr const char16_t* kMirror = u"Harddisk2";
+constexpr QV_OBJECT_ID kObject{kSampleObject, kSampleNumber};
 
-QV_MIRROR_CONFIG SampleConfig() {
+constexpr QV_MIRROR_CONFIG SampleConfig() {
     QV_MIRROR_CONFIG c{};
-    c.Primary = {kPrimary, 1};
-    c.Mirror = {kMirror, 1};
+    c.Primary = kObject;
+    c.Mirror = {u"Harddisk2", 1};
     c.MirrorKind = 1;
     c.Schedule.Mode = 1;
     c.Text1 = u"first";
@@ -19,217 +24,301 @@ QV_MIRROR_CONFIG SampleConfig() {
     return c;
 }
 
-template <QV_STATUS (*F)(QV_HANDLE, const QV_WCHAR*, uint32_t)>
-QV_STATUS ByObject(QV_HANDLE h) {
-    return F(h, kPrimary, 1);
-}
+// The ordinary value of each request or filter a function reads, and
+// whether it names the sample object. A function that reads a record of a
+// new type needs its value here; one of an existing type needs nothing.
+template <typename T>
+struct Ordinary;
+template <typename T>
+constexpr bool kNamesObject = true;
+template <>
+constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
 
-QV_STATUS GetDiskList(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 0};
-    const QV_DISK_FILTER filter{7, 0, 1, &object};
-    QV_DISK_LIST list{};
-    const QV_STATUS st = qvGetDiskList(h, &filter, &list);
-    QV_DISK_LIST* p = &list;
-    qvFreeDiskList(&p, 1);
-    return st;
-}
-
-QV_STATUS EnableMirror(QV_HANDLE h) {
-    QV_MIRROR_ENABLE e{};
-    e.Config = SampleConfig();
-    return qvEnableMirror(h, &e);
-}
-
-QV_STATUS ChangeMirrorConfig(QV_HANDLE h) {
-    const QV_MIRROR_CONFIG c = SampleConfig();
-    return qvChangeMirrorConfig(h, &c);
-}
-
-QV_STATUS GetMirConfigList(QV_HANDLE h) {
-    QV_CONFIG_FILTER filter{};
-    filter.Kind = 1;
-    filter.Object = {kPrimary, 1};
-    QV_MIRROR_CONFIG_LIST list{};
-    const QV_STATUS st = qvGetMirConfigList(h, &filter, &list);
-    QV_MIRROR_CONFIG_LIST* p = &list;
-    qvFreeMirConfigList(&p, 1);
-    return st;
-}
-
-QV_STATUS GetMirrorStat(QV_HANDLE h) {
-    QV_MIRROR_STAT stat{};
-    return qvGetMirrorStat(h, kPrimary, 1, &stat);
-}
-
-QV_STATUS VerifyData(QV_HANDLE h) {
-    const QV_VERIFY_REQUEST r{{kPrimary, 1}, 1, 1, 0};
-    return qvVerifyData(h, &r);
-}
-
-QV_STATUS GetVerifyProgress(QV_HANDLE h) {
-    QV_VERIFY_PROGRESS p{};
-    return qvGetVerifyProgress(h, kPrimary, 1, &p);
-}
-
-QV_STATUS RestorePrimary(QV_HANDLE h) {
-    const QV_RESTORE_REQUEST r{{kPrimary, 1}, 1, {kMirror, 1}, 0, 0, 0};
-    return qvRestorePrimary(h, &r);
-}
-
-QV_STATUS GetRestorePrimaryProgress(QV_HANDLE h) {
-    QV_PROGRESS p{};
-    return qvGetRestorePrimaryProgress(h, kPrimary, 1, &p);
-}
-
-QV_STATUS SetDataTraceConfig(QV_HANDLE h) {
-    QV_DATA_TRACE_CONFIG c{1, const_cast<QV_WCHAR*>(u"/var/trace"), 5};
-    return qvSetDataTraceConfig(h, kPrimary, 1, &c);
-}
-
-QV_STATUS GetDataTraceConfig(QV_HANDLE h) {
-    QV_DATA_TRACE_CONFIG c{};
-    const QV_STATUS st = qvGetDataTraceConfig(h, kPrimary, 1, &c);
-    QV_DATA_TRACE_CONFIG* p = &c;
-    qvFreeDataTraceConfig(&p, 1);
-    return st;
-}
-
-QV_CLUSTER_GROUP SampleGroup() {
+QV_WCHAR g_trace_path[] = u"/var/trace";
+// clang-format off
+template <> struct Ordinary<QV_DISK_FILTER> {
+    static constexpr QV_DISK_FILTER value{7, 0, 1, &kObject}; };
+template <> struct Ordinary<QV_MIRROR_CONFIG> {
+    static constexpr QV_MIRROR_CONFIG value = SampleConfig(); };
+template <> struct Ordinary<QV_MIRROR_ENABLE> {
+    static constexpr QV_MIRROR_ENABLE value{SampleConfig(), 1, 0, 0, 0}; };
+template <> struct Ordinary<QV_CONFIG_FILTER> {
+    static constexpr QV_CONFIG_FILTER value{1, nullptr, kObject}; };
+template <> struct Ordinary<QV_VERIFY_REQUEST> {
+    static constexpr QV_VERIFY_REQUEST value{kObject, 1, 1, 0}; };
+template <> struct Ordinary<QV_RESTORE_REQUEST> {
+    static constexpr QV_RESTORE_REQUEST value{kObject, 1, {u"Harddisk2", 1}, 0, 0, 0}; };
+template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
+    static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
+template <> struct Ordinary<QV_EVENT_QUERY> {
+    static constexpr QV_EVENT_QUERY value{QV_EVENT_SELECT_OBJECT, 0, 0, &kObject, 4, 0, 0, 0}; };
+// clang-format on
+constexpr QV_CLUSTER_GROUP SampleGroup() {
     QV_CLUSTER_GROUP g{};
-    std::u16string_view(u"SQL Group").copy(g.groupName, 255);
-    std::u16string_view(u"{6f1c2a10}").copy(g.groupTag, 63);
-    std::u16string_view(u"Cluster Disk 1").copy(g.disk.diskName, 127);
+    const char16_t name[] = u"SQL Group";
+    for (std::size_t i = 0; name[i] != 0; ++i) g.groupName[i] = name[i];
+    g.groupTag[0] = u'T';
+    g.disk.diskName[0] = u'D';
     g.disk.diskId = 101;
     return g;
 }
+// Any number of captures go nowhere and leave no file behind.
+constexpr QV_PROBE_REQUEST SampleProbe() {
+    QV_PROBE_REQUEST r{};
+    const char16_t path[] = u"/dev/null";
+    for (std::size_t i = 0; path[i] != 0; ++i) r.probeFile[i] = path[i];
+    return r;
+}
+template <>
+struct Ordinary<QV_CLUSTER_GROUP> {
+    static constexpr QV_CLUSTER_GROUP value = SampleGroup();
+};
+template <>
+struct Ordinary<QV_PROBE_REQUEST> {
+    static constexpr QV_PROBE_REQUEST value = SampleProbe();
+};
+// The cluster group, the event query and the probe request name no object
+// reference; neither do the texts of these two functions.
+template <>
+constexpr bool kNamesObject<QV_CLUSTER_GROUP> = false;
+template <>
+constexpr bool kNamesObject<QV_EVENT_QUERY> = false;
+template <>
+constexpr bool kNamesObject<QV_PROBE_REQUEST> = false;
+template <auto F>
+constexpr bool kTextIsNoObject = false;
+template <>
+constexpr bool kTextIsNoObject<&qvWriteEventMessage> = true;
+template <>
+constexpr bool kTextIsNoObject<&qvClusterCommunication> = true;
 
-QV_STATUS GetClusterInfo(QV_HANDLE h) {
-    QV_CLUSTER_INFO info{};
-    const QV_STATUS st = qvGetClusterInfo(h, &info);
-    QV_CLUSTER_INFO* p = &info;
-    qvFreeClusterInfo(&p, 1);
-    return st;
+// How an ordinary call passes one parameter.
+template <typename T>
+struct Slot;
+template <>
+struct Slot<uint32_t> {
+    static constexpr bool kPointer = false;
+    uint32_t Arg(bool) { return kSampleNumber; }
+};
+template <>
+struct Slot<int32_t> {  // an event type or code, a trace level: the first of each
+    static constexpr bool kPointer = false;
+    int32_t Arg(bool) { return 1; }
+};
+template <>
+struct Slot<const QV_WCHAR*> {  // a name: null is allowed, so it is never passed as null
+    static constexpr bool kPointer = false;
+    const QV_WCHAR* Arg(bool) { return kSampleObject; }
+};
+template <typename T>
+struct Slot<const T*> {
+    static constexpr bool kPointer = true;
+    const T* Arg(bool null) { return null ? nullptr : &Ordinary<T>::value; }
+};
+template <typename T>
+struct Slot<T*> {  // an output: the call's own record, or a heap block
+    static constexpr bool kPointer = true;
+    T value;
+    T* target = &value;
+    ~Slot() {
+        if (target != &value) std::free(target);  // not released: a failed call
+    }
+    void Prepare(const CallOptions& options) {
+        if (options.heap_outputs) target = static_cast<T*>(std::malloc(sizeof(T)));
+        std::memset(static_cast<void*>(target), options.fill, sizeof(T));
+    }
+    T* Arg(bool null) { return null ? nullptr : target; }
+};
+
+template <typename S>
+constexpr bool kIsOutput = requires(S s) {
+    s.target;
+};
+
+template <typename S>
+void Prepare(S& slot, const CallOptions& options) {
+    if constexpr (kIsOutput<S>) slot.Prepare(options);
 }
 
-QV_STATUS GetClusterDisks(QV_HANDLE h) {
-    const QV_CLUSTER_GROUP g = SampleGroup();
-    QV_CLUSTER_DISK_LIST list{};
-    const QV_STATUS st = qvGetClusterGroupPhysicalDiskList(h, &g, &list);
-    QV_CLUSTER_DISK_LIST* p = &list;
-    qvFreePhysicalDiskList(&p, 1);
-    return st;
+template <typename S>
+Outputs State(const S& slot, unsigned char fill) {
+    if constexpr (kIsOutput<S>) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(slot.target);
+        const auto all = [&](unsigned char b) {
+            return std::all_of(bytes, bytes + sizeof *slot.target,
+                               [b](unsigned char x) { return x == b; });
+        };
+        return all(fill) ? Outputs::kUnchanged : all(0) ? Outputs::kZero : Outputs::kWritten;
+    } else {
+        return Outputs::kNone;
+    }
 }
 
-template <QV_STATUS (*F)(QV_HANDLE, const QV_CLUSTER_GROUP*)>
-QV_STATUS ByGroup(QV_HANDLE h) {
-    const QV_CLUSTER_GROUP g = SampleGroup();
-    return F(h, &g);
+Outputs Combine(std::initializer_list<Outputs> each) {
+    Outputs out = Outputs::kNone;
+    for (Outputs o : each) {
+        if (o == Outputs::kNone || o == out) continue;
+        out = out == Outputs::kNone ? o : Outputs::kWritten;
+    }
+    return out;
 }
 
-QV_STATUS FailoverAction(QV_HANDLE h) {
-    const QV_CLUSTER_GROUP g = SampleGroup();
-    return qvFailoverAction(h, &g, 1);
+// Gives an output back: the call's own record is kept (keep flag 1), a heap
+// block goes whole (keep flag 0). True when a heap block was taken.
+template <typename T>
+bool ReleaseOutput(std::nullptr_t, Slot<T*>&) {
+    return false;
+}
+template <typename T>
+bool ReleaseOutput(QV_STATUS (*release)(T**, uint32_t), Slot<T*>& slot) {
+    T* held = slot.target;
+    const bool heap = held != &slot.value;
+    release(&held, heap ? 0 : 1);
+    if (heap && held == nullptr) slot.target = &slot.value;  // gone with the release
+    return heap && held == nullptr;
 }
 
-QV_STATUS ClusterCommunication(QV_HANDLE h) { return qvClusterCommunication(h, u"hello"); }
-
-QV_STATUS PullInformation(QV_HANDLE h) {
-    QV_PULL_INFO info{};
-    const QV_STATUS st = qvPullInformation(h, 1, &info);
-    qvFreeMemory(info.text);
-    return st;
+// The pulled text has no release function of its own: it goes back
+// through qvFreeMemory.
+bool ReleaseOutput(std::nullptr_t, Slot<QV_PULL_INFO*>& slot) {
+    qvFreeMemory(slot.target->text);
+    slot.target->text = nullptr;
+    return false;
 }
 
-QV_STATUS WriteEventMessage(QV_HANDLE h) {
-    return qvWriteEventMessage(h, QV_EVENT_INFORMATION, 1, kPrimary, 1, u"written");
+template <typename S, typename R>
+bool Release(S& slot, R release) {
+    if constexpr (kIsOutput<S>) {
+        return ReleaseOutput(release, slot);
+    } else {
+        return false;
+    }
 }
 
-QV_STATUS GetEventList(QV_HANDLE h) {
-    const QV_OBJECT_ID object{kPrimary, 1};
-    const QV_EVENT_QUERY query{QV_EVENT_SELECT_OBJECT, 0, 0, &object, 4, 0, 0, 0};
-    QV_EVENT_LIST list{};
-    const QV_STATUS st = qvGetEventList(h, &query, &list);
-    QV_EVENT_LIST* p = &list;
-    qvFreeEventList(&p, 1);
-    return st;
-}
+template <auto F, auto R>
+struct Thunk;
+template <typename... A, QV_STATUS (*F)(QV_HANDLE, A...), auto R>
+struct Thunk<F, R> {
+    static constexpr std::array<bool, sizeof...(A)> kIsPointer{Slot<A>::kPointer...};
+    static constexpr int kPointers = (0 + ... + int{Slot<A>::kPointer});
 
-QV_STATUS SetTraceLevel(QV_HANDLE h) { return qvSetTraceLevel(h, 3); }
+    // A name (then a number), or a record that holds the sample object.
+    template <typename T, typename Record = std::remove_cv_t<std::remove_pointer_t<T>>>
+    static constexpr bool NamesObject() {
+        if constexpr (std::is_same_v<T, const QV_WCHAR*>) return true;
+        if constexpr (requires { Ordinary<Record>::value; }) return kNamesObject<Record>;
+        return false;
+    }
+    static constexpr bool kNamesAnObject =
+        (false || ... || NamesObject<A>()) && !kTextIsNoObject<F>;
 
-QV_STATUS GetTraceLevel(QV_HANDLE h) {
-    uint32_t level = 0;
-    return qvGetTraceLevel(h, &level);
-}
+    static constexpr int PointerIndex(std::size_t i) {
+        int n = 0;
+        for (std::size_t j = 0; j < i; ++j) n += kIsPointer[j] ? 1 : 0;
+        return kIsPointer[i] ? n : -2;
+    }
 
-QV_STATUS GetSystemInfo(QV_HANDLE h) {
-    QV_SYSTEM_INFO info{};
-    const QV_STATUS st = qvGetSystemInfo(h, &info);
-    QV_SYSTEM_INFO* p = &info;
-    qvFreeSystemInfo(&p, 1);
-    return st;
-}
+    template <std::size_t... I>
+    static CallResult Run(QV_HANDLE handle, const CallOptions& options, std::index_sequence<I...>) {
+        std::tuple<Slot<A>...> slots;
+        (Prepare(std::get<I>(slots), options), ...);
+        const QV_STATUS status =
+            F(handle, std::get<I>(slots).Arg(PointerIndex(I) == options.null_at)...);
+        const Outputs outputs = Combine({State(std::get<I>(slots), options.fill)...});
+        bool released = false;
+        if (status == 0 || outputs == Outputs::kZero) {
+            ((released = Release(std::get<I>(slots), R) || released), ...);
+        }
+        return {status, outputs, released};
+    }
+    static CallResult Call(QV_HANDLE handle, const CallOptions& options) {
+        return Run(handle, options, std::index_sequence_for<A...>{});
+    }
+};
 
-// The capture goes nowhere, so that any number of calls leave no file.
-QV_STATUS TakeProbe(QV_HANDLE h) {
-    QV_PROBE_REQUEST request{};
-    std::u16string_view(u"/dev/null").copy(request.probeFile, QV_PROBE_PATH_UNITS - 1);
-    return qvTakeProbe(h, &request);
+template <auto F, auto R>
+constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
+    using T = Thunk<F, R>;
+    return {&row,
+            family,
+            T::kPointers,
+            T::kNamesAnObject,
+            !std::is_same_v<decltype(R), std::nullptr_t>,
+            &T::Call};
 }
 
 const RemoteFunction kRemote[] = {
-    {"qvGetDiskList", GET_DISK_LIST, GetDiskList},
-    {"qvRefreshDiskList", GET_DISK_LIST, qvRefreshDiskList},
-    {"qvEnableMirror", ENABLE_MIRROR, EnableMirror},
-    {"qvChangeMirrorConfig", CHANGE_MIRROR_CONFIG, ChangeMirrorConfig},
-    {"qvGetMirConfigList", GET_MIR_CONFIG_LIST, GetMirConfigList},
-    {"qvDisableMirror", DISABLE_MIRROR, ByObject<qvDisableMirror>},
-    {"qvSuspendMirror", SUSPEND_MIRROR, ByObject<qvSuspendMirror>},
-    {"qvResumeMirror", RESUME_MIRROR, ByObject<qvResumeMirror>},
-    {"qvStopMirror", STOP_MIRROR, ByObject<qvStopMirror>},
-    {"qvSyncMirror", SYNC_MIRROR, ByObject<qvSyncMirror>},
-    {"qvCancelSyncMirror", CANCEL_SYNC_MIRROR, ByObject<qvCancelSyncMirror>},
-    {"qvGetMirrorStat", GET_MIRROR_STATS, GetMirrorStat},
-    {"qvVerifyData", VERIFY_DATA, VerifyData},
-    {"qvGetVerifyProgress", GET_VERIFY_PROGRESS, GetVerifyProgress},
-    {"qvCancelVeridyData", CANCEL_VERIDY_DATA, ByObject<qvCancelVeridyData>},
-    {"qvRestorePrimary", RESTORE_PRIMARY, RestorePrimary},
-    {"qvGetRestorePrimaryProgress", GET_RESTORE_PRIMARY_PROGRESS, GetRestorePrimaryProgress},
-    {"qvCancelRestorePrimary", CANCEL_RESTORE_PRIMARY, ByObject<qvCancelRestorePrimary>},
-    {"qvSetDataTraceConfig", SET_DATA_TRACE_CONFIG, SetDataTraceConfig},
-    {"qvGetDataTraceConfig", GET_DATA_TRACE_CONFIG, GetDataTraceConfig},
-    {"qvGetClusterInfo", GET_CLUSTER_INFO, GetClusterInfo, false},
-    {"qvGetClusterGroupPhysicalDiskList", GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST, GetClusterDisks},
-    {"qvSetClusterGroupInfo", SET_CLUSTER_GROUP_INFO, ByGroup<qvSetClusterGroupInfo>},
-    {"qvRemoveClusterGroupInfo", REMOVE_CLUSTER_GROUP_INFO, ByGroup<qvRemoveClusterGroupInfo>},
-    {"qvFailoverAction", FAILOVER_ACTION, FailoverAction},
-    {"qvClusterCommunication", CLUSTER_COMMUNICATION, ClusterCommunication},
-    {"qvPullInformation", PULL_INFORMATION, PullInformation},
-    {"qvWriteEventMessage", WRITE_EVENT_MESSAGE, WriteEventMessage, false},
-    {"qvGetEventList", GET_EVENT_LIST, GetEventList},
-    {"qvSetTraceLevel", SET_TRACE_LEVEL, SetTraceLevel},
-    {"qvGetTraceLevel", GET_TRACE_LEVEL, GetTraceLevel, true, false},
-    {"qvGetSystemInfo", GET_SYSTEM_INFO, GetSystemInfo, false, false},
-    {"qvTakeProbe", TAKE_PROBE, TakeProbe, false},
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+    Make<&name, release>(qv::rows::name, #family),
+#include "exports.def"
 };
 
-constexpr std::string_view kOther[] = {
-    "qvConnect",           "qvDisconnect",       "qvFreeHandle",          "qvFreeMemory",
-    "qvWriteTrace",        "qvFormatErrMessage", "qvFreeErrMessage",      "qvFreeDiskList",
-    "qvFreeMirConfigList", "qvFreeMirrorStat",   "qvFreeDataTraceConfig",
-    "qvFreeClusterInfo",   "qvFreePhysicalDiskList", "qvFreeEventList",   "qvFreeSystemInfo",
+template <auto R>
+struct NullRelease;
+template <typename T, typename... Rest, QV_STATUS (*R)(T**, Rest...)>
+struct NullRelease<R> {
+    static bool Accepts() {
+        T* none = nullptr;
+        return R(nullptr, Rest{}...) == 0 && R(&none, Rest{}...) == 0 && none == nullptr;
+    }
+};
+template <void (*R)(void*)>
+struct NullRelease<R> {
+    static bool Accepts() {
+        R(nullptr);
+        return true;
+    }
+};
+
+const ReleaseFunction kReleases[] = {
+#define QV_RELEASE(name, family) {#name, &NullRelease<&name>::Accepts},
+#include "exports.def"
+};
+
+constexpr CalledProcedure kCalled[] = {
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+    {procedure, qv::Sim::k##sim},
+#define QV_SESSION(name, family, procedure, sim) {procedure, qv::Sim::k##sim},
+#include "exports.def"
+};
+
+constexpr std::string_view kNames[] = {
+#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#name,
+#define QV_SESSION(name, family, procedure, sim) #name,
+#define QV_LOCAL(name, family, release) #name,
+#define QV_RELEASE(name, family) #name,
+#include "exports.def"
 };
 
 }  // namespace
 
 std::span<const RemoteFunction> RemoteFunctions() { return kRemote; }
 
-std::span<const std::string_view> OtherExports() { return kOther; }
-
 const RemoteFunction* FindRemoteFunction(std::string_view name) {
     for (const RemoteFunction& f : kRemote) {
-        if (name == f.name) return &f;
+        if (name == f.name()) return &f;
     }
     return nullptr;
 }
+
+std::span<const ReleaseFunction> ReleaseFunctions() { return kReleases; }
+
+std::span<const CalledProcedure> CalledProcedures() {
+    static const std::vector<CalledProcedure> once = [] {
+        std::vector<CalledProcedure> out;
+        for (const CalledProcedure& c : kCalled) {
+            if (std::none_of(out.begin(), out.end(), [&](const CalledProcedure& o) {
+                    return o.procedure == c.procedure;
+                })) {
+                out.push_back(c);
+            }
+        }
+        return out;
+    }();
+    return once;
+}
+
+std::span<const std::string_view> ExportedNames() { return kNames; }
 
 }  // namespace qvtest

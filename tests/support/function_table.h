@@ -1,40 +1,93 @@
-// Every exported function, one row each.
+// The table of exported functions (src/exports.def) as the tests and the
+// fuzzers use it: each remote function's row with a way to call it with
+// ordinary arguments.
 //
-// The rules that hold for all remote functions (the handle check, the
-// transport faults, allocation failure, what a hostile reply can do) are
-// tested once over this table instead of once per family, and the fuzzers
-// take their targets from it. A family adds its functions here with a row;
-// a test compares the table with the committed export list, so a function
-// cannot be exported without being covered.
+// The call is made from the function's own signature: a name and number
+// become the sample object, a request or filter its ordinary value (one per
+// record type, in function_table.cpp), an output a slot of the call's own
+// that is filled with a pattern first and given back through the row's
+// release function afterwards. A function of an existing shape therefore
+// needs nothing here beyond its row.
 #pragma once
 
+#include <ostream>
 #include <span>
 #include <string_view>
 
+#include "connection/exports.h"
 #include "qvcliapi.h"
 
 namespace qvtest {
 
-struct RemoteFunction {
-    const char* name;
-    unsigned proc;  // the procedure it calls
-    // Calls the function with ordinary arguments and releases whatever it
-    // handed out; returns its status.
-    QV_STATUS (*call)(QV_HANDLE handle);
-    // Whether it writes a line of its own when the service refuses, and
-    // whether its request carries the login token (a procedure without an
-    // argument carries nothing).
-    bool logs = true;
-    bool sends_token = true;
+// The object every ordinary call names, as name and number.
+inline constexpr const char16_t* kSampleObject = u"Harddisk1";
+inline constexpr uint32_t kSampleNumber = 1;
+
+// What a call left in its outputs.
+enum class Outputs {
+    kNone,       // the function has no output
+    kUnchanged,  // every byte is still the fill
+    kZero,       // every byte is zero
+    kWritten,    // anything else
 };
 
-// Functions that take a handle and make one remote call.
+struct CallOptions {
+    int null_at = -1;           // the pointer parameter passed as null (-1: none)
+    unsigned char fill = 0xA5;  // every output byte before the call
+    // The outputs are heap blocks given back whole through the release
+    // function (its keep flag 0) instead of the call's own records (kept).
+    bool heap_outputs = false;
+};
+
+struct CallResult {
+    QV_STATUS status;
+    Outputs outputs;
+    bool released = false;  // heap outputs: the release function took them and nulled the pointer
+};
+
+struct RemoteFunction {
+    const qv::Row* row;
+    const char* family;
+    // Pointer parameters a caller must not pass as null (the object's name
+    // may be null).
+    int pointers;
+    // Whether the ordinary call names the sample object, which then goes
+    // over the wire as an object reference (name, then number).
+    bool names_object;
+    // Whether the row names a release function for the output.
+    bool releases;
+    // Calls with ordinary arguments and gives back whatever the function
+    // handed out.
+    CallResult (*call)(QV_HANDLE handle, const CallOptions& options);
+
+    const char* name() const { return row->name; }
+    QV_STATUS operator()(QV_HANDLE handle) const { return call(handle, {}).status; }
+};
+
+inline void PrintTo(const RemoteFunction& f, std::ostream* os) { *os << f.name(); }
+
+struct ReleaseFunction {
+    const char* name;
+    // Calls it with a null pointer and with a pointer to null; false when it
+    // did not return 0 or changed what it was given.
+    bool (*accepts_null)();
+};
+
+// Every function that takes the handle first and calls a procedure.
 std::span<const RemoteFunction> RemoteFunctions();
-
-// Exported functions that are not in RemoteFunctions(): connection, local
-// helpers, release functions.
-std::span<const std::string_view> OtherExports();
-
 const RemoteFunction* FindRemoteFunction(std::string_view name);
+
+std::span<const ReleaseFunction> ReleaseFunctions();
+
+// Every procedure the library calls, with whether quarvane-sim models it
+// (in table order, a procedure once).
+struct CalledProcedure {
+    unsigned procedure;
+    qv::Sim sim;
+};
+std::span<const CalledProcedure> CalledProcedures();
+
+// Every function of the table, by name.
+std::span<const std::string_view> ExportedNames();
 
 }  // namespace qvtest

@@ -16,14 +16,55 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "support/test_service.h"
 
 namespace qvtest {
 
-// The richest valid reply of `proc`. A procedure whose result has no sample
-// of its own gets its zeroed result record; an unknown procedure, nothing.
+// Holds the texts and arrays that records under construction point into
+// until they are encoded.
+class Arena {
+  public:
+    // A text as the service sends it: its units and the terminator.
+    RpcWString Text(std::u16string_view text) {
+        std::vector<u_short> units(text.begin(), text.end());
+        units.push_back(0);
+        RpcWString out{};
+        Put(out, std::move(units));
+        return out;
+    }
+
+    // Fills one of the generated records' variable-length arrays (a count
+    // followed by a pointer) with `elements`.
+    template <typename Field, typename T>
+    void Put(Field& field, std::vector<T> elements) {
+        auto held = std::make_shared<std::vector<T>>(std::move(elements));
+        auto& [count, values] = field;
+        count = static_cast<u_int>(held->size());
+        values = held->empty() ? nullptr : held->data();
+        held_.push_back(std::move(held));
+    }
+
+  private:
+    std::vector<std::shared_ptr<void>> held_;
+};
+
+// `reply`, a result record of P, decoded, changed by `edit` and encoded
+// again: a sample turned into the reply a test needs.
+template <unsigned P, typename Edit>
+Bytes EditReply(const Bytes& reply, Edit&& edit) {
+    using Proc = qv::wire::Proc<P>;
+    const Decoded<typename Proc::Res> decoded(Proc::ResFilter(), reply);
+    typename Proc::Res copy = *decoded;  // shares the decoded arrays and texts
+    edit(copy);
+    return Encode(Proc::ResFilter(), &copy);
+}
+
+// The richest valid reply of `proc`; nothing for a procedure whose result
+// record has no sample.
 Bytes SampleReply(unsigned proc);
 
 // Every valid reply of `proc` kept as a sample, SampleReply(proc) first; the

@@ -1,0 +1,71 @@
+// The rows of the table of exported functions (src/exports.def) as
+// constants: qv::rows::qvGetDiskList and so on. A function writes the lines
+// its row names, so every line stands in one place, next to the facts the
+// tests check it by.
+#pragma once
+
+#include <cstdint>
+
+#include "quarvane.h"
+
+namespace qv {
+
+enum class Shape {
+    kObjectOperation,
+    kGroupOperation,
+    kTokenOperation,
+    kObjectReader,
+    kRequest,
+    kList,
+};
+
+// Which value a function's error line prints.
+enum class LogOn {
+    kNone,          // the function writes no line of its own
+    kServiceWord,   // the reply's status word when nonzero; transport failures
+                    // leave it 0 and write only the rpc-call-error line
+    kMappedStatus,  // the status the call ends with when nonzero, transport
+                    // failures and lack of memory included
+};
+
+// What a failed call leaves in the caller's output: all zero, as it was, or
+// cleared before even the handle is checked (so an invalid handle leaves it
+// zero too); kPartial: as it was after a failed call, but a conversion that
+// runs out of memory may leave fields it had written (the family's tests
+// say which).
+enum class Output { kNone, kCleared, kUntouched, kClearedFirst, kPartial };
+
+// Whether quarvane-sim answers the procedure.
+enum class Sim { kModelled, kNotModelled };
+
+// What a function writes when it cannot build its request for lack of
+// memory: nothing, its error line with 0xEFFC0001, or a line of its own.
+struct NoMemoryLine {
+    struct ErrorLineTag {};
+    constexpr NoMemoryLine(std::nullptr_t) noexcept {}
+    constexpr NoMemoryLine(const char16_t* line) noexcept : text(line) {}
+    constexpr NoMemoryLine(ErrorLineTag) noexcept : error_line(true) {}
+    const char16_t* text = nullptr;
+    bool error_line = false;
+};
+inline constexpr NoMemoryLine::ErrorLineTag kErrorLine{};
+
+struct Row {
+    const char* name;
+    Shape shape;
+    unsigned procedure;
+    Sim sim;
+    LogOn log_on;
+    Output output;
+    NoMemoryLine no_memory;
+    const char16_t* error_line;  // with one %08X; null when there is none
+};
+
+namespace rows {
+#define QV_REMOTE(name_, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+    inline constexpr Row name_{#name_,         Shape::k##shape,   procedure, Sim::k##sim,       \
+                               LogOn::k##logs, Output::k##output, no_memory, line};
+#include "exports.def"
+}  // namespace rows
+
+}  // namespace qv

@@ -1,0 +1,94 @@
+// The call shapes: roads that many exported functions share, as whole
+// templates. A function of one of these shapes is its row in
+// src/exports.def and, for a reader, its conversion; nothing else differs.
+//
+//   RunOperation<P>(row, handle, args...)   the request record is the whole
+//       argument, built from args by FillRequest (an object reference from a
+//       name and number, a group name record from a name, the status record
+//       from nothing but the token); the reply is a status.
+//   ReadByObject<P>(row, handle, name, number, out, convert)   sends the
+//       object reference and converts the reply into the caller's record.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "connection/rpc_call.h"
+
+namespace qv {
+
+// The records that are the whole argument of their procedure, each filled
+// from what the exported function takes and the handle's login token. False
+// when the heap says no; whatever was taken goes back with the record.
+
+// An object reference: kind 0, the name (empty or missing as the lone
+// terminator) and number, the login token.
+inline bool FillRequest(RpcObjectRef& arg, QV_HANDLE handle, const char16_t* name,
+                        uint32_t number) noexcept {
+    arg.kind = 0;
+    arg.token = GetLoginToken(handle);
+    return FillObjectRef(arg, name, number);
+}
+
+// A group name record: the login token, Reserved 0, a copy of the name.
+inline bool FillRequest(RpcGroupName& arg, QV_HANDLE handle, const char16_t* group) noexcept {
+    arg.token = GetLoginToken(handle);
+    arg.Reserved = 0;
+    return FillWString(arg.GroupName, group);
+}
+
+// The status record of the calls that carry nothing but the token.
+inline bool FillRequest(RpcStatus& arg, QV_HANDLE handle) noexcept {
+    arg.status = 0;
+    arg.value = 0;
+    arg.token = GetLoginToken(handle);
+    return true;
+}
+
+// A procedure without an argument.
+inline bool FillRequest(wire::NoRecord&, QV_HANDLE) noexcept { return true; }
+
+// Fills the request from args, calls, maps and writes the row's line. The
+// reply stays in `call` for reading.
+template <unsigned P, typename... Args>
+uint32_t CallWith(RemoteCall<P>& call, const Row& row, QV_HANDLE handle, Args... args) noexcept {
+    if (!FillRequest(call.arg, handle, args...)) return NoMemory(row);
+    call.Invoke();
+    return call.Finish(row);
+}
+
+template <unsigned P, typename... Args>
+uint32_t RunOperation(const Row& row, QV_HANDLE handle, Args... args) noexcept {
+    static_assert(std::is_same_v<typename wire::Proc<P>::Res, RpcStatus>,
+                  "an operation reads a status");
+    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
+    RemoteCall<P> call(handle);
+    return CallWith(call, row, handle, args...);
+}
+
+// A null output is refused before anything is sent. When the row says the
+// output is cleared it is all zero after any failure; otherwise a failure
+// leaves it as it was, and `convert` (reply, output) -> status must not touch
+// it when it fails. A failed conversion is logged like a failed call.
+template <unsigned P, typename Out, typename Convert>
+uint32_t ReadByObject(const Row& row, QV_HANDLE handle, const char16_t* name, uint32_t number,
+                      Out* out, Convert&& convert) noexcept {
+    static_assert(std::is_same_v<typename wire::Proc<P>::Arg, RpcObjectRef>,
+                  "a reader by object sends an object reference");
+    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
+    if (out == nullptr) return QV_STATUS_INVALID_PARAMETER;
+    const bool cleared = row.output == Output::kCleared;
+    if (cleared) Clear(*out);
+
+    RemoteCall<P> call(handle);
+    uint32_t status = CallWith(call, row, handle, name, number);
+    if (status != 0) return status;
+    status = convert(static_cast<const typename wire::Proc<P>::Res&>(call.res), *out);
+    if (status != 0) {
+        if (cleared) Clear(*out);
+        LogFailure(row, 0, status);
+    }
+    return status;
+}
+
+}  // namespace qv
