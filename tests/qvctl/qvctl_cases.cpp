@@ -451,8 +451,8 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
         {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "detail-3"}}},
         {{"service", "trace-level", "set", "7"}, 2, {}, {}, "7"},
         {{"sysinfo", "--json"}, 0, {{"/computer", "NODE-A"}, {"/processors", 8}}},
-        {{"probe", probe}, 0, {}, "Probe capture written to " + probe,
-         "Taking a probe capture from 127.0.0.1:"},
+        {{"probe", probe}, 0, {}, "Probe capture written to " + probe},
+        {{"probe", probe}, 0, {}, {}, "Taking a probe capture from 127.0.0.1:", OnTerminal()},
         {{"probe", (dir_.path() / "no" / "probe.tar").string()}, 1, {}, {},
          "cannot take a probe capture"},
     });

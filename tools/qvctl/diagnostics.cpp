@@ -1,6 +1,6 @@
 // qvctl events list | write, service trace-level get | set, sysinfo, probe:
 // what the service tells about itself.
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -216,11 +216,14 @@ void Probe(const Globals& globals, const std::string& file) {
     }
     path.copy(request.probeFile, path.size());
     Session session(globals);
-    // The service assembles the capture before it answers: say what is
-    // going on while it does.
-    std::cerr << "Taking a probe capture from " << globals.Endpoint() << "..." << std::flush;
+    // The service assembles the capture before it answers: a person at a
+    // terminal is told what is going on while it does.
+    const bool progress = Terminal(STDERR_FILENO);
+    if (progress) {
+        std::cerr << "Taking a probe capture from " << globals.Endpoint() << "..." << std::flush;
+    }
     const QV_STATUS status = qvTakeProbe(session.handle(), &request);
-    std::cerr << (status == 0 ? " done.\n" : " failed.\n") << std::flush;
+    if (progress) std::cerr << (status == 0 ? " done.\n" : " failed.\n") << std::flush;
     Check(status, "take a probe capture into " + file);
     std::error_code ec;
     const auto size = std::filesystem::file_size(file, ec);
