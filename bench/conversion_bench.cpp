@@ -139,6 +139,48 @@ struct ClusterDisks {
     static uint32_t& Count(List& list) { return list.count; }
     static Entry*& Entries(List& list) { return list.disks; }
     static std::array<QV_WCHAR**, 0> Strings(Entry&) { return {}; }
+// qvGetSnapshotList, every snapshot of a group: the owner of each entry is
+// the group's name, one string, and no snapshot is mounted.
+struct SnapshotList {
+    static constexpr unsigned kProc = GET_SNAPSHOT_LIST;
+    using List = QV_SNAPSHOT_LIST;
+    using Entry = QV_SNAPSHOT_INFO;
+
+    static qvtest::Bytes Reply(std::size_t entries) { return qvtest::SnapshotListReply(entries); }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        static const QV_GROUP_REF group{u"Payroll"};
+        const QV_SNAPSHOT_SELECTOR all{QV_SNAPSHOTS_OF_GROUP, &group, 0, 0, 0};
+        return qvGetSnapshotList(handle, &all, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreeSnapshotList(&header, 1);
+    }
+    static uint32_t& Count(List& list) { return list.Count; }
+    static Entry*& Entries(List& list) { return list.Entries; }
+    static std::array<QV_WCHAR**, 4> Strings(Entry& e) {
+        return {reinterpret_cast<QV_WCHAR**>(&e.Owner), &e.ViewName, &e.Text3, &e.Text1};
+    }
+};
+
+// qvGetBacklookDisk: a view disk and its partitions, every one an entry.
+struct ViewDisk {
+    static constexpr unsigned kProc = GET_BACKLOOK_DISK;
+    using List = QV_DISK_LIST;
+    using Entry = QV_DISK_INFO;
+
+    static qvtest::Bytes Reply(std::size_t entries) {
+        return qvtest::BacklookDiskReply(entries - 1);
+    }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        static const QV_OBJECT_ID disk{u"Harddisk1", 1};
+        const QV_SNAPSHOT_KEY key{0, &disk, 1};
+        return qvGetBacklookDisk(handle, &key, &list, 0);
+    }
+    static void Release(List& list) { DiskList::Release(list); }
+    static uint32_t& Count(List& list) { return DiskList::Count(list); }
+    static Entry*& Entries(List& list) { return DiskList::Entries(list); }
+    static std::array<QV_WCHAR**, 12> Strings(Entry& e) { return DiskList::Strings(e); }
 };
 
 // Calls the generated stub on the memory client; the reply is decoded into
@@ -334,3 +376,9 @@ BENCHMARK(FloorBenchmark<ClusterDisks>)
 BENCHMARK(DecodeBenchmark<ClusterDisks>)
     ->Name("Convert/qvGetClusterGroupPhysicalDiskList/decode")
     ->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/library")->Apply(Sizes);
+BENCHMARK(FloorBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/floor")->Apply(Sizes);
+BENCHMARK(DecodeBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/decode")->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<ViewDisk>)->Name("Convert/qvGetBacklookDisk/library")->Apply(Sizes);
+BENCHMARK(FloorBenchmark<ViewDisk>)->Name("Convert/qvGetBacklookDisk/floor")->Apply(Sizes);
+BENCHMARK(DecodeBenchmark<ViewDisk>)->Name("Convert/qvGetBacklookDisk/decode")->Apply(Sizes);

@@ -462,6 +462,229 @@ QV_API QV_STATUS qvGetDataTraceConfig(QV_HANDLE handle, const QV_WCHAR* name, ui
    the structure itself (a heap block), setting *config to null. Always 0. */
 QV_API QV_STATUS qvFreeDataTraceConfig(QV_DATA_TRACE_CONFIG** config, uint32_t keep);
 
+/* ---- Snapshots ---------------------------------------------------------- */
+
+/* A protection group named by its first field; nothing else is read. A
+   group configuration entry, which begins with the group name, serves. */
+typedef struct QV_GROUP_REF {
+    const QV_WCHAR* Name;
+} QV_GROUP_REF;
+
+/* Argument of qvTakeSnapshot. */
+typedef struct QV_SNAPSHOT_REQUEST {
+    const void* Owner; /* the QV_OBJECT_ID of the protected disk or partition */
+    uint32_t Option;   /* 1 is sent as 1, any other value as 0 */
+} QV_SNAPSHOT_REQUEST;
+
+/* Which snapshots qvGetSnapshotList lists and qvDeleteSnapshots deletes. */
+#define QV_SNAPSHOTS_OF_OBJECT 1u /* Target: a QV_OBJECT_ID */
+#define QV_SNAPSHOTS_OF_GROUP 2u  /* Target: a QV_GROUP_REF */
+#define QV_SNAPSHOT_OF_OBJECT 3u  /* Target: a QV_SNAPSHOT_KEY owned by a QV_OBJECT_ID */
+#define QV_SNAPSHOT_OF_GROUP 4u   /* Target: a QV_SNAPSHOT_KEY owned by a QV_GROUP_REF */
+
+typedef struct QV_SNAPSHOT_SELECTOR {
+    uint32_t Kind; /* QV_SNAPSHOTS_OF_... / QV_SNAPSHOT_OF_... */
+    const void* Target;
+    uint32_t Param1; /* passed to the service by the list, not by the delete */
+    uint32_t Param2;
+    uint32_t Param3;
+} QV_SNAPSHOT_SELECTOR;
+
+/* One snapshot of an object or a group. Laid out as the first three fields
+   of QV_SNAPSHOT_INFO, so a list entry serves as a key. */
+typedef struct QV_SNAPSHOT_KEY {
+    uint32_t OwnerKind; /* not read */
+    const void* Owner;  /* a QV_OBJECT_ID, or a QV_GROUP_REF for a group */
+    uint32_t SnapshotId;
+} QV_SNAPSHOT_KEY;
+
+/* The mounted view of a snapshot. */
+typedef struct QV_SNAPSHOT_VIEW {
+    uint32_t OwnerKind;  /* 0 */
+    void* Owner;         /* null */
+    uint32_t SnapshotId; /* 0 */
+    QV_WCHAR* ViewName;  /* the view's text as the service holds it */
+    QV_WCHAR* Text3;     /* empty */
+    int64_t Value64;     /* 0 */
+} QV_SNAPSHOT_VIEW;
+
+/* One listed snapshot. Every string and block is the library's, given back
+   through qvFreeSnapshotList. */
+typedef struct QV_SNAPSHOT_INFO {
+    uint32_t OwnerKind; /* 0: Owner is a QV_OBJECT_ID; 1: Owner is the group's name */
+    void* Owner;        /* from the selector; null only when it could not be allocated */
+    uint32_t SnapshotId;
+    QV_WCHAR* ViewName; /* always an empty string in a list entry */
+    QV_WCHAR* Text3;    /* null when the service sends none */
+    int64_t Value64;
+    QV_WCHAR* Text1;
+    QV_SNAPSHOT_VIEW* View; /* null unless the snapshot is mounted as a view */
+} QV_SNAPSHOT_INFO;
+
+/* A list header supplied by the caller. */
+typedef struct QV_SNAPSHOT_LIST {
+    uint32_t Count;
+    QV_SNAPSHOT_INFO* Entries;
+} QV_SNAPSHOT_LIST;
+
+/* Asks the service to snapshot a protected disk or partition; the snapshot
+   is followed with qvGetSnapshotProgress. */
+QV_API QV_STATUS qvTakeSnapshot(QV_HANDLE handle, const QV_SNAPSHOT_REQUEST* request);
+/* Fills *progress on success (State 1 to 4, else 0); on failure *progress is
+   left alone. */
+QV_API QV_STATUS qvGetSnapshotProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                       QV_PROGRESS* progress);
+QV_API QV_STATUS qvCancelSnapshot(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+/* Lists the snapshots the selector names (release with qvFreeSnapshotList).
+   Kinds 3 and 4 give the one snapshot of the key's SnapshotId, or
+   QV_STATUS_SNAPSHOT_NOT_FOUND with an empty list. Any other kind, a null
+   selector, target or owner, or a null list is refused with
+   QV_STATUS_INVALID_PARAMETER before anything is sent, the list untouched;
+   after any other failure the list is empty. */
+QV_API QV_STATUS qvGetSnapshotList(QV_HANDLE handle, const QV_SNAPSHOT_SELECTOR* selector,
+                                   QV_SNAPSHOT_LIST* list);
+/* Releases the entries of *list and, when keepHeader is 0, the header itself
+   (a heap block), setting *list to null; with keepHeader nonzero the header
+   is left as it stands. Always 0; a null *list is ignored. */
+QV_API QV_STATUS qvFreeSnapshotList(QV_SNAPSHOT_LIST** list, uint32_t keepHeader);
+/* Deletes the snapshots the selector names; Param1 to Param3 are not sent. */
+QV_API QV_STATUS qvDeleteSnapshots(QV_HANDLE handle, const QV_SNAPSHOT_SELECTOR* selector);
+
+/* ---- Snapshots: rollback ------------------------------------------------ */
+
+/* Starts rolling the object back to snapshot snapshotId; the first three
+   parameters after the handle take the first three fields of an object's
+   QV_SNAPSHOT_INFO (ownerKind is not read). */
+QV_API QV_STATUS qvRollback(QV_HANDLE handle, uint32_t ownerKind, const QV_OBJECT_ID* object,
+                            uint32_t snapshotId, int32_t option);
+/* Fills *progress on success (State 1 to 5, else 0); on failure *progress is
+   left alone. */
+QV_API QV_STATUS qvGetRollbackProgress(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                       QV_PROGRESS* progress);
+QV_API QV_STATUS qvCancelRollback(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+
+/* ---- Snapshots: views --------------------------------------------------- */
+
+/* What qvMountBacklook reads: the first four fields of an object's
+   QV_SNAPSHOT_INFO, ViewName set by the caller. */
+typedef struct QV_BACKLOOK_MOUNT {
+    uint32_t OwnerKind; /* not read */
+    const void* Owner;  /* the QV_OBJECT_ID of the protected object */
+    uint32_t SnapshotId;
+    const QV_WCHAR* ViewName; /* null: no name is sent */
+} QV_BACKLOOK_MOUNT;
+
+/* Mounts a snapshot as a view disk of the service. */
+QV_API QV_STATUS qvMountBacklook(QV_HANDLE handle, const QV_BACKLOOK_MOUNT* mount);
+QV_API QV_STATUS qvUnmountBacklook(QV_HANDLE handle, uint32_t ownerKind, const QV_OBJECT_ID* object,
+                                   uint32_t snapshotId);
+/* Lists the disk of a mounted view and its partitions into the caller's
+   list (release with qvFreeDiskList); the list is empty after any failure
+   and untouched for an invalid handle or a null key, owner or list. */
+QV_API QV_STATUS qvGetBacklookDisk(QV_HANDLE handle, const QV_SNAPSHOT_KEY* key, QV_DISK_LIST* list,
+                                   uint32_t param);
+
+/* ---- Snapshots: partition operations ------------------------------------ */
+
+typedef struct QV_PARTITION_REQUEST {
+    QV_OBJECT_ID Object;
+    uint32_t Param1; /* the four parameters go to the service unchanged */
+    uint32_t Param2;
+    uint32_t Param3;
+    uint32_t Param4;
+} QV_PARTITION_REQUEST;
+
+QV_API QV_STATUS qvAllocPartitionForDisk(QV_HANDLE handle, const QV_PARTITION_REQUEST* request);
+/* Expansion and relocation are started by the call and run in the service. */
+QV_API QV_STATUS qvExpandDisk(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                              uint32_t value);
+QV_API QV_STATUS qvRelocatePartition(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                     uint32_t value);
+/* Reports nothing: reads none of its parameters and returns 0. */
+QV_API QV_STATUS qvGetRelocatePartitionProgress(QV_HANDLE handle, const QV_WCHAR* name,
+                                                uint32_t number, QV_PROGRESS* progress);
+
+/* ---- Snapshots: notifications ------------------------------------------- */
+
+typedef struct QV_NOTIFICATION {
+    uint32_t Value1;
+    uint32_t Value2;
+    uint32_t Value3;
+    QV_WCHAR* Text;
+} QV_NOTIFICATION;
+
+/* Supplied by the caller; Entries is null when Count is 0. */
+typedef struct QV_NOTIFICATION_LIST {
+    uint32_t FirstValue3; /* Value3 of the first notification; 0 when none */
+    uint32_t Count;
+    QV_NOTIFICATION* Entries;
+} QV_NOTIFICATION_LIST;
+
+/* Fetches the service's notifications that match the three values. On
+   failure the list keeps what it held. */
+QV_API QV_STATUS qvGetNotifications(QV_HANDLE handle, uint32_t param1, uint32_t param2,
+                                    uint32_t param3, QV_NOTIFICATION_LIST* list);
+/* Gives back the texts and the entries; the list's own fields are left as
+   they were. Always 0. */
+QV_API QV_STATUS qvFreeNotifications(QV_NOTIFICATION_LIST* list);
+
+/* ---- Snapshots: schedule operations ------------------------------------- */
+
+/* Sets the snapshot schedule of a protection (Mode and Param1 to Param4 are
+   read; Param5 and Param6 keep what the service holds). Every other setting
+   of the protection goes back as the service holds it. */
+QV_API QV_STATUS qvScheduleSnapshot(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                    const QV_SNAPSHOT_SCHEDULE* schedule);
+/* Takes the schedule out of force; the stored schedule itself is kept. */
+QV_API QV_STATUS qvRemoveSnapshotSchedule(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+
+/* ---- Disks: maintenance ------------------------------------------------- */
+
+typedef struct QV_CONFLICT_QUERY {
+    uint32_t Flag; /* sent as 0 or 1 */
+    QV_OBJECT_ID First;
+    QV_OBJECT_ID Second;
+    const QV_WCHAR* Text; /* may be null */
+} QV_CONFLICT_QUERY;
+
+/* A disk or partition a restore would conflict with. */
+typedef struct QV_CONFLICT {
+    QV_WCHAR* Name;
+    uint32_t Number;
+    uint32_t Value;
+} QV_CONFLICT;
+
+typedef struct QV_CONFLICT_LIST {
+    uint32_t Count;
+    QV_CONFLICT* Entries;
+} QV_CONFLICT_LIST;
+
+QV_API QV_STATUS qvBenchMarkDisk(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number);
+QV_API QV_STATUS qvRefreshDiskFileSystem(QV_HANDLE handle, uint32_t parameter);
+/* Fills the caller's list on success (release with qvFreeConflictList); on
+   failure the list is not written. */
+QV_API QV_STATUS qvCheckRestoreConflict(QV_HANDLE handle, const QV_CONFLICT_QUERY* query,
+                                        QV_CONFLICT_LIST* list);
+/* Gives back the names and the entries (Entries becomes null, Count stays)
+   and, when keep is 0, the header itself (a heap block), setting *list to
+   null. Always 0. */
+QV_API QV_STATUS qvFreeConflictList(QV_CONFLICT_LIST** list, uint32_t keep);
+/* *throughput is written on success only. */
+QV_API QV_STATUS qvTestDiskThroughput(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                      uint32_t* throughput);
+/* 1 when the disk still carries snapshots of its own, or when the question
+   fails; 0 when it carries none; QV_STATUS_NO_HANDLE for an invalid handle. */
+QV_API uint32_t qvIsOriginalDiskHasSnapshots(QV_HANDLE handle, const QV_WCHAR* name,
+                                             uint32_t number);
+QV_API QV_STATUS qvClearOriginalDiskSnapshots(QV_HANDLE handle, const QV_WCHAR* name,
+                                              uint32_t number);
+/* Rolls the object back to snapshot snapshotId; reserved is not read. */
+QV_API QV_STATUS qvRollbackToSnapshot(QV_HANDLE handle, uint32_t reserved,
+                                      const QV_OBJECT_ID* object, uint32_t snapshotId);
+/* *finished is 0 first, and 1 on success when the rollback has ended. */
+QV_API QV_STATUS qvIsRollbackFinished(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
+                                      uint32_t* finished);
+
 /* ---- Cluster ------------------------------------------------------------ */
 
 /* Sizes, in UTF-16 units with the terminator, of the texts that cluster

@@ -17,6 +17,8 @@ enum class Shape {
     kObjectReader,
     kRequest,
     kList,
+    kConfigEdit,      // reads a protection's configuration, writes it back changed
+    kObjectQuestion,  // asks about an object; answers 1 or 0, not a status
 };
 
 // Which value a function's error line prints.

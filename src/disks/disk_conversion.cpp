@@ -244,6 +244,11 @@ std::size_t WireTextBytes(const RpcWString& s) noexcept {
 
 }  // namespace
 
+bool FitsGrowth(std::span<const RpcDiskRecord> disks, std::span<const RpcDiskRecord> received,
+                DiskListShape shape, uint32_t partition) noexcept {
+    return ConvertedBytes(disks, shape, partition) / kMaxGrowth <= WireBytes(received);
+}
+
 std::size_t WireBytes(std::span<const RpcDiskRecord> disks) noexcept {
     std::size_t bytes = 0;
     for (const RpcDiskRecord& d : disks) {

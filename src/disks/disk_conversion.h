@@ -59,6 +59,28 @@ std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape s
 // code unit (XDR widens each to a 32-bit word), eight for a hyper.
 std::size_t WireBytes(std::span<const RpcDiskRecord> disks) noexcept;
 
+// How many times the reply's size on the wire the converted list may take.
+// Every partition entry copies its disk's nine texts, so a disk's share of
+// the list grows with partitions times text length while its share of the
+// reply grows with their sum. A disk of P partitions with long texts
+// converts into about 0.5 (P + 1) times its wire size (a code unit takes four
+// bytes on the wire and two when copied), so no disk of up to 199
+// partitions can reach the limit, and a list is never more than its worst
+// disk. Real inventories stay far below: a disk of 128 partitions whose
+// every text is 512 characters takes about 51 times its reply, one of 256
+// partitions with six 300-character texts about 54.
+// What a hostile reply can make the library hold is then this multiple of
+// its size, the decoded reply (at most 2.2 times its wire size, reached by
+// disk records without texts) and the trace line's fixed buffer: under 103
+// times the reply plus a fixed allowance, inside the 128 times plus 512 KiB
+// that the fuzzers' growth check allows even with the reply's own bytes.
+inline constexpr std::size_t kMaxGrowth = 100;
+
+// True when the list `shape` makes from `disks` takes at most kMaxGrowth
+// times what `received` (every record of the reply) took on the wire.
+bool FitsGrowth(std::span<const RpcDiskRecord> disks, std::span<const RpcDiskRecord> received,
+                DiskListShape shape, uint32_t partition = 0) noexcept;
+
 // Fills `entries` (zeroed by the caller) in list order, stopping when the
 // block is full; entries it does not reach stay zero. False when a string
 // cannot be allocated: what was filled so far is still in `entries`, to be

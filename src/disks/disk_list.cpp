@@ -18,23 +18,6 @@ namespace {
 // Asks the service to rescan its disks before it answers.
 constexpr uint32_t kRescan = 0x80000000u;
 
-// How many times the reply's size on the wire the converted list may take.
-// Every partition entry copies its disk's nine texts, so a disk's share of
-// the list grows with partitions times text length while its share of the
-// reply grows with their sum. A disk of P partitions with long texts
-// converts into about 0.5 (P + 1) times its wire size (a code unit takes four
-// bytes on the wire and two when copied), so no disk of up to 199
-// partitions can reach the limit, and a list is never more than its worst
-// disk. Real inventories stay far below: a disk of 128 partitions whose
-// every text is 512 characters takes about 51 times its reply, one of 256
-// partitions with six 300-character texts about 54.
-// What a hostile reply can make the library hold is then this multiple of
-// its size, the decoded reply (at most 2.2 times its wire size, reached by
-// disk records without texts) and the trace line's fixed buffer: under 103
-// times the reply plus a fixed allowance, inside the 128 times plus 512 KiB
-// that the fuzzers' growth check allows even with the reply's own bytes.
-constexpr std::size_t kMaxGrowth = 100;
-
 // What one list kind asks the service for, and which entries the reply
 // makes. Kinds 7 and 8 name a disk or a partition by their object's number:
 // a partition number picks `by_partition`, 0 (the whole disk) `shape`.
@@ -87,11 +70,10 @@ uint32_t ConvertReply(const RpcDiskList& reply, DiskListShape shape, uint32_t pa
     // Every partition entry copies its disk's texts: long texts on a disk
     // with many partitions would make the list outgrow the reply by their
     // product. The list may hold only so many times what arrived.
-    if (disks::ConvertedBytes(records, shape, partition) / kMaxGrowth >
-        disks::WireBytes(received)) {
+    if (!disks::FitsGrowth(records, received, shape, partition)) {
         LogMessage(kLogError,
                    u"qvGetDiskList, reply would convert into more than %u times its size[%08X]",
-                   static_cast<unsigned>(kMaxGrowth), QV_STATUS_RPC_FAILED);
+                   static_cast<unsigned>(disks::kMaxGrowth), QV_STATUS_RPC_FAILED);
         return QV_STATUS_RPC_FAILED;
     }
     if (count > UINT32_MAX) return ListNoMemory();

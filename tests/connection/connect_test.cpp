@@ -54,65 +54,56 @@ TEST_F(Connect, SendsLoginRecordAndKeepsTheIssuedToken) {
 }
 
 // A refused login passes the service's word on without a line of its own; a
-// transport failure writes the rpc-call-error line. Either way no handle.
-TEST_F(Connect, FailedLoginLeavesNoHandle) {
-    const struct {
-        Fault fault;  // kNone: the service refuses
-        QV_STATUS status;
-        Lines lines;
-    } rows[] = {
-        {Fault::kNone, 0x6FFC0300, {}},
-        {Fault::kClose, QV_STATUS_RPC_CHANNEL, {u"Error, rpc call error, client status[00000004]"}},
-    };
-    for (const auto& r : rows) {
-        svc.Answer<LOGIN>({.status = 0x6FFC0300, .token = 7});
-        if (r.fault != Fault::kNone) svc.Misbehave(LOGIN, r.fault);
-        const size_t before = trace.Lines().size();
-        const QV_CONNECT_PARAM p = svc.Params();
-        handle = Sentinel();
-        EXPECT_EQ(qvConnect(&p, &handle), r.status);
-        EXPECT_EQ(handle, nullptr);
-        const auto lines = trace.Lines();
-        EXPECT_EQ(Lines(lines.begin() + static_cast<long>(before), lines.end()), r.lines);
-    }
-}
-
-TEST_F(Connect, UnresolvableHostLeavesTheVariableAlone) {
-    const char16_t lone_surrogate[] = {u'h', 0xD800, u'x', 0};
-    const std::pair<const char16_t*, std::u16string> cases[] = {
-        {u"no-such-host.invalid", u"no-such-host.invalid"},
-        {lone_surrogate, lone_surrogate},
-        {u"", u""},
-        {nullptr, u"(null)"},
-    };
-    for (const auto& [host, shown] : cases) {
-        SCOPED_TRACE(testing::Message() << "host " << shown.size());
-        const size_t before = trace.Lines().size();
-        QV_CONNECT_PARAM p = svc.Params();
-        p.host = host;
-        handle = Sentinel();
-        EXPECT_EQ(qvConnect(&p, &handle), QV_STATUS_HOST_UNRESOLVED);
-        EXPECT_EQ(handle, Sentinel());
-        const auto lines = trace.Lines();
-        ASSERT_EQ(lines.size(), before + 1);
-        EXPECT_EQ(lines.back(),
-                  u"qvConnect, Getting hostname[" + shown + u"]'s IP address failure");
-    }
-    EXPECT_EQ(svc.TotalCalls(), 0u);
-}
-
-TEST_F(Connect, NothingListeningGivesClientCreateAndNullVariable) {
+// transport failure writes the rpc-call-error line; a host that does not
+// resolve is named in its line and leaves the variable alone; with nothing
+// listening the client is not made. Only a failed login leaves no handle
+// after reaching the service.
+TEST_F(Connect, FailedConnectsLeaveNoHandle) {
     uint16_t unused_port;  // a loopback port with nothing listening on it
     {
         TestService gone;
         unused_port = gone.port();
     }
-    QV_CONNECT_PARAM p = svc.Params();
-    p.port = unused_port;
-    handle = Sentinel();
-    EXPECT_EQ(qvConnect(&p, &handle), QV_STATUS_CLIENT_CREATE);
-    EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(trace.Lines(), Lines{u"qvConnect, Create socket from RPC library error"});
+    const char16_t lone_surrogate[] = {u'h', 0xD800, u'x', 0};
+    const auto unresolved = [](std::u16string shown) {
+        return Lines{u"qvConnect, Getting hostname[" + shown + u"]'s IP address failure"};
+    };
+    const struct {
+        Fault fault;  // kNone: the service refuses
+        const char16_t* host;
+        uint16_t port;  // 0: the service's
+        QV_STATUS status;
+        QV_HANDLE left;
+        Lines lines;
+    } rows[] = {
+        {Fault::kNone, u"127.0.0.1", 0, 0x6FFC0300, nullptr, {}},
+        {Fault::kClose, u"127.0.0.1", 0, QV_STATUS_RPC_CHANNEL, nullptr,
+         {u"Error, rpc call error, client status[00000004]"}},
+        {Fault::kNone, u"no-such-host.invalid", 0, QV_STATUS_HOST_UNRESOLVED, Sentinel(),
+         unresolved(u"no-such-host.invalid")},
+        {Fault::kNone, lone_surrogate, 0, QV_STATUS_HOST_UNRESOLVED, Sentinel(),
+         unresolved(lone_surrogate)},
+        {Fault::kNone, u"", 0, QV_STATUS_HOST_UNRESOLVED, Sentinel(), unresolved(u"")},
+        {Fault::kNone, nullptr, 0, QV_STATUS_HOST_UNRESOLVED, Sentinel(), unresolved(u"(null)")},
+        {Fault::kNone, u"127.0.0.1", unused_port, QV_STATUS_CLIENT_CREATE, nullptr,
+         {u"qvConnect, Create socket from RPC library error"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << r.status);
+        svc.Answer<LOGIN>({.status = 0x6FFC0300, .token = 7});
+        if (r.fault != Fault::kNone) svc.Misbehave(LOGIN, r.fault);
+        const size_t before = trace.Lines().size();
+        const size_t calls = svc.TotalCalls();
+        QV_CONNECT_PARAM p = svc.Params();
+        p.host = r.host;
+        if (r.port != 0) p.port = r.port;
+        handle = Sentinel();
+        EXPECT_EQ(qvConnect(&p, &handle), r.status);
+        EXPECT_EQ(handle, r.left);
+        const auto lines = trace.Lines();
+        EXPECT_EQ(Lines(lines.begin() + static_cast<long>(before), lines.end()), r.lines);
+        EXPECT_EQ(svc.TotalCalls() - calls, r.left == nullptr && r.port == 0 ? 1u : 0u);
+    }
 }
 
 TEST_F(Connect, PortUsesOnlyItsLow16Bits) {

@@ -83,21 +83,6 @@ TEST(Log, AllocationFailureDropsEntrySilently) {
     }
 }
 
-// Wide strings on every entry point; the debug line puts the caller's format
-// behind its prefix, keeps its conversions and ends the line.
-TEST(Log, WideStringArgumentOnEveryEntryPoint) {
-    TraceFixture trace;
-    const char16_t* host = u"h\u00F6st-\U0001F600";
-    qv::LogMessage(2, u"qvConnect, Getting hostname[%s]'s IP address failure", host);
-    qv::LogProgress(u"Restore Disk, %s:%u", host, 2u);
-    qvWriteTrace(2, u"[%s]", host);
-    qv::DebugPrint(u"%s[%08X] 100%%", host, 5u);
-    EXPECT_EQ(trace.Lines(),
-              (Lines{u"qvConnect, Getting hostname[h\u00F6st-\U0001F600]'s IP address failure",
-                     u"Restore Disk, h\u00F6st-\U0001F600:2", u"[h\u00F6st-\U0001F600]"}));
-    EXPECT_EQ(trace.DebugLines(), Lines{u"qvcliapi, h\u00F6st-\U0001F600[00000005] 100%\n"});
-}
-
 // The debug line holds 1024 characters (1022 of text, the line end and the
 // terminator); the prefixed format 255.
 TEST(Log, DebugPrintCutsTextAndFormatToTheirBuffers) {

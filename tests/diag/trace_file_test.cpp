@@ -23,36 +23,20 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-TEST(TraceFile, FirstEntryIsMarkStampTextAndLineEnd) {
-    TraceFixture trace;
-    trace.SetClock(qvtest::kSampleTime);
-    qvWriteTrace(2, u"qvConnect, Create socket from RPC library error");
-
-    EXPECT_EQ(trace.Bytes(),
-              Concat({kMark, Utf16Bytes(u"2024-03-05 14:07:09 qvConnect, Create socket from RPC "
-                                        u"library error\r\n")}));
-}
-
-TEST(TraceFile, LaterEntriesAreAppendedWithoutSecondMark) {
+// The mark once, then per entry the stamp, the text unchanged as UTF-16LE
+// and CR LF.
+TEST(TraceFile, EntriesAreMarkedOnceStampedAndEndedWithCrLf) {
     TraceFixture trace;
     trace.SetClock(qv::LocalTime{1999, 12, 31, 23, 59, 58});
-    qvWriteTrace(2, u"one");
+    const std::u16string text = u"Gr\u00FC\u00DFe \u4E2D \U0001F600 first\nsecond\ttab";
+    qvWriteTrace(2, u"%s", text.c_str());
     trace.SetClock(qv::LocalTime{2000, 1, 1, 0, 0, 0});
     qv::LogMessage(2, u"two[%08X]", 0x6FFC8003u);
     qv::LogProgress(u"three %u", 3u);
 
-    EXPECT_EQ(trace.Bytes(), Concat({kMark, Utf16Bytes(u"1999-12-31 23:59:58 one\r\n"),
+    EXPECT_EQ(trace.Bytes(), Concat({kMark, Utf16Bytes(u"1999-12-31 23:59:58 " + text + u"\r\n"),
                                      Utf16Bytes(u"2000-01-01 00:00:00 two[6FFC8003]\r\n"),
                                      Utf16Bytes(u"2000-01-01 00:00:00 three 3\r\n")}));
-}
-
-TEST(TraceFile, TextIsWrittenUnchangedAsUtf16LittleEndian) {
-    TraceFixture trace;
-    trace.SetClock(qvtest::kSampleTime);
-    const std::u16string text = u"Gr\u00FC\u00DFe \u4E2D \U0001F600 first\nsecond\ttab";
-    qvWriteTrace(0, u"%s", text.c_str());
-
-    EXPECT_EQ(trace.Bytes(), Concat({kMark, Utf16Bytes(u"2024-03-05 14:07:09 " + text + u"\r\n")}));
 }
 
 // Levels 1 and 2 always pass; the others only with all their bits in the

@@ -206,6 +206,73 @@ TEST_F(Qvctl, Walkthrough) {
     });
 }
 
+// Take a snapshot, mount it as a view, list the view disks, unmount, roll
+// back, read the notifications; status counts snapshots and views.
+TEST_F(Qvctl, SnapshotWalkthrough) {
+    StartDaemon();
+    RunTable({
+        {{"snapshot", "take", "Диск2"}, 5, {}, {}, "6FFC0040"},
+        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0, {}, "enabled"},
+        {{"mirror", "sync", "Disk1:1", "--progress", "--wait", "--json"},
+         0,
+         {{"/state", "mirrored"}}},
+        {{"snapshot", "take", "Disk1:1", "--wait", "--json"},
+         0,
+         {{"/state", "completed"}, {"/progress_percent", 100}, {"/done_bytes", 1000 * 1048576}}},
+        {{"snapshot", "list", "Disk1:1", "--json"},
+         0,
+         {{"/0/id", 1}, {"/0/name", "Snapshot 1"}, {"/0/view", nullptr}}},
+        {{"view", "mount", "Disk1:1", "1", "--name", "Matin", "--json"}, 0, {{"/status", kOk}}},
+        {{"view", "mount", "Disk1:1", "1", "--name", "Matin"}, 5, {}, {}, "6FFC0506"},
+        {{"view", "list", "Disk1:1", "--json"}, 0, {{"/0/view", "Matin"}}},
+        {{"view", "list", "Disk1:1", "1", "--json"},
+         0,
+         {{"/0/object", "Backlook100"},
+          {"/1/object", "Backlook100:1"},
+          {"/1/name", "Disk 100 Partition 1 - Matin (E:)"}}},
+        {{"status", "--json"},
+         0,
+         {{"/0/primary", "Disk1:1"}, {"/0/snapshots", 1}, {"/0/views", 1}}},
+        {{"rollback", "Disk1:1", "1", "--yes"}, 5, {}, {}, "6FFC0401"},
+        {{"view", "unmount", "Disk1:1", "1"}, 0, {}, "unmounted"},
+        // Rolling back asks first; without a terminal only --yes answers.
+        {{"rollback", "Disk1:1", "1"}, 2, {}, {}, "--yes"},
+        {{"rollback", "Disk1:1", "1", "--yes", "--wait", "--json"},
+         0,
+         {{"/state", "completed"}, {"/done_bytes", 1000 * 1048576}}},
+        {{"notifications", "--json"},
+         0,
+         {{"/0/text", "Disk1:1: synchronisation finished"},
+          {"/1/sequence", 2},
+          {"/1/text", "Disk1:1: snapshot 1 taken"}}},
+        {{"schedule", "set", "Disk1:1", "--mode", "2", "--param1", "30", "--json"},
+         0,
+         {{"/status", kOk}}},
+        {{"schedule", "show", "Disk1:1", "--json"},
+         0,
+         {{"/in_force", true}, {"/mode", 2}, {"/param1", 30}}},
+        {{"schedule", "remove", "Disk1:1"}, 0, {}, "removed"},
+        {{"snapshot", "delete", "Disk1:1", "1", "--yes", "--json"}, 0, {{"/status", kOk}}},
+        {{"snapshot", "list", "Disk1:1", "--json"}, 0, {{"", json::array()}}},
+        {{"snapshot", "cancel", "Disk1:1"}, 5, {}, {}, "6FFC0067"},
+    });
+}
+
+TEST_F(Qvctl, PartitionsAndDiskMaintenance) {
+    StartDaemon();
+    RunTable({
+        {{"partition", "alloc", "Диск2", "--size", "1000", "--fs", "1"}, 0, {}, "allocated"},
+        {{"partition", "expand", "Диск2:1", "500", "--json"}, 0, {{"/status", kOk}}},
+        {{"partition", "relocate", "Диск2:1", "7000"}, 5, {}, {}, "6FFC0503"},
+        {{"disks", "--kind", "object", "--object", "Диск2:1", "--json"},
+         0,
+         {{"/0/size_bytes", 1500 * 1048576}}},
+        {{"disk", "throughput", "Disk1", "--json"}, 0, {{"/object", "Disk1"}}},
+        {{"disk", "bench", "Disk1"}, 0, {}, "done"},
+        {{"disk", "conflicts", "Disk1:1", "Диск2", "--json"}, 0, {{"", json::array()}}},
+    });
+}
+
 TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
     StartDaemon();
     const ClosedPort closed;
@@ -260,7 +327,11 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
         {{"--version"}, 0, {}, std::string("qvctl ") + QV_VERSION_STRING + "\n"},
         {{"help"}, 0, {}, "Exit status:\n  0 "},
         {{"help", "mirror"}, 0, {}, "cancel-sync"},
-        {{"disk"}, 2, {}, {}, "unknown command 'disk' for 'qvctl', did you mean 'disks'?"},
+        {{"disks-list"},
+         2,
+         {},
+         {},
+         "unknown command 'disks-list' for 'qvctl', did you mean 'disks'?"},
         {{"-j", "mirror", "stats", "Disk1:1"}, 2, {}, {}, "did you mean 'stat'?"},
         {{"message", "6FFC8004"}, 0, {}, "lost the connection to the service\n"},
         {{"message", "0x6FFC0010", "--json"},

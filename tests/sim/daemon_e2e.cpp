@@ -292,7 +292,8 @@ TEST_F(SimState, ProtectionsAndSettingsSurviveARestart) {
     c.Text1 = u"kept";
     c.Text3 = u"";
     c.Text4 = u"\u00e9t\u00e9";  // not ASCII: the file is UTF-8
-    c.Setting9 = 99;
+    std::tie(c.MirrorKind, c.Setting1, c.Setting7, c.Setting9, c.Setting12, c.Switch1) =
+        std::tuple(2, -5, 70, 99, 120, 1);
     c.Schedule = {2, 0, 0, 0, 44, 0, 0};
     ASSERT_EQ(Enable(c), 0u);
     ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
@@ -301,8 +302,8 @@ TEST_F(SimState, ProtectionsAndSettingsSurviveARestart) {
     ASSERT_EQ(qvSetDataTraceConfig(handle_, u"Disk1", 1, &trace), 0u);
     const std::string held = Held();
     EXPECT_EQ(held,
-              "Disk1:1 on Disk3:2|kept|<null>||\\u00e9t\\u00e9|kind 0 schedule 2 0 0 0 44 0 0 "
-              "settings 0 0 99 0 0 limit 0/0|4 io 9|4 1");
+              "Disk1:1 on Disk3:2|kept|<null>||\\u00e9t\\u00e9|kind 2 schedule 2 0 0 0 44 0 0 "
+              "settings -5 70 99 120 1 limit 0/0|4 io 9|4 1");
     // Every change is saved before it is answered: a daemon killed outright
     // loses none, and leaves no temporary file beside its state file.
     ASSERT_EQ(qvDisconnect(&handle_), 0u);
@@ -368,64 +369,28 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
         int exit;
         std::string says;
     };
+    const std::string state = "--state-file";
+    // clang-format off
     const Case cases[] = {
         {"inventory not JSON", "{ disks", {}, 1, "case.json"},
         {"inventory with an unknown key", R"({"disks": [], "extra": 1})", {}, 1, "extra"},
-        {"partition number 0",
-         disk + R"(, "partitions": [{"number": 0, "size_mib": 1}]}]})",
-         {},
-         1,
-         "case.json"},
-        {"partition beyond its disk",
-         disk + R"(, "partitions": [{"number": 1, "size_mib": 11}]}]})",
-         {},
-         1,
-         "case.json"},
-        {"disk name twice",
-         disk + R"(}, {"number": 1, "name": "a", "size_mib": 10}]})",
-         {},
-         1,
-         "case.json"},
-        {"state not JSON",
-         kInventory,
-         {"--state-file", Write("case-state.json", "{")},
-         1,
-         "case-state.json"},
-        {"state of another format",
-         kInventory,
-         {"--state-file",
-          Write("format.json", R"({"format": 99, "protections": [], "data_trace": []})")},
-         1,
-         "format.json"},
-        {"state with an unknown protection state",
-         kInventory,
-         {"--state-file", Write("dancing.json", protection)},
-         1,
-         "dancing"},
-        {"state in a directory that does not exist",
-         kInventory,
-         {"--state-file", missing},
-         1,
-         "quarvane-sim: cannot keep the state in " + missing + ": cannot create " + missing +
-             ".lock"},
-        {"state in a directory that is a file",
-         kInventory,
-         {"--state-file", in_file},
-         1,
-         "Not a directory"},
-        {"state of another daemon",
-         kInventory,
-         {"--state-file", held},
-         1,
+        {"partition number 0", disk + R"(, "partitions": [{"number": 0, "size_mib": 1}]}]})", {}, 1, "case.json"},
+        {"partition beyond its disk", disk + R"(, "partitions": [{"number": 1, "size_mib": 11}]}]})", {}, 1, "case.json"},
+        {"disk name twice", disk + R"(}, {"number": 1, "name": "a", "size_mib": 10}]})", {}, 1, "case.json"},
+        {"state not JSON", kInventory, {state, Write("case-state.json", "{")}, 1, "case-state.json"},
+        {"state of another format", kInventory,
+         {state, Write("format.json", R"({"format": 99, "protections": [], "data_trace": []})")}, 1, "format.json"},
+        {"state with an unknown protection state", kInventory, {state, Write("dancing.json", protection)}, 1, "dancing"},
+        {"state in a directory that does not exist", kInventory, {state, missing}, 1,
+         "quarvane-sim: cannot keep the state in " + missing + ": cannot create " + missing + ".lock"},
+        {"state in a directory that is a file", kInventory, {state, in_file}, 1, "Not a directory"},
+        {"state of another daemon", kInventory, {state, held}, 1,
          held + " is in use by the daemon with pid " + std::to_string(daemon_->pid)},
-        {"an unknown option",
-         kInventory,
-         {"--bogus"},
-         2,
-         "quarvane-sim: The following argument was not expected: --bogus"},
+        {"an unknown option", kInventory, {"--bogus"}, 2, "quarvane-sim: The following argument was not expected: --bogus"},
         {"a port that is no number", kInventory, {"--port", "x"}, 2, "--port"},
         {"a rate out of range", kInventory, {"--rate", "0"}, 2, "--rate"},
     };
+    // clang-format on
     const std::string err = (dir_ / "err.txt").string();
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--port", "0", "--inventory",

@@ -8,28 +8,18 @@ namespace {
 
 class SimE2eSession : public SimE2e {};
 
-TEST_F(SimE2eSession, WrongLoginsAreRefusedAndEachHandleHasItsOwnSession) {
-    user_ = u"operator";
-    password_ = u"s3cret";
+// Only the exact user and password log in. That another handle's logout
+// leaves a session open is seen by SimDaemon's half-sent request.
+TEST_F(SimE2eSession, WrongLoginsAreRefused) {
+    std::tie(user_, password_) = std::pair(u"operator", u"s3cret");
     Start({"--user", "operator", "--password", "s3cret"});
-    const std::pair<const QV_WCHAR*, const QV_WCHAR*> wrong[] = {{u"operator", u"wrong"},
-                                                                 {u"admin", u"secret"},
-                                                                 {u"", u""},
-                                                                 {u"OPERATOR", u"s3cret"},
-                                                                 {u"operator", u"s3cret "}};
+    const std::pair<const QV_WCHAR*, const QV_WCHAR*> wrong[] = {
+        {u"operator", u"wrong"}, {u"", u""}, {u"OPERATOR", u"s3cret"}, {u"operator", u"s3cret "}};
     for (const auto& [user, password] : wrong) {
         uint32_t status = 0;
         EXPECT_EQ(Connect(user, password, &status), nullptr);
         EXPECT_EQ(Said(status), Said(kInvalid));
     }
-    // Logging a second handle out leaves the first logged in.
-    uint32_t status = 1;
-    QV_HANDLE second = Connect(user_, password_, &status);
-    ASSERT_EQ(status, 0u);
-    EXPECT_EQ(qvDisconnect(&second), 0u);
-    DiskList list;
-    EXPECT_EQ(List(list, 5), 0u);
-    EXPECT_EQ(list.Count, 6u);
 }
 
 class SimE2eDisks : public SimE2e {
@@ -171,25 +161,15 @@ TEST_F(SimE2eMirror, EnableRefusesWhatTheServiceRefuses) {
     EXPECT_EQ(list.Count, 1u);
 }
 
-TEST_F(SimE2eMirror, ConfigurationRoundTripsThroughEnableChangeAndList) {
-    QV_MIRROR_ENABLE enable{Pair(u"disk1", 1, u"DISK3", 2), 1, 0, 0, 0};
-    QV_MIRROR_CONFIG& c = enable.Config;
-    c.Text1 = u"first";
-    c.Text3 = u"";
-    c.Text4 = u"four";
-    c.Schedule = {3, 7, 0, 0, 0, 0, 66};
-    std::tie(c.MirrorKind, c.Setting1, c.Setting7, c.Setting12, c.Switch1) =
-        std::tuple(2, -5, 70, 120, 1);
-    ASSERT_EQ(qvEnableMirror(handle_, &enable), 0u);
+// What enable stores and lists back is followed by SimState across a restart.
+TEST_F(SimE2eMirror, ChangeAndListByObject) {
+    QV_MIRROR_CONFIG enable = Pair(u"disk1", 1, u"DISK3", 2);
+    enable.Text4 = u"four";
+    enable.Setting7 = 70;
+    ASSERT_EQ(Enable(enable), 0u);
     ConfigList list;
-    ASSERT_EQ(ListConfigs(list, 0), 0u);
-    ASSERT_EQ(list.Count, 1u);
-    // Names as the inventory spells them; no text stays none, an empty one empty.
-    EXPECT_EQ(Describe(list.Entries[0]),
-              "Disk1:1 on Disk3:2|first|<null>||four|kind 2 "
-              "schedule 3 7 0 0 0 0 66 settings -5 70 0 120 1 limit 0/0");
-    // A change replaces the settings but keeps the fourth text, which only
-    // enable carries.
+    // Names as the inventory spells them. A change replaces the settings but
+    // keeps the fourth text, which only enable carries.
     QV_MIRROR_CONFIG change = Pair();
     std::tie(change.Setting7, change.Limit, change.LimitOn) = std::tuple(71, 9, 1);
     EXPECT_EQ(qvChangeMirrorConfig(handle_, &change), 0u);
@@ -230,12 +210,11 @@ TEST_F(SimE2eMirror, WalkthroughFollowsTheFirstSynchronisation) {
         last_percent = stat.Value1;
         return stat.State == kMirrored;
     }));
-    // Percent in sync, KiB protected and lacking, synchronisations, condition.
+    // What the record says in sync (percent, KiB protected and lacking,
+    // condition) is in qvctl's walkthrough; the copy read the whole primary
+    // and wrote the whole mirror.
     const QV_MIRROR_STAT synced = Stat();
-    EXPECT_EQ(std::tuple(synced.Value1, synced.Amount1KiB, synced.Amount2KiB, synced.Value4,
-                         synced.Condition),
-              std::tuple(100u, 1000u * 1024, 0u, 1u, 1u));
-    // The copy read the whole primary and wrote the whole mirror.
+    EXPECT_EQ(synced.Value4, 1u);  // one synchronisation
     EXPECT_NEAR(synced.Io3.KiB1, 1000 * 1024, 4);
     EXPECT_NEAR(synced.Io4.KiB2, 1000 * 1024, 4);
     EXPECT_TRUE(synced.Io3.Rate1 > 0 && synced.Io4.Rate2 > 0);
@@ -294,14 +273,7 @@ TEST_F(SimE2eMirror, VerifyAndRestoreReportProgressAndCancel) {
     EXPECT_EQ(std::tuple(restore.State, Said(restore.Result)), std::tuple(3u, Said(kCancelled)));
     EXPECT_EQ(State(), kSuspended);
     EXPECT_EQ(Said(qvCancelRestorePrimary(handle_, u"Disk1", 1)), Said(kNoTask));
-    // Without the cap the next restore, named by its primary alone, runs to its end.
-    ASSERT_EQ(SetLimit(0), 0u);
-    from.Counterpart = {nullptr, 0};
-    ASSERT_EQ(qvRestorePrimary(handle_, &from), 0u);
-    ASSERT_TRUE(Eventually([&] { return restored() == 0 && restore.State == 2; }));
-    EXPECT_EQ(std::tuple(restore.Result, restore.TotalDone, restore.DirtyData),
-              std::tuple(0u, 1000u, 0u));
-    EXPECT_EQ(State(), kMirrored);
+    // A restore named by its primary alone runs to its end in qvctl's walkthrough.
 }
 
 TEST_F(SimE2eMirror, DataTraceConfigurationGoesWithTheProtection) {

@@ -33,6 +33,11 @@ template <typename T>
 constexpr bool kNamesObject = true;
 template <>
 constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
+// The view disk's query sends the owner's name and number, not a reference.
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_KEY> = false;
+template <>
+constexpr bool kNamesObject<QV_SNAPSHOT_SCHEDULE> = false;
 
 QV_WCHAR g_trace_path[] = u"/var/trace";
 // clang-format off
@@ -52,6 +57,22 @@ template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
     static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
 template <> struct Ordinary<QV_EVENT_QUERY> {
     static constexpr QV_EVENT_QUERY value{QV_EVENT_SELECT_OBJECT, 0, 0, &kObject, 4, 0, 0, 0}; };
+template <> struct Ordinary<QV_OBJECT_ID> {
+    static constexpr QV_OBJECT_ID value = kObject; };
+template <> struct Ordinary<QV_SNAPSHOT_REQUEST> {
+    static constexpr QV_SNAPSHOT_REQUEST value{&kObject, 1}; };
+template <> struct Ordinary<QV_SNAPSHOT_SELECTOR> {
+    static constexpr QV_SNAPSHOT_SELECTOR value{QV_SNAPSHOTS_OF_OBJECT, &kObject, 1, 2, 3}; };
+template <> struct Ordinary<QV_SNAPSHOT_KEY> {
+    static constexpr QV_SNAPSHOT_KEY value{0, &kObject, 7}; };
+template <> struct Ordinary<QV_BACKLOOK_MOUNT> {
+    static constexpr QV_BACKLOOK_MOUNT value{0, &kObject, 7, u"view"}; };
+template <> struct Ordinary<QV_PARTITION_REQUEST> {
+    static constexpr QV_PARTITION_REQUEST value{kObject, 1, 2, 3, 4}; };
+template <> struct Ordinary<QV_SNAPSHOT_SCHEDULE> {
+    static constexpr QV_SNAPSHOT_SCHEDULE value{2, 1, 2, 3, 4, 0, 0}; };
+template <> struct Ordinary<QV_CONFLICT_QUERY> {
+    static constexpr QV_CONFLICT_QUERY value{1, kObject, {u"Harddisk2", 1}, u"text"}; };
 // clang-format on
 constexpr QV_CLUSTER_GROUP SampleGroup() {
     QV_CLUSTER_GROUP g{};
@@ -186,6 +207,17 @@ bool ReleaseOutput(std::nullptr_t, Slot<QV_PULL_INFO*>& slot) {
     return false;
 }
 
+// A release function that takes the caller's list itself gives back what
+// the list holds; the call's own heap block then goes here.
+template <typename T>
+requires(!std::is_pointer_v<T>) bool ReleaseOutput(QV_STATUS (*release)(T*), Slot<T*>& slot) {
+    release(slot.target);
+    if (slot.target == &slot.value) return false;
+    std::free(slot.target);
+    slot.target = &slot.value;
+    return true;
+}
+
 template <typename S, typename R>
 bool Release(S& slot, R release) {
     if constexpr (kIsOutput<S>) {
@@ -261,6 +293,10 @@ struct NullRelease<R> {
         T* none = nullptr;
         return R(nullptr, Rest{}...) == 0 && R(&none, Rest{}...) == 0 && none == nullptr;
     }
+};
+template <typename T, QV_STATUS (*R)(T*)>
+requires(!std::is_pointer_v<T>) struct NullRelease<R> {
+    static bool Accepts() { return R(nullptr) == 0; }
 };
 template <void (*R)(void*)>
 struct NullRelease<R> {

@@ -1,6 +1,9 @@
 #include "support/sample_replies.h"
 
+#include <arpa/inet.h>
+
 #include <array>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -399,6 +402,68 @@ std::vector<RpcProbeData> ProbeSamples(Arena& a) {
 }
 
 // ---------------------------------------------------------------------------
+// Snapshots, views, notifications, maintenance
+
+RpcSnapshotRecord Snapshot(Arena& a, u_int id, bool view) {
+    RpcSnapshotRecord r{};
+    a.Put(r.Objects, std::vector{Ref(a, u"Harddisk1", 1)});
+    r.SnapshotId = id;
+    r.HasView = view ? 1 : 0;
+    r.Value64 = static_cast<RpcHyper>(0x1234567890LL) * id;
+    r.Text1 = a.Text(u"nightly");
+    if (view) r.Text2 = a.Text(u"Backlook 1");
+    r.Text3 = a.Text(u"note");
+    return r;
+}
+
+std::vector<RpcSnapshotList> SnapshotListSamples(Arena& a) {
+    // A mounted one, one without Text3 and with an empty Text1 array, a
+    // plain one.
+    RpcSnapshotRecord bare = Snapshot(a, 2, false);
+    bare.Text1 = RpcWString{};
+    bare.Text3 = RpcWString{};
+    std::vector<RpcSnapshotRecord> records{Snapshot(a, 1, true), bare, Snapshot(a, 3, false)};
+    RpcSnapshotList full{};
+    full.Count = static_cast<u_int>(records.size());
+    a.Put(full.Records, std::move(records));
+    RpcSnapshotList shorter = full;
+    shorter.Count = 1;
+    return {full, shorter, RpcSnapshotList{}};
+}
+
+std::vector<RpcBacklookDisk> BacklookDiskSamples(Arena& a) {
+    RpcBacklookDisk view{};
+    view.Disk =
+        Disk(a, 7, u"Backlook7", {Partition(a, 1, u"V:", u"View"), Partition(a, 2, u"", u"")});
+    // A dynamic view disk keeps its counted entries, empty.
+    RpcBacklookDisk dynamic = view;
+    dynamic.Disk = Disk(a, 8, u"Backlook8", {Partition(a, 1, u"W:", u"")});
+    dynamic.Disk.Partitions.Partitions_val[0].Type = 0x42;
+    RpcBacklookDisk bare{};
+    bare.Disk.Name = a.Text(u"Backlook9");
+    return {view, dynamic, bare};
+}
+
+std::vector<RpcNotificationList> NotificationSamples(Arena& a) {
+    std::vector<RpcNotification> n{{1, 2, 7, a.Text(u"Snapshot taken")}, {3, 4, 9, RpcWString{}}};
+    RpcNotificationList list{};
+    a.Put(list.Notifications, std::move(n));
+    return {list, RpcNotificationList{}};
+}
+
+std::vector<RpcConflictList> ConflictSamples(Arena& a) {
+    std::vector<RpcConflict> c{{Ref(a, u"Harddisk3", 2), 5, a.Text(u"in use")},
+                               {Ref(a, u"", 0), 6, RpcWString{}}};
+    RpcConflictList list{};
+    a.Put(list.Conflicts, std::move(c));
+    return {list, RpcConflictList{}};
+}
+
+std::vector<RpcMirrorConfig> MirrorConfigSamples(Arena& a) {
+    return {Config(a, u"Harddisk0", u"Harddisk1", 1, 1, 2)};
+}
+
+// ---------------------------------------------------------------------------
 // Dispatch by result record
 
 std::vector<RpcStatus> Samples(Arena&, std::type_identity<RpcStatus>) {
@@ -409,6 +474,28 @@ std::vector<RpcTokenRecord> Samples(Arena&, std::type_identity<RpcTokenRecord>) 
 }
 std::vector<RpcDiskList> Samples(Arena& a, std::type_identity<RpcDiskList>) {
     return DiskListSamples(a);
+}
+std::vector<RpcSnapshotList> Samples(Arena& a, std::type_identity<RpcSnapshotList>) {
+    return SnapshotListSamples(a);
+}
+std::vector<RpcBacklookDisk> Samples(Arena& a, std::type_identity<RpcBacklookDisk>) {
+    return BacklookDiskSamples(a);
+}
+std::vector<RpcNotificationList> Samples(Arena& a, std::type_identity<RpcNotificationList>) {
+    return NotificationSamples(a);
+}
+std::vector<RpcConflictList> Samples(Arena& a, std::type_identity<RpcConflictList>) {
+    return ConflictSamples(a);
+}
+std::vector<RpcMirrorConfig> Samples(Arena& a, std::type_identity<RpcMirrorConfig>) {
+    return MirrorConfigSamples(a);
+}
+std::vector<RpcDiskMaintenanceResult> Samples(Arena& a,
+                                              std::type_identity<RpcDiskMaintenanceResult>) {
+    return {RpcDiskMaintenanceResult{0, a.Text(u"MiB/s"), 550, 495, a.Text(u""), RpcWString{}}};
+}
+std::vector<RpcThroughputResult> Samples(Arena&, std::type_identity<RpcThroughputResult>) {
+    return {RpcThroughputResult{0, 850}};
 }
 std::vector<RpcMirrorConfigList> Samples(Arena& a, std::type_identity<RpcMirrorConfigList>) {
     return MirrorConfigListSamples(a);
@@ -481,6 +568,15 @@ std::vector<Bytes> SampleReplies(unsigned proc) {
     return kMakers[proc]();
 }
 
+Bytes ReplyWithStatus(unsigned proc, uint32_t status) {
+    const auto& info = qv::wire::ProcTable(proc);
+    std::vector<uint8_t> zero(info.res_size + 8, 0);
+    Bytes bytes = Encode(info.res_filter, zero.data());
+    const uint32_t be = htonl(status);
+    std::memcpy(bytes.data(), &be, 4);
+    return bytes;
+}
+
 Bytes SampleReply(unsigned proc) {
     std::vector<Bytes> all = SampleReplies(proc);
     return all.empty() ? Bytes{} : std::move(all.front());
@@ -551,6 +647,33 @@ Bytes ClusterDiskListReply(std::size_t disks) {
     RpcClusterDiskList list{};
     a.Put(list.disks, std::move(records));
     return Encode(qv::wire::Proc<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>::ResFilter(), &list);
+}
+
+Bytes SnapshotListReply(std::size_t snapshots) {
+    Arena a;
+    std::vector<RpcSnapshotRecord> records;
+    records.reserve(snapshots);
+    for (std::size_t i = 0; i < snapshots; ++i) {
+        records.push_back(Snapshot(a, static_cast<u_int>(i + 1), false));
+    }
+    RpcSnapshotList list{};
+    list.Count = static_cast<u_int>(records.size());
+    a.Put(list.Records, std::move(records));
+    return Encode(qv::wire::Proc<GET_SNAPSHOT_LIST>::ResFilter(), &list);
+}
+
+Bytes BacklookDiskReply(std::size_t partitions) {
+    Arena a;
+    std::vector<RpcPartitionRecord> records;
+    records.reserve(partitions);
+    for (std::size_t p = 1; p <= partitions; ++p) {
+        records.push_back(Partition(a, static_cast<u_int>(p), u"V:", u"View"));
+    }
+    RpcBacklookDisk view{};
+    view.Disk = Disk(a, 100, u"Backlook100", std::move(records));
+    a.Put(view.Disk.Properties, std::vector{Properties(a, 0x1)});
+    a.Put(view.Disk.Descriptors, std::vector{Descriptor(a)});
+    return Encode(qv::wire::Proc<GET_BACKLOOK_DISK>::ResFilter(), &view);
 }
 
 }  // namespace qvtest

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,10 @@ Bytes SampleReply(unsigned proc);
 // statistics, a count below the array's length, an empty list).
 std::vector<Bytes> SampleReplies(unsigned proc);
 
+// A zeroed result record of `proc` with its status word set: the refusal
+// of the service.
+Bytes ReplyWithStatus(unsigned proc, uint32_t status);
+
 // A GET_DISK_LIST reply of `disks` disks with `partitions_per_disk`
 // partitions each, every text set: list kind 3 turns it into
 // disks * (1 + partitions_per_disk) entries.
@@ -84,5 +89,13 @@ Bytes MirrorConfigListReply(std::size_t configs);
 Bytes EventListReply(std::size_t events);
 // A GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST reply of `disks` disks, every text set.
 Bytes ClusterDiskListReply(std::size_t disks);
+
+// A GET_SNAPSHOT_LIST reply of `snapshots` unmounted snapshots, every text
+// set.
+Bytes SnapshotListReply(std::size_t snapshots);
+
+// A GET_BACKLOOK_DISK reply: a view disk of `partitions` partitions, every
+// text set; it converts into partitions + 1 entries.
+Bytes BacklookDiskReply(std::size_t partitions);
 
 }  // namespace qvtest

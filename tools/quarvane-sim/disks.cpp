@@ -43,6 +43,7 @@
 #include <limits>
 #include <vector>
 
+#include "disk_records.h"
 #include "families.h"
 #include "quarvane.h"
 #include "status.h"
@@ -290,6 +291,11 @@ void FillDisk(const Lister& lister, const Selected& s, RpcDiskRecord& out) {
 }
 
 }  // namespace
+
+void FillDiskRecord(const Model& model, const Disk& disk, RpcDiskRecord& out) {
+    const Lister lister(model);
+    FillDisk(lister, Lister::Whole(disk), out);
+}
 
 void RegisterDisks(Registry& registry, Service& service) {
     registry.On<GET_DISK_LIST>([&service](const RpcDiskListRequest& req, RpcDiskList& res) {

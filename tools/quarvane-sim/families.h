@@ -17,6 +17,8 @@ void RegisterStatistics(Registry& registry, Service& service);     // statistics
 void RegisterDataTrace(Registry& registry, Service& service);      // data_trace.cpp
 void RegisterCluster(Registry& registry, Service& service);        // cluster.cpp
 void RegisterServiceDiag(Registry& registry, Service& service);    // service_diag.cpp
+// snapshots.cpp, disk_maintenance.cpp
+void RegisterSnapshots(Registry& registry, Service& service);
 
 inline void RegisterAll(Registry& registry, Service& service) {
     RegisterSession(registry, service);
@@ -28,6 +30,7 @@ inline void RegisterAll(Registry& registry, Service& service) {
     RegisterDataTrace(registry, service);
     RegisterCluster(registry, service);
     RegisterServiceDiag(registry, service);
+    RegisterSnapshots(registry, service);
 }
 
 }  // namespace qvsim

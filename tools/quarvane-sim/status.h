@@ -47,7 +47,14 @@ namespace qvsim::status {
        issued (or has since logged out) is answered as a client without a   \
        connection to the service. */                                        \
     X(NotConnected, 0x6FFC0200u)                                            \
-    X(InvalidParameter, 0x6FFC0300u)
+    X(InvalidParameter, 0x6FFC0300u)                                        \
+    /* Snapshots and their views. */                                        \
+    X(SnapshotNotFound, 0x6FFC0400u)                                        \
+    X(DismountFirst, 0x6FFC0401u)                                           \
+    X(StorageLimit, 0x6FFC0503u) /* no room on the disk */                  \
+    X(ResourceInUse, 0x6FFC0506u)                                           \
+    X(SnapshotNotMounted, 0x6FFC0507u)                                      \
+    X(SnapshotsMounted, 0x6FFC0509u)
 
 #define QVSIM_STATUS_CONSTANT(name, word) inline constexpr uint32_t k##name = word;
 QVSIM_STATUS_WORDS(QVSIM_STATUS_CONSTANT)

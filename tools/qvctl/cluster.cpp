@@ -47,7 +47,7 @@ const Fields<GroupRecord>& GroupFields() {
     return fields;
 }
 
-const Fields<QV_CLUSTER_DISK>& DiskFields() {
+const Fields<QV_CLUSTER_DISK>& ClusterDiskFields() {
     using R = QV_CLUSTER_DISK;
     static const Fields<R> fields = {
         {"disk", "DISK", Unit::kText, [](const R& d) { return Text(d.diskName); }},
@@ -148,7 +148,7 @@ void AddClusterCommands(CLI::App& app, Commands& commands) {
         DiskList list;
         Check(qvGetClusterGroupPhysicalDiskList(session.handle(), &group, &list.value),
               "list the physical disks of " + disks->group);
-        PrintList(globals, DiskFields(), list.value.disks, list.value.disks + list.value.count);
+        PrintList(globals, ClusterDiskFields(), list.value.disks, list.value.disks + list.value.count);
     });
 
     auto set = std::make_shared<GroupArgs>();

@@ -42,7 +42,48 @@ Value Role(const D& d) {
     return {};
 }
 
-const Fields<D>& DiskFields() {
+// The lists the service offers; the library's kinds 7 and 8 are about
+// an object.
+constexpr Choice kKinds[] = {
+    {"all", 3, "every disk, each followed by its partitions (the default)"},
+    {"primaries", 1, "what can be protected"},
+    {"mirror-disks", 4, "disks that can hold a mirror, with their partitions"},
+    {"disks", 5, "disks only"},
+    {"whole-mirrors", 6, "disks that can be a whole-disk mirror"},
+    {"candidates", 7, "what can mirror --object"},
+    {"object", 8, "the one disk or partition --object names"},
+    {"everything", 255, "every disk, offline ones included"},
+};
+
+struct ListOptions {
+    std::string kind = "all";
+    std::string object;
+    bool refresh = false;
+};
+
+void List(const Globals& globals, const ListOptions& options) {
+    const uint32_t kind = ChoiceValue(kKinds, options.kind);
+    std::optional<Object> object;
+    if (!options.object.empty()) object = ObjectArg(options.object);
+    if ((kind == 7 || kind == 8) && !object) {
+        throw UsageError("--kind " + options.kind + " needs --object");
+    }
+    QV_OBJECT_ID id{};
+    if (object) id = QV_OBJECT_ID{object->name.c_str(), object->number};
+    const QV_DISK_FILTER filter{kind, 0, options.refresh ? 1u : 0u, object ? &id : nullptr};
+
+    Session session(globals);
+    DiskList disks;
+    Check(qvGetDiskList(session.handle(), &filter, &disks.list), "list disks");
+    const D* begin = disks.list.Entries;
+    const D* end = begin == nullptr ? begin : begin + disks.list.Count;
+    PrintList(globals, DiskFields(), begin, end);
+}
+
+}  // namespace
+
+const Fields<QV_DISK_INFO>& DiskFields() {
+    using D = QV_DISK_INFO;
     static const Fields<D> fields = {
         {"object", "OBJECT", Unit::kText,
          [](const D& d) -> Value {
@@ -130,46 +171,6 @@ const Fields<D>& DiskFields() {
     };
     return fields;
 }
-
-// The lists the service offers; the library's kinds 7 and 8 are about
-// an object.
-constexpr Choice kKinds[] = {
-    {"all", 3, "every disk, each followed by its partitions (the default)"},
-    {"primaries", 1, "what can be protected"},
-    {"mirror-disks", 4, "disks that can hold a mirror, with their partitions"},
-    {"disks", 5, "disks only"},
-    {"whole-mirrors", 6, "disks that can be a whole-disk mirror"},
-    {"candidates", 7, "what can mirror --object"},
-    {"object", 8, "the one disk or partition --object names"},
-    {"everything", 255, "every disk, offline ones included"},
-};
-
-struct ListOptions {
-    std::string kind = "all";
-    std::string object;
-    bool refresh = false;
-};
-
-void List(const Globals& globals, const ListOptions& options) {
-    const uint32_t kind = ChoiceValue(kKinds, options.kind);
-    std::optional<Object> object;
-    if (!options.object.empty()) object = ObjectArg(options.object);
-    if ((kind == 7 || kind == 8) && !object) {
-        throw UsageError("--kind " + options.kind + " needs --object");
-    }
-    QV_OBJECT_ID id{};
-    if (object) id = QV_OBJECT_ID{object->name.c_str(), object->number};
-    const QV_DISK_FILTER filter{kind, 0, options.refresh ? 1u : 0u, object ? &id : nullptr};
-
-    Session session(globals);
-    DiskList disks;
-    Check(qvGetDiskList(session.handle(), &filter, &disks.list), "list disks");
-    const D* begin = disks.list.Entries;
-    const D* end = begin == nullptr ? begin : begin + disks.list.Count;
-    PrintList(globals, DiskFields(), begin, end);
-}
-
-}  // namespace
 
 void AddDiskCommands(CLI::App& app, Commands& commands) {
     auto options = std::make_shared<ListOptions>();

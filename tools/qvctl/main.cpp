@@ -201,6 +201,8 @@ int main(int argc, char** argv) {
     AddLogCommand(app, commands);
     AddClusterCommands(app, commands);
     AddDiagnosticsCommands(app, commands);
+    AddSnapshotCommands(app, commands);
+    AddMaintenanceCommands(app, commands);
     AddMessageCommand(app, commands);
     app.footer(kHelpFooter);  // after the subcommands, which would inherit it
     // The build's requests for the manual page and the bash completion; the

@@ -250,6 +250,9 @@ const Fields<StatRecord>& StatFields() {
              [](const R& r) -> Value { return Optional(StatActivity(r.stat).rate); }},
             {"left", "LEFT", Unit::kSeconds,
              [](const R& r) -> Value { return Left(StatActivity(r.stat)); }},
+            {"snapshots", "SNAPSHOTS", Unit::kCount,
+             [](const R& r) -> Value { return Optional(r.snapshots); }},
+            {"views", "VIEWS", Unit::kCount, [](const R& r) -> Value { return Optional(r.views); }},
             {"protected", "PROTECTED", Unit::kBytes,
              [](const R& r) -> Value { return r.stat.Amount1KiB * kKiB; }, kDetail},
             {"out_of_sync", "OUT OF SYNC", Unit::kBytes,
@@ -329,9 +332,10 @@ const Fields<RestoreRecord>& RestoreFields() {
 }
 
 StatRecord ReadStat(QV_HANDLE handle, const Object& object) {
-    StatRecord r{object.text, {}, {}};
+    StatRecord r{object.text, {}, {}, {}, {}};
     Check(qvGetMirrorStat(handle, object.name.c_str(), object.number, &r.stat),
           "read the statistics of " + object.text);
+    CountSnapshots(handle, object.name.c_str(), object.number, r);
     return r;
 }
 

@@ -29,7 +29,13 @@ struct StatRecord {
     std::string primary;
     std::string mirror;  // empty when not known
     QV_MIRROR_STAT stat{};
+    std::optional<uint32_t> snapshots;  // when read: the snapshots the protection holds
+    std::optional<uint32_t> views;      // and how many of them are mounted as views
 };
+
+// Reads how many snapshots the protection of `r.primary` holds and how
+// many are mounted (snapshots.cpp); left unknown when the list is refused.
+void CountSnapshots(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number, StatRecord& r);
 struct VerifyRecord {
     std::string object;
     QV_VERIFY_PROGRESS progress{};

@@ -16,10 +16,11 @@ std::vector<StatRecord> ReadAll(QV_HANDLE handle) {
     std::vector<StatRecord> records;
     for (const QV_MIRROR_CONFIG& c : configs) {
         const std::string primary = ObjectText(c.Primary.name, c.Primary.number);
-        StatRecord r{primary, ObjectText(c.Mirror.name, c.Mirror.number), {}};
+        StatRecord r{primary, ObjectText(c.Mirror.name, c.Mirror.number), {}, {}, {}};
         const QV_STATUS status = qvGetMirrorStat(handle, c.Primary.name, c.Primary.number, &r.stat);
         // Removed between the two calls: it is no longer there to show.
         if (status == QV_STATUS_SUCCESS) {
+            CountSnapshots(handle, c.Primary.name, c.Primary.number, r);
             records.push_back(std::move(r));
         } else if (ExitCodeOf(Failure(status, "")) != kExitRefused) {
             Check(status, "read the statistics of " + primary);
@@ -65,7 +66,8 @@ void Status(const Globals& g, unsigned watch) {
 void AddStatusCommand(CLI::App& app, Commands& commands) {
     auto watch = std::make_shared<unsigned>(0);
     CLI::App* status = app.add_subcommand(
-        "status", "Show every protection: state, condition, sync, rate and time left");
+        "status",
+        "Show every protection: state, condition, sync, rate, time left, snapshots and views");
     status
         ->add_option("--watch", *watch,
                      "Show it again every N seconds (2 when not given) until Ctrl-C")
