@@ -158,6 +158,13 @@ TEST_F(SimDiagnostics, TheEventLogHoldsWhatHappenedAndWhatCallersWrote) {
     Start({}, "", kClusterInventory);
     ASSERT_EQ(Enable(Pair()), 0u);
     ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
+    const QV_OBJECT_ID disk1{u"disk1", 1};
+    const QV_SNAPSHOT_REQUEST snapshot{&disk1, 1};
+    ASSERT_EQ(qvTakeSnapshot(handle_, &snapshot), 0u);
+    ASSERT_TRUE(Eventually([&] {
+        QV_PROGRESS progress{};
+        return qvGetSnapshotProgress(handle_, u"Disk1", 1, &progress) == 0 && progress.State == 2;
+    }));
     ASSERT_EQ(qvWriteEventMessage(handle_, QV_EVENT_WARNING, 5, u"Disk3", 2, u"checked"), 0u);
     ASSERT_EQ(qvWriteEventMessage(handle_, QV_EVENT_ERROR, 3, u"", 0, u"no subject"), 0u);
     EXPECT_EQ(Said(qvWriteEventMessage(handle_, 3, 1, u"", 0, u"x")), Said(kInvalid));
@@ -166,19 +173,19 @@ TEST_F(SimDiagnostics, TheEventLogHoldsWhatHappenedAndWhatCallersWrote) {
     EXPECT_EQ(Events(),
               "1 4 400003E8 Disk1:1 Protection of Disk1:1 on Disk3:2 enabled.\n"
               "2 4 40010001 Disk1:1 Synchronization of Disk1:1 finished.\n"
-              "3 2 80010002 Disk3:2 checked\n"
-              "4 1 C00003EA  no subject\n");
+              "3 4 40020001 Disk1:1 Snapshot of Disk1:1 taken.\n"
+              "4 2 80010002 Disk3:2 checked\n"
+              "5 1 C00003EA  no subject\n");
     const uint32_t two = 2;
-    const QV_OBJECT_ID disk1{u"disk1", 1};
     const struct {
         const char* what;
         std::string got, want;
     } rows[] = {
-        {"by number", Events(QV_EVENT_SELECT_NUMBER, &two), "3 2 80010002 Disk3:2 checked\n"},
-        {"by object", Events(QV_EVENT_SELECT_OBJECT, &disk1, 0, 2),
-         "2 4 40010001 Disk1:1 Synchronization of Disk1:1 finished.\n"},
+        {"by number", Events(QV_EVENT_SELECT_NUMBER, &two), "4 2 80010002 Disk3:2 checked\n"},
+        {"by object", Events(QV_EVENT_SELECT_OBJECT, &disk1, 0, 3),
+         "3 4 40020001 Disk1:1 Snapshot of Disk1:1 taken.\n"},
         {"errors and warnings", Events(0, nullptr, QV_EVENT_ERROR | QV_EVENT_WARNING, 0, 1),
-         "4 1 C00003EA  no subject\n"},
+         "5 1 C00003EA  no subject\n"},
     };
     for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.what;
 }
