@@ -114,6 +114,22 @@ QV_API QV_STATUS qvFormatErrMessage(QV_HANDLE unused, QV_STATUS status, QV_WCHAR
 /* Releases a text from qvFormatErrMessage and sets *text to null. Always 0. */
 QV_API QV_STATUS qvFreeErrMessage(QV_WCHAR** text);
 
+/* ---- Service control ------------------------------------------------------ */
+
+/* The local Quarvane service, the systemd unit quarvane.service, reached over
+   the system bus (DBUS_SYSTEM_BUS_ADDRESS when set). None needs a handle.
+   Starts the service and waits while it starts: 0 once it runs,
+   QV_STATUS_LOCAL_FAILURE when it is already running or starting, cannot be
+   reached or does not come up (a start that shows no progress for 30
+   seconds is given up). */
+QV_API QV_STATUS qvStartService(void);
+/* Stops the service and waits while it stops: 0 when it is stopped at the
+   end (a stopped service included), else QV_STATUS_LOCAL_FAILURE. */
+QV_API QV_STATUS qvStopService(void);
+/* 1 when the service runs; 0 when it is starting, stopping, stopped, not
+   installed or cannot be asked. Logs nothing. */
+QV_API uint32_t qvIsServiceRunning(void);
+
 /* ---- Disks: inventory -------------------------------------------------- */
 
 /* Which disks and partitions qvGetDiskList asks for. */
@@ -886,5 +902,95 @@ QV_API QV_STATUS qvFreeSystemInfo(QV_SYSTEM_INFO** info, uint32_t keep);
    touched only when the service answered with success; a file that cannot
    be created or written gives QV_STATUS_LOCAL_FAILURE. */
 QV_API QV_STATUS qvTakeProbe(QV_HANDLE handle, const QV_PROBE_REQUEST* request);
+/* ---- Network boot: adapters and the local PXE boot drivers --------------- */
+
+/* The exported functions take an adapter's hardware address as a pointer to
+   its 6 bytes (uint8_t[6]); a null address is refused with
+   QV_STATUS_INVALID_PARAMETER before anything is done. */
+#define QV_MAC_ADDRESS_BYTES 6
+#define QV_NIC_NAME_CHARS 260
+
+/* One network adapter the service considers usable for network boot. The
+   three values are the service's, copied unchanged. */
+typedef struct QV_NIC_INFO {
+    uint8_t macAddress[QV_MAC_ADDRESS_BYTES];
+    uint32_t nicWord1;
+    uint32_t nicWord2;
+    int32_t nicValue;
+    QV_WCHAR nicName[QV_NIC_NAME_CHARS]; /* zero-terminated; a longer name is cut */
+} QV_NIC_INFO;
+
+/* Supplied by the caller; nics is the library's block of count adapters. */
+typedef struct QV_NIC_LIST {
+    int32_t count;
+    QV_NIC_INFO* nics;
+} QV_NIC_LIST;
+
+/* Lists the adapters: list is emptied (count 0, nics null) first and filled
+   on success; release nics with qvFreeNICList. A null list is refused with
+   QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvGetValidNICList(QV_HANDLE handle, QV_NIC_LIST* list);
+/* Gives back list->nics; count and nics are left as they were, so do not use
+   them again. Null is ignored. Always 0. */
+QV_API QV_STATUS qvFreeNICList(QV_NIC_LIST* list);
+/* 1 when the service allows PXE boot to be enabled, 0 when it does not or
+   cannot be asked; QV_STATUS_NO_HANDLE for an invalid handle (compare with 1). */
+QV_API uint32_t qvIsCanEnablePXEBoot(QV_HANDLE handle);
+
+/* The three below first act on this machine through the network-boot module
+   libpxecfg.so.1 (installing, re-configuring or removing its drivers), then
+   tell the service, whatever the module answered. A failure code of the
+   module wins over the service's status and is returned unchanged. A fault
+   inside the module leaves a dump in <Path>/log/qvapi.dmp and goes on to the
+   process's own handler for it (or ends the process); the call never
+   returns. */
+/* Installs the drivers for the adapter, or re-configures them for it when
+   they are installed already. */
+QV_API QV_STATUS qvEnablePXEBoot(QV_HANDLE handle, const uint8_t* macAddress);
+/* Removes the drivers. */
+QV_API QV_STATUS qvDisablePXEBoot(QV_HANDLE handle);
+/* Re-configures the installed drivers for the adapter. */
+QV_API QV_STATUS qvReconfigPXEBoot(QV_HANDLE handle, const uint8_t* macAddress);
+
+/* ---- Network boot: the service's own boot properties -------------------- */
+
+#define QV_BOOT_TEXT_CHARS 16
+#define QV_BOOT_PATH_CHARS 260
+
+/* The service's network-boot configuration; the values are the service's. */
+typedef struct QV_SERVER_BOOT_CONFIG {
+    QV_WCHAR bootText[QV_BOOT_TEXT_CHARS]; /* at most 15 characters are sent */
+    uint32_t bootWord1;
+    uint8_t macAddress[QV_MAC_ADDRESS_BYTES];
+    uint32_t bootWord2;
+    uint32_t bootWord3;
+    uint32_t bootWord4;
+    uint32_t bootWord5;
+} QV_SERVER_BOOT_CONFIG;
+
+/* The service's network-boot properties. */
+typedef struct QV_BOOT_PROPERTIES {
+    uint32_t propWord1;
+    QV_WCHAR propPath1[QV_BOOT_PATH_CHARS]; /* zero-terminated; a longer path is cut */
+    uint32_t propWord2;
+    uint32_t propWord3;
+    QV_WCHAR propPath2[QV_BOOT_PATH_CHARS];
+    uint32_t propWord4;
+} QV_BOOT_PROPERTIES;
+
+/* Both refuse a null config with QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvEnablePXEBootOnServer(QV_HANDLE handle, const QV_SERVER_BOOT_CONFIG* config);
+QV_API QV_STATUS qvSetPXEBootPropertiesOnServer(QV_HANDLE handle,
+                                                const QV_SERVER_BOOT_CONFIG* config);
+QV_API QV_STATUS qvDisablePXEBootOnServer(QV_HANDLE handle);
+/* 1 or 0 (every failure is 0); QV_STATUS_NO_HANDLE for an invalid handle. */
+QV_API uint32_t qvIsNetEnvChanged(QV_HANDLE handle);
+QV_API uint32_t qvIsPXEBootEnabled(QV_HANDLE handle);
+/* The service's answer word unchanged (not only 1), 0 on any failure;
+   QV_STATUS_NO_HANDLE for an invalid handle. */
+QV_API uint32_t qvIsRemoteBootMode(QV_HANDLE handle);
+/* Clears *properties, then fills it on success. A null properties is
+   refused with QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvGetBootProperties(QV_HANDLE handle, QV_BOOT_PROPERTIES* properties);
 
 #endif /* QVCLIAPI_H */

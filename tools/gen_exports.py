@@ -37,7 +37,7 @@ def main() -> int:
         return 2
     with open(sys.argv[1], encoding="utf-8") as f:
         table = list(rows(f.read()))
-    arity = {"QV_REMOTE": 10, "QV_SESSION": 4, "QV_LOCAL": 3, "QV_RELEASE": 2}
+    arity = {"QV_REMOTE": 12, "QV_SESSION": 4, "QV_LOCAL": 3, "QV_RELEASE": 2}
     names, releases = [], []
     for kind, args in table:
         if len(args) != arity[kind]:
@@ -45,7 +45,7 @@ def main() -> int:
                   file=sys.stderr)
             return 1
         names.append(args[0])
-        release = {"QV_REMOTE": 7, "QV_LOCAL": 2}.get(kind)
+        release = {"QV_REMOTE": 9, "QV_LOCAL": 2}.get(kind)
         if release is not None and args[release] != "nullptr":
             releases.append((args[0], args[release]))
     duplicates = sorted({n for n in names if names.count(n) > 1})

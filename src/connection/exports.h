@@ -15,10 +15,16 @@ enum class Shape {
     kGroupOperation,
     kTokenOperation,
     kObjectReader,
+    kReader,
     kRequest,
     kList,
-    kConfigEdit,      // reads a protection's configuration, writes it back changed
-    kObjectQuestion,  // asks about an object; answers 1 or 0, not a status
+    kConfigEdit,  // reads a protection's configuration, writes it back changed
+};
+
+// What the request's token field carries.
+enum class Token {
+    kLoginToken,  // the handle's login token
+    kZeroToken,   // 0: the service answers the procedure without a login
 };
 
 // Which value a function's error line prints.
@@ -26,8 +32,19 @@ enum class LogOn {
     kNone,          // the function writes no line of its own
     kServiceWord,   // the reply's status word when nonzero; transport failures
                     // leave it 0 and write only the rpc-call-error line
+    kWordOnFailure, // the reply's status word whenever the call fails, 0
+                    // after a transport failure or for lack of memory
     kMappedStatus,  // the status the call ends with when nonzero, transport
                     // failures and lack of memory included
+};
+
+// What the function returns for the status its call ends with (an invalid
+// handle is QV_STATUS_NO_HANDLE whatever the answer).
+enum class Answer {
+    kStatus,  // the status itself
+    kTruth,    // 1 when it is 0, else 0
+    kNonzero,  // 1 when it is not 0, else 0
+    kValue,   // the reply's value word when it is 0, else 0
 };
 
 // What a failed call leaves in the caller's output: all zero, as it was, or
@@ -57,16 +74,35 @@ struct Row {
     Shape shape;
     unsigned procedure;
     Sim sim;
+    Token token;
     LogOn log_on;
+    Answer answer;
     Output output;
     NoMemoryLine no_memory;
     const char16_t* error_line;  // with one %08X; null when there is none
 };
 
+// The function's return for the status `status` its call ended with and
+// the reply's value word `value`.
+constexpr uint32_t Answered(const Row& row, uint32_t status, uint32_t value) noexcept {
+    switch (row.answer) {
+        case Answer::kTruth:
+            return status == 0 ? 1 : 0;
+        case Answer::kNonzero:
+            return status != 0 ? 1 : 0;
+        case Answer::kValue:
+            return status == 0 ? value : 0;
+        case Answer::kStatus:
+            break;
+    }
+    return status;
+}
+
 namespace rows {
-#define QV_REMOTE(name_, family, shape, procedure, sim, logs, output, release, no_memory, line) \
-    inline constexpr Row name_{#name_,         Shape::k##shape,   procedure, Sim::k##sim,       \
-                               LogOn::k##logs, Output::k##output, no_memory, line};
+#define QV_REMOTE(name_, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
+    inline constexpr Row name_{#name_,          Shape::k##shape,    procedure,                  \
+                               Sim::k##sim,     Token::k##token,    LogOn::k##logs,             \
+                               Answer::k##answer, Output::k##output, no_memory, line};
 #include "exports.def"
 }  // namespace rows
 

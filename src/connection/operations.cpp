@@ -20,11 +20,11 @@
     }
 // clang-format on
 #define QV_DEFINE_ObjectReader(name, procedure)
+#define QV_DEFINE_Reader(name, procedure)
 #define QV_DEFINE_Request(name, procedure)
 #define QV_DEFINE_List(name, procedure)
 #define QV_DEFINE_ConfigEdit(name, procedure)
-#define QV_DEFINE_ObjectQuestion(name, procedure)
 
-#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
     QV_DEFINE_##shape(name, procedure)
 #include "exports.def"

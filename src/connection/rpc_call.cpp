@@ -28,7 +28,9 @@ uint32_t NoMemory(const char16_t* line) noexcept {
 
 uint32_t NoMemory(const Row& row) noexcept {
     const uint32_t status = NoMemory(row.no_memory.text);
-    if (row.no_memory.error_line) LogFailure(row, 0, status);
+    if (row.no_memory.error_line && row.error_line != nullptr) {
+        LogMessage(kLogError, row.error_line, status);
+    }
     return status;
 }
 
@@ -40,6 +42,9 @@ void LogFailure(const Row& row, uint32_t service_word, uint32_t status) noexcept
         case LogOn::kServiceWord:
             logged = service_word;
             break;
+        case LogOn::kWordOnFailure:
+            if (status != 0) LogMessage(kLogError, row.error_line, service_word);
+            return;
         case LogOn::kMappedStatus:
             logged = status;
             break;

@@ -37,6 +37,11 @@ uint32_t NoMemory(const Row& row) noexcept;
 // word `service_word` and the status `status`, as the row's LogOn says.
 void LogFailure(const Row& row, uint32_t service_word, uint32_t status) noexcept;
 
+// What the request's token field carries, as the row says.
+inline uint32_t RequestToken(const Row& row, QV_HANDLE handle) noexcept {
+    return row.token == Token::kZeroToken ? 0 : GetLoginToken(handle);
+}
+
 // A caller's output record, every byte zero: what a function leaves after
 // a failure when its row says the output is cleared.
 template <typename T>

@@ -110,17 +110,6 @@ extern "C" QV_STATUS qvTestDiskThroughput(QV_HANDLE handle, const QV_WCHAR* name
     return status;
 }
 
-// The service answers yes with a nonzero word; a failed question reads as
-// yes too, so that nothing is cleared on a guess.
-extern "C" uint32_t qvIsOriginalDiskHasSnapshots(QV_HANDLE handle, const QV_WCHAR* name,
-                                                 uint32_t number) {
-    if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
-    return RunOperation<IS_ORIGINAL_DISK_HAS_SNAPSHOTS>(rows::qvIsOriginalDiskHasSnapshots, handle,
-                                                        name, number) != 0
-               ? 1
-               : 0;
-}
-
 extern "C" QV_STATUS qvRollbackToSnapshot(QV_HANDLE handle, uint32_t /*reserved*/,
                                           const QV_OBJECT_ID* object, uint32_t snapshotId) {
     // The variant sends no option.

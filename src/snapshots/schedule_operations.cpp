@@ -53,7 +53,8 @@ bool TakeOutOfForce(RpcMirrorConfig& config, const QV_SNAPSHOT_SCHEDULE*) noexce
 uint32_t RewriteConfig(const Row& row, QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                        const QV_SNAPSHOT_SCHEDULE* schedule, Edit edit) noexcept {
     RemoteCall<GET_MIRROR_CONFIG> read(handle);
-    if (!FillRequest(read.arg, handle, name, number)) return NoMemory(row);
+    read.arg.token = RequestToken(row, handle);
+    if (!FillRequest(read.arg, name, number)) return NoMemory(row);
     read.Invoke();
     const uint32_t read_status = read.Map();
     if (read_status != 0) return read_status;
@@ -63,7 +64,7 @@ uint32_t RewriteConfig(const Row& row, QV_HANDLE handle, const QV_WCHAR* name, u
     // The decoded record becomes the request and is released with it.
     write.arg = read.res;
     std::memset(static_cast<void*>(&read.res), 0, sizeof read.res);
-    write.arg.token = GetLoginToken(handle);
+    write.arg.token = RequestToken(row, handle);
     write.Invoke();
     return write.Finish(row);
 }

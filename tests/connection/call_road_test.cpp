@@ -51,7 +51,9 @@ TEST_F(OperationShape, FillsEachRequestRecord) {
                              qv::Shape::kGroupOperation,
                              0,
                              qv::Sim::kModelled,
+                             qv::Token::kLoginToken,
                              qv::LogOn::kServiceWord,
+                             qv::Answer::kStatus,
                              qv::Output::kNone,
                              nullptr,
                              u"probe error[%08X]"};

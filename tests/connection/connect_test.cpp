@@ -100,8 +100,7 @@ TEST_F(Connect, FailedConnectsLeaveNoHandle) {
         handle = Sentinel();
         EXPECT_EQ(qvConnect(&p, &handle), r.status);
         EXPECT_EQ(handle, r.left);
-        const auto lines = trace.Lines();
-        EXPECT_EQ(Lines(lines.begin() + static_cast<long>(before), lines.end()), r.lines);
+        EXPECT_EQ(trace.LinesSince(before), r.lines);
         EXPECT_EQ(svc.TotalCalls() - calls, r.left == nullptr && r.port == 0 ? 1u : 0u);
     }
 }
@@ -140,8 +139,7 @@ TEST_F(Connect, NoMemoryAtEveryStepSendsNothing) {
         EXPECT_EQ(qvConnect(&p, &handle), QV_STATUS_NO_MEMORY);
         qv::alloc_fault::Reset();
         EXPECT_EQ(handle, n == 1 ? Sentinel() : nullptr);
-        const auto lines = trace.Lines();
-        EXPECT_EQ(Lines(lines.begin() + static_cast<long>(before), lines.end()),
+        EXPECT_EQ(trace.LinesSince(before),
                   Lines{u"qvConnect, No enough memory to save client handle"});
     }
     EXPECT_EQ(svc.TotalCalls(), 0u);

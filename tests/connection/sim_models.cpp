@@ -17,7 +17,7 @@ struct Called {
 };
 
 constexpr Called kCalled[] = {
-#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
     {#name, procedure, qv::Sim::k##sim},
 #define QV_SESSION(name, family, procedure, sim) {#name, procedure, qv::Sim::k##sim},
 #include "exports.def"

@@ -19,9 +19,14 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 sim="$prefix/bin/quarvane-sim" qvctl="$prefix/bin/qvctl"
 
 # The installed tools run from the prefix alone: the library through the
-# RUNPATH, which the library itself does not have.
+# RUNPATH. The library's own RUNPATH is its folder only, where the
+# network-boot module lies (a RUNPATH, never a DT_RPATH, so that
+# LD_LIBRARY_PATH can name another module).
 readelf -d "$qvctl" | grep -q 'RUNPATH.*\[\$ORIGIN/\.\./lib\]' || fail "qvctl has no RUNPATH to ../lib"
-! readelf -d "$prefix"/lib/libqvcliapi.so.1 | grep -qE 'RPATH|RUNPATH' || fail "the library has a runtime path"
+readelf -d "$prefix"/lib/libqvcliapi.so.1 | grep -q 'RUNPATH.*\[\$ORIGIN\]$' ||
+  fail "the library's runtime path is not its own folder"
+! readelf -d "$prefix"/lib/libqvcliapi.so.1 | grep -q '(RPATH)' || fail "the library has a DT_RPATH"
+[ -e "$prefix"/lib/libpxecfg.so.1 ] || fail "the network-boot module is not installed"
 [ "$(env -u LD_LIBRARY_PATH "$qvctl" message 0x6FFC0010)" = "Unable to find the specified disk." ] ||
   fail "the installed qvctl does not run"
 # The installed library exports exactly the table's functions, and no test hook.

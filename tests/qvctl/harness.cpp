@@ -13,12 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
 #include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace qvctltest {
 namespace {
@@ -42,90 +37,9 @@ struct Pipe {
     }
 };
 
-// Starts `exe` with `args` on the given stdin, stdout and stderr (-1:
-// /dev/null for stdin, the test's own for stderr).
-pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env, int in, int out, int err) {
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (!env.contains(entry.substr(0, entry.find('=')))) env_strings.push_back(entry);
-    }
-    for (const auto& [key, value] : env) env_strings.push_back(key + "=" + value);
-
-    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env_strings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (in < 0) in = open("/dev/null", O_RDONLY);
-        if (in < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
-            (err >= 0 && dup2(err, STDERR_FILENO) < 0)) {
-            _exit(126);
-        }
-        execve(exe.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
 }  // namespace
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvctl-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::filesystem::path TempDir::Write(const std::string& name, const std::string& content) const {
-    const auto file = path_ / name;
-    std::ofstream(file, std::ios::binary) << content;
-    return file;
-}
-
-Daemon::Daemon(const std::vector<std::string>& args) {
-    // Writing to a daemon that has gone must fail the test, not end it.
-    signal(SIGPIPE, SIG_IGN);
-    Pipe out;
-    std::vector<std::string> all = {"--listen", "127.0.0.1", "--port", "0"};
-    all.insert(all.end(), args.begin(), args.end());
-    pid_ = Spawn(QV_SIM_EXE, all, {}, -1, out.fd[1], -1);
-    out.CloseWrite();
-
-    // The daemon says where it listens once it is ready.
-    const std::string prefix = "listening on 127.0.0.1:";
-    std::string line;
-    char c = 0;
-    while (read(out.fd[0], &c, 1) == 1 && c != '\n') line += c;
-    if (line.rfind(prefix, 0) != 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        throw std::runtime_error("quarvane-sim did not start: \"" + line + "\"");
-    }
-    port_ = static_cast<uint16_t>(std::stoul(line.substr(prefix.size())));
-}
-
-Daemon::~Daemon() {
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 400; ++i) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-}
 
 ClosedPort::ClosedPort() {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -161,7 +75,7 @@ RunResult RunQvctl(const std::vector<std::string>& args,
     }
     const int full = options.full_stdout ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
     const pid_t pid =
-        Spawn(QVCTL_EXE, args, env, options.terminal ? slave : in.fd[0],
+        qvtest::Spawn(QVCTL_EXE, args, env, options.terminal ? slave : in.fd[0],
               options.full_stdout ? full : out.fd[1], options.terminal ? slave : err.fd[1]);
     if (slave >= 0) close(slave);
     if (full >= 0) close(full);

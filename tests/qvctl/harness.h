@@ -1,48 +1,19 @@
-// Running qvctl against a real quarvane-sim: a temporary directory, the
-// daemon as a child process on a free loopback port, and qvctl runs with
-// their exit status and output.
+// Running qvctl against a real quarvane-sim (tests/sim/processes.h): qvctl
+// runs with their exit status and output.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "../sim/processes.h"
+
 namespace qvctltest {
 
-// A directory under the system's temporary directory, removed with
-// everything in it on destruction.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path Write(const std::string& name, const std::string& content) const;
-
-  private:
-    std::filesystem::path path_;
-};
-
-// quarvane-sim started with --port 0 and `args`; stopped with SIGTERM and
-// reaped on destruction (killed if it does not go).
-class Daemon {
-  public:
-    explicit Daemon(const std::vector<std::string>& args);
-    ~Daemon();
-    Daemon(const Daemon&) = delete;
-    Daemon& operator=(const Daemon&) = delete;
-    uint16_t port() const { return port_; }
-
-  private:
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
-};
+using qvtest::Daemon;
+using qvtest::TempDir;
 
 // A loopback port that is bound but not listening: connecting is refused.
 class ClosedPort {
@@ -73,10 +44,10 @@ struct Step {
 void Interrupt(pid_t pid);
 
 struct RunOptions {
-    std::string input;         // written to stdin, then closed
+    std::string input = {};    // written to stdin, then closed
     bool terminal = false;     // stdin and stderr on a pseudo-terminal
     bool full_stdout = false;  // stdout is /dev/full
-    std::vector<Step> steps;
+    std::vector<Step> steps = {};
 };
 
 // Runs qvctl with `args` and the environment variables `env` added to (or

@@ -32,23 +32,6 @@ struct Case {
 
 constexpr uint64_t kMiB = 1048576;
 
-RunOptions OnTerminal(std::string input = {}) {
-    RunOptions o;
-    o.input = std::move(input);
-    o.terminal = true;
-    return o;
-}
-RunOptions WithSteps(std::vector<Step> steps) {
-    RunOptions o;
-    o.steps = std::move(steps);
-    return o;
-}
-RunOptions ToFullDisk() {
-    RunOptions o;
-    o.full_stdout = true;
-    return o;
-}
-
 // The daemon's disks: a system disk, a disk with two partitions and a free
 // disk; names and labels beyond ASCII travel through UTF-16 both ways.
 constexpr const char* kInventory = R"({
@@ -72,10 +55,10 @@ class Qvctl : public ::testing::Test {
                                                        "pässword"},
                      const char* disks = kInventory) {
         const auto inventory = dir_.Write("inventory.json", disks);
-        login.insert(login.end(), {"--inventory", inventory.string(), "--state-file",
+        login.insert(login.end(), {"--inventory", inventory, "--state-file",
                                    (dir_.path() / "state.json").string(), "--rate", "1000"});
         daemon_ = std::make_unique<Daemon>(login);
-        env_["QVCTL_PORT"] = std::to_string(daemon_->port());
+        env_["QVCTL_PORT"] = std::to_string(daemon_->port);
     }
 
     void RunTable(const std::vector<Case>& table) {
@@ -301,7 +284,12 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
          {},
          "cannot resolve host 'no-such-host.invalid' (error 6FFC8002)"},
         {{"--host", "::1", "disks"}, 3, {}, {}, "'::1' is an IPv6 address"},
-        {{"disks"}, 1, {}, {}, "cannot write the output: No space left", ToFullDisk()},
+        {{"disks"},
+         1,
+         {},
+         {},
+         "cannot write the output: No space left",
+         RunOptions{.full_stdout = true}},
     });
 }
 
@@ -313,7 +301,7 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
     RunTable({
         {{"status"}, 0, {}, "PRIMARY", "no protections yet"},
         {{"--user", "admin", "disks"}, 2, {}, {}, "no password for admin"},
-        {{"--user", "admin", "--password-file", password.string(), "disks", "-H", "-o", "object"},
+        {{"--user", "admin", "--password-file", password, "disks", "-H", "-o", "object"},
          0,
          {},
          "Disk1:1\n"},
@@ -322,7 +310,7 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
          {},
          "Disk1:1",
          "Password for admin at 127.0.0.1: ",
-         OnTerminal("secret\n"),
+         RunOptions{.input = "secret\n", .terminal = true},
          "secret"},
         {{"--version"}, 0, {}, std::string("qvctl ") + QV_VERSION_STRING + "\n"},
         {{"help"}, 0, {}, "Exit status:\n  0 "},
@@ -354,15 +342,20 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "Verify of Disk1:1 completed.\n",
          "verify Disk1:1 [",
-         OnTerminal(),
+         RunOptions{.terminal = true},
          "["},
-        {{"mirror", "restore", "Disk1:1"}, 1, {}, {}, "not confirmed", OnTerminal("n\n")},
+        {{"mirror", "restore", "Disk1:1"},
+         1,
+         {},
+         {},
+         "not confirmed",
+         RunOptions{.input = "n\n", .terminal = true}},
         {{"mirror", "restore", "Disk1:1"},
          0,
          {},
          "Restore of Disk1:1 started.",
          "with the data of its mirror? [y/N]",
-         OnTerminal("y\n")},
+         RunOptions{.input = "y\n", .terminal = true}},
         {{"mirror", "wait", "Disk1:1", "--json"},
          0,
          {{"/operation", "restore"}, {"/state", "completed"}}},
@@ -373,7 +366,7 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {{"/state", "running"}},
          {},
          "keeps running in the service.\nFollow it again with: qvctl mirror wait Disk1:1",
-         WithSteps({{"running", Interrupt}})},
+         RunOptions{.steps = {{"running", Interrupt}}}},
         {{"status", "-H", "-o", "primary,state,operation,rate"},
          0,
          {},
@@ -383,13 +376,13 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "Disk1:1\n\nDisk1:1\n",
          {},
-         WithSteps({{"\n\nDisk1:1", Interrupt}})},
+         RunOptions{.steps = {{"\n\nDisk1:1", Interrupt}}}},
         {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
          1,
          {{"/state", "cancelled"}},
          {},
          "Verify of Disk1:1 was cancelled before it completed.",
-         WithSteps({{"running", cancel_verify}})},
+         RunOptions{.steps = {{"running", cancel_verify}}}},
         // The service goes away while qvctl follows.
         {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
          3,
@@ -397,7 +390,7 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "cannot read the verify progress of Disk1:1: lost the connection to the service at "
          "127.0.0.1:",
-         WithSteps({{"running", [this](pid_t) { daemon_.reset(); }}})},
+         RunOptions{.steps = {{"running", [this](pid_t) { daemon_.reset(); }}}}},
     });
 }
 
@@ -412,7 +405,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
     const auto log = dir_.path() / "log";
     std::filesystem::create_directory(log);
     env_["QUARVANE_PARAMETERS"] =
-        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n").string();
+        dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n");
     env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
     const std::string bom = "\xFF\xFE";
     dir_.Write("log/qvapi2.log", bom + Entry("2002-02-02 00:00:00 older"));
@@ -435,10 +428,11 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
          {},
          "error\n2003-03-03 00:00:00 appended\n2003-03-03 00:00:00 rotated\n",
          {},
-         WithSteps({{"error\n",
-                     [&](pid_t) { append("qvapi.log", Entry("2003-03-03 00:00:00 appended")); }},
-                    {"appended\n", rotate},
-                    {"rotated\n", Interrupt}})},
+         RunOptions{
+             .steps = {{"error\n",
+                        [&](pid_t) { append("qvapi.log", Entry("2003-03-03 00:00:00 appended")); }},
+                       {"appended\n", rotate},
+                       {"rotated\n", Interrupt}}}},
         {{"log", "--dir", (dir_.path() / "none").string()}, 1, {}, {}, "the trace is off"},
     });
 }
@@ -523,7 +517,7 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
         {{"service", "trace-level", "set", "7"}, 2, {}, {}, "7"},
         {{"sysinfo", "--json"}, 0, {{"/computer", "NODE-A"}, {"/processors", 8}}},
         {{"probe", probe}, 0, {}, "Probe capture written to " + probe},
-        {{"probe", probe}, 0, {}, {}, "Taking a probe capture from 127.0.0.1:", OnTerminal()},
+        {{"probe", probe}, 0, {}, {}, "Taking a probe capture from 127.0.0.1:", RunOptions{.terminal = true}},
         {{"probe", (dir_.path() / "no" / "probe.tar").string()}, 1, {}, {},
          "cannot take a probe capture"},
     });
@@ -546,9 +540,78 @@ TEST_F(Qvctl, EventsFollowNewOnes) {
          {},
          "1\tfirst\n2\tsecond\n",
          {},
-         WithSteps({{"1\tfirst\n",
-                     [this](pid_t) { RunQvctl({"events", "write", "second"}, env_); }},
-                    {"2\tsecond\n", Interrupt}})},
+         RunOptions{.steps = {{"1\tfirst\n",
+                               [this](pid_t) { RunQvctl({"events", "write", "second"}, env_); }},
+                              {"2\tsecond\n", Interrupt}}}},
+    });
+}
+
+// Network boot end to end: the adapters of the inventory, this machine's
+// drivers through the network-boot module (its state under the parameters
+// file's Path), the service's own settings, and the environment that
+// changes with the adapters.
+TEST_F(Qvctl, NetworkBoot) {
+    const std::string adapters = R"(,
+  "adapters": [
+    { "mac": "00-1b-21-ab-cd-ef", "name": "eth0", "speed_mbps": 1000, "flags": 1, "index": 2 }
+  ])";
+    std::string inventory = kInventory;
+    inventory.insert(inventory.rfind('}'), adapters);
+    dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "\n");
+    std::filesystem::create_directory(dir_.path() / "log");
+    env_["QUARVANE_PARAMETERS"] = (dir_.path() / "parameters.ini").string();
+    const auto file = dir_.Write("inventory.json", inventory);
+    daemon_ = std::make_unique<Daemon>(std::vector<std::string>{
+        "--inventory", file, "--user", "operator", "--password", "pässword"});
+    env_["QVCTL_PORT"] = std::to_string(daemon_->port);
+    RunTable({
+        {{"netboot", "adapters", "--json"},
+         0,
+         {{"/0/address", "00-1b-21-ab-cd-ef"}, {"/0/name", "eth0"}, {"/0/word1", 1000}}},
+        {{"netboot", "status", "--json"}, 0, {{"/can_enable", true}, {"/enabled", false}}},
+        {{"netboot", "enable", "00:1B:21:AB:CD:EF", "--json"}, 0, {{"/status", kOk}}},
+        {{"netboot", "status", "--json"}, 0, {{"/enabled", true}, {"/net_env_changed", false}}},
+        {{"netboot", "enable", "00-00-00-00-00-01"}, 5, {}, {}, "error 6FFC0300"},
+        {{"netboot", "reconfig", "00-1b-21-ab-cd-ef"}, 0, {}, "re-configured"},
+        {{"netboot", "disable"}, 2, {}, {}, "confirm with --yes"},
+        {{"netboot", "disable", "--yes", "--json"}, 0, {{"/status", kOk}}},
+        {{"netboot", "reconfig", "00-1b-21-ab-cd-ef"}, 5, {}, {}, "error E0D00003"},
+        {{"netboot", "enable", "00-1b-21-ab-cd-zz"}, 2, {}, {}, "not a hardware address"},
+        {{"boot-server", "properties"}, 5, {}, {}, "error 6FFC0042"},
+        {{"boot-server", "enable", "--text", "pxelinux.0", "--word1", "5"}, 0, {}, "enabled"},
+        {{"boot-server", "config", "--text", "grub", "--word4", "9"}, 0, {}, "set"},
+        {{"boot-server", "properties", "--json"},
+         0,
+         {{"/path1", "/srv/tftp/grub"}, {"/word4", 9}, {"/word1", 0}}},
+        {{"boot-server", "config", "--text", "sixteen-letters!"}, 2, {}, {}, "longer than 15"},
+        {{"boot-server", "disable", "-y"}, 0, {}, "disabled"},
+        {{"netboot", "status", "--json"}, 0, {{"/enabled", false}, {"/remote_boot_mode", 0}}},
+    });
+    // The drivers the module installed are gone again.
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "pxe" / "drivers"));
+
+    // Another adapter appears: once the service has rescanned, the network
+    // environment has changed, until network boot is set up for it again.
+    inventory.insert(inventory.rfind(']'),
+                     R"(, { "mac": "00-1b-21-ab-cd-f0", "name": "eth1", "index": 3 })");
+    dir_.Write("inventory.json", inventory);
+    RunTable({
+        {{"disks", "refresh"}, 0},
+        {{"netboot", "status", "--json"}, 0, {{"/net_env_changed", true}}},
+        {{"netboot", "enable", "00-1b-21-ab-cd-f0"}, 0},
+        {{"netboot", "status", "--json"}, 0, {{"/net_env_changed", false}, {"/enabled", true}}},
+    });
+}
+
+// The local service through systemd: with no system bus to reach, it is
+// not active (3, as systemctl is-active says) and cannot be started.
+TEST_F(Qvctl, ServiceWithoutASystemBus) {
+    env_["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=/nonexistent/system_bus_socket";
+    RunTable({
+        {{"service", "status"}, 3, {}, "inactive\n"},
+        {{"service", "status", "--json"}, 3, {{"/active", false}}},
+        {{"service", "start"}, 1, {}, {}, "error EFFC0000"},
+        {{"service", "stop"}, 1, {}, {}, "error EFFC0000"},
     });
 }
 

@@ -309,7 +309,7 @@ TEST_F(SimState, ProtectionsAndSettingsSurviveARestart) {
     ASSERT_EQ(qvDisconnect(&handle_), 0u);
     daemon_->Stop(SIGKILL);
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
         files.push_back(entry.path().filename().string());
     }
     std::sort(files.begin(), files.end());
@@ -361,7 +361,7 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
         {"disk": "Disk1", "number": 1}, "mirror": {"disk": "Disk3", "number": 2},
         "size_mib": 1000, "state": "dancing"}]})";
     const std::string missing = (dir_ / "missing" / "s.json").string();
-    const std::string in_file = Write("file", "") + "/s.json";
+    const std::string in_file = dir_.Write("file", "") + "/s.json";
     struct Case {
         const char* what;
         std::string inventory;
@@ -377,10 +377,10 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
         {"partition number 0", disk + R"(, "partitions": [{"number": 0, "size_mib": 1}]}]})", {}, 1, "case.json"},
         {"partition beyond its disk", disk + R"(, "partitions": [{"number": 1, "size_mib": 11}]}]})", {}, 1, "case.json"},
         {"disk name twice", disk + R"(}, {"number": 1, "name": "a", "size_mib": 10}]})", {}, 1, "case.json"},
-        {"state not JSON", kInventory, {state, Write("case-state.json", "{")}, 1, "case-state.json"},
+        {"state not JSON", kInventory, {state, dir_.Write("case-state.json", "{")}, 1, "case-state.json"},
         {"state of another format", kInventory,
-         {state, Write("format.json", R"({"format": 99, "protections": [], "data_trace": []})")}, 1, "format.json"},
-        {"state with an unknown protection state", kInventory, {state, Write("dancing.json", protection)}, 1, "dancing"},
+         {state, dir_.Write("format.json", R"({"format": 99, "protections": [], "data_trace": []})")}, 1, "format.json"},
+        {"state with an unknown protection state", kInventory, {state, dir_.Write("dancing.json", protection)}, 1, "dancing"},
         {"state in a directory that does not exist", kInventory, {state, missing}, 1,
          "quarvane-sim: cannot keep the state in " + missing + ": cannot create " + missing + ".lock"},
         {"state in a directory that is a file", kInventory, {state, in_file}, 1, "Not a directory"},
@@ -394,12 +394,12 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
     const std::string err = (dir_ / "err.txt").string();
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--port", "0", "--inventory",
-                                         Write("case.json", c.inventory)};
+                                         dir_.Write("case.json", c.inventory)};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const int status = RunToExit(args, err);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exit) << c.what << ": " << status;
-        EXPECT_NE(Read("err.txt").find(c.says), std::string::npos)
-            << c.what << ": " << Read("err.txt");
+        EXPECT_NE(dir_.Read("err.txt").find(c.says), std::string::npos)
+            << c.what << ": " << dir_.Read("err.txt");
     }
     EXPECT_EQ(State(), kGone);  // the daemon that holds the file serves on
 }
@@ -415,7 +415,7 @@ TEST_F(SimState, AStateItCannotSaveIsAnErrorAndItsExitStatusSaysSo) {
     const int status = daemon_->Stop();
     daemon_.reset();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    const std::string said = Read("err.txt");
+    const std::string said = dir_.Read("err.txt");
     const std::string line = "quarvane-sim: cannot save the state to " + state;
     EXPECT_NE(said.find(line), said.rfind(line)) << said;  // after the change, and at the end
 }
@@ -426,7 +426,7 @@ TEST_F(SimState, VerboseLinesCarryTimeProcedureObjectAndAnswer) {
     QV_MIRROR_STAT stat{};
     EXPECT_EQ(qvGetMirrorStat(handle_, u"Disk2", 0, &stat), kNotFound);
     StopDaemon();
-    const std::string said = Read("err.txt");
+    const std::string said = dir_.Read("err.txt");
     const std::string stamp = R"((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )";
     const char* lines[] = {
         "LOGIN user admin -> 00000000 Ok",

@@ -5,17 +5,16 @@
 
 #include <gtest/gtest.h>
 #include <qvcliapi.h>
-#include <sys/types.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "processes.h"
 
 namespace simtest {
 
@@ -40,24 +39,8 @@ inline constexpr const char* kInventory = R"({"disks": [
    {"number": 1, "letters": "U:", "size_mib": 1999, "fs": "fat32"}]},
  {"number": 6, "name": "Disk6", "size_mib": 8000, "offline": true}]})";
 
-// quarvane-sim on 127.0.0.1 with --port 0 and `args`, started as from a
-// shell: default signal dispositions and nothing blocked. Its stderr goes
-// to the file `err` when one is named.
-struct Daemon {
-    explicit Daemon(const std::vector<std::string>& args, const std::string& err = "");
-    ~Daemon() { Stop(); }
-    // Sends `signal` and reaps the daemon (killed if not gone within a
-    // minute); returns its wait status, also on later calls.
-    int Stop(int signal = SIGTERM);
-
-    pid_t pid = -1;
-    uint16_t port = 0;
-    int wait_status = 0;
-};
-
-// Runs quarvane-sim to its end, stderr to the file `err`; its wait status,
-// or -1 when it started.
-int RunToExit(const std::vector<std::string>& args, const std::string& err = "");
+using qvtest::Daemon;
+using qvtest::RunToExit;
 
 // Polls `done` until it holds, for a generous while at most. Only for what
 // progresses with the daemon's clock.
@@ -143,17 +126,10 @@ std::string Describe(const QV_MIRROR_CONFIG& config);
 
 class SimE2e : public ::testing::Test {
   protected:
-    SimE2e();
-    ~SimE2e() override;
-    // Writes a file into the test's own directory; its path.
-    std::string Write(const std::string& name, const std::string& content) const;
-    // What a file in the test's directory holds.
-    std::string Read(const std::string& name) const;
-
     // Starts the daemon on the test inventory (or another) and connects.
     void Start(std::vector<std::string> args = {}, const std::string& err = "",
                const char* inventory = kInventory) {
-        args.insert(args.end(), {"--inventory", Write("inventory.json", inventory)});
+        args.insert(args.end(), {"--inventory", dir_.Write("inventory.json", inventory)});
         daemon_.emplace(args, err);
         uint32_t status = 1;
         handle_ = Connect(user_, password_, &status);
@@ -228,7 +204,7 @@ class SimE2e : public ::testing::Test {
         return status == 0 ? stat.State : status;
     }
 
-    const std::filesystem::path dir_;
+    const qvtest::TempDir dir_;  // the test's own
     std::optional<Daemon> daemon_;
     QV_HANDLE handle_ = nullptr;
     const QV_WCHAR* user_ = u"admin";

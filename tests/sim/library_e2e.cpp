@@ -111,14 +111,14 @@ TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
 TEST_F(SimE2eDisks, RefreshReadsTheInventoryAgain) {
     std::string more = kInventory;
     more.insert(more.rfind(']'), R"(, {"number": 7, "name": "Disk7", "size_mib": 16000})");
-    Write("inventory.json", more);
+    dir_.Write("inventory.json", more);
     DiskList list;
     ASSERT_EQ(List(list, 5), 0u);
     EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5");  // not read again unasked
     ASSERT_EQ(List(list, 5, nullptr, 0, 1), 0u);
     EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5 Disk7");
     // A broken file is reported and the inventory read last stays.
-    Write("inventory.json", "{ \"disks\": [ ");
+    dir_.Write("inventory.json", "{ \"disks\": [ ");
     EXPECT_EQ(Said(qvRefreshDiskList(handle_)), Said(kDiskError));
     ASSERT_EQ(List(list, 5), 0u);
     EXPECT_EQ(list.Count, 7u);

@@ -38,12 +38,7 @@ class ConnectedTest : public ::testing::Test {
             qvFreeHandle(&handle);
         }
     }
-    // The trace lines written since `before` lines were there.
-    Lines LinesSince(std::size_t before) const {
-        const Lines all = trace.Lines();
-        return Lines(all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())),
-                     all.end());
-    }
+    Lines LinesSince(std::size_t before) const { return trace.LinesSince(before); }
 };
 
 }  // namespace qvtest

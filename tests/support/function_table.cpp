@@ -33,6 +33,11 @@ template <typename T>
 constexpr bool kNamesObject = true;
 template <>
 constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
+template <>
+constexpr bool kNamesObject<QV_SERVER_BOOT_CONFIG> = false;
+
+// An adapter's hardware address, with a byte of the high half.
+constexpr uint8_t kAdapter[QV_MAC_ADDRESS_BYTES] = {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef};
 // The view disk's query sends the owner's name and number, not a reference.
 template <>
 constexpr bool kNamesObject<QV_SNAPSHOT_KEY> = false;
@@ -57,6 +62,9 @@ template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
     static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
 template <> struct Ordinary<QV_EVENT_QUERY> {
     static constexpr QV_EVENT_QUERY value{QV_EVENT_SELECT_OBJECT, 0, 0, &kObject, 4, 0, 0, 0}; };
+template <> struct Ordinary<QV_SERVER_BOOT_CONFIG> {
+    static constexpr QV_SERVER_BOOT_CONFIG value{u"boot", 1, {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef},
+                                                 2, 3, 4, 5}; };
 template <> struct Ordinary<QV_OBJECT_ID> {
     static constexpr QV_OBJECT_ID value = kObject; };
 template <> struct Ordinary<QV_SNAPSHOT_REQUEST> {
@@ -130,6 +138,11 @@ template <>
 struct Slot<const QV_WCHAR*> {  // a name: null is allowed, so it is never passed as null
     static constexpr bool kPointer = false;
     const QV_WCHAR* Arg(bool) { return kSampleObject; }
+};
+template <>
+struct Slot<const uint8_t*> {  // a hardware address
+    static constexpr bool kPointer = true;
+    const uint8_t* Arg(bool null) { return null ? nullptr : kAdapter; }
 };
 template <typename T>
 struct Slot<const T*> {
@@ -280,7 +293,7 @@ constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
 }
 
 const RemoteFunction kRemote[] = {
-#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
     Make<&name, release>(qv::rows::name, #family),
 #include "exports.def"
 };
@@ -312,14 +325,14 @@ const ReleaseFunction kReleases[] = {
 };
 
 constexpr CalledProcedure kCalled[] = {
-#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
     {procedure, qv::Sim::k##sim},
 #define QV_SESSION(name, family, procedure, sim) {procedure, qv::Sim::k##sim},
 #include "exports.def"
 };
 
 constexpr std::string_view kNames[] = {
-#define QV_REMOTE(name, family, shape, procedure, sim, logs, output, release, no_memory, line) \
+#define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
 #name,
 #define QV_SESSION(name, family, procedure, sim) #name,
 #define QV_LOCAL(name, family, release) #name,

@@ -42,7 +42,9 @@ struct CallOptions {
 struct CallResult {
     QV_STATUS status;
     Outputs outputs;
-    bool released = false;  // heap outputs: the release function took them and nulled the pointer
+    // Heap outputs: the release function took them and nulled the pointer,
+    // or gave back the entries of a list header.
+    bool released = false;
 };
 
 struct RemoteFunction {

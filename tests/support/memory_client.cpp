@@ -76,7 +76,6 @@ enum clnt_stat MemoryClient::Call(CLIENT* client, rpcproc_t proc, xdrproc_t arg_
         return RPC_CANTENCODEARGS;
     }
 
-    if (self.forced_ != RPC_SUCCESS) return self.forced_;
     XDR dec;
     xdrmem_create(&dec, reinterpret_cast<char*>(const_cast<uint8_t*>(self.reply_.data())),
                   static_cast<u_int>(self.reply_.size()), XDR_DECODE);

@@ -28,8 +28,6 @@ class MemoryClient {
     // reply header, i.e. the result record itself). The span must outlive
     // the calls.
     void SetReply(std::span<const uint8_t> reply) { reply_ = reply; }
-    // What the next calls return instead of decoding (RPC_SUCCESS: decode).
-    void SetTransportStatus(enum clnt_stat status) { forced_ = status; }
     // Keep the encoded request of the last call (off by default: costs a copy).
     void KeepRequests(bool keep) { keep_requests_ = keep; }
 
@@ -49,7 +47,6 @@ class MemoryClient {
     CLIENT* client_ = nullptr;
     QV_CLIENT_HANDLE handle_{};
     std::span<const uint8_t> reply_;
-    enum clnt_stat forced_ = RPC_SUCCESS;
     bool keep_requests_ = false;
     unsigned calls_ = 0;
     unsigned last_proc_ = 0;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -291,6 +292,34 @@ std::vector<RpcDataTraceConfig> DataTraceSamples(Arena& a) {
     return {c, no_text, empty_text};
 }
 
+// Adapters: a high byte in every address, a name too long for its array,
+// one without a name; and the empty list.
+std::vector<RpcNicList> NicListSamples(Arena& a) {
+    auto nic = [&](u_char last, std::u16string_view name, int value) {
+        RpcNicInfo n{};
+        const u_char mac[6] = {0x00, 0x1b, 0x21, 0xab, 0xcd, last};
+        std::copy(std::begin(mac), std::end(mac), n.macAddress);
+        n.nicWord1 = 1000;
+        n.nicWord2 = 0xFFFFFFFFu;
+        n.nicValue = value;
+        n.nicName = name.empty() ? RpcWString{} : a.Text(name);
+        return n;
+    };
+    RpcNicList list{};
+    a.Put(list.nics, std::vector{nic(0xef, u"Ethernet adapter eth0", -1),
+                                 nic(0xf0, std::u16string(300, u'n'), 7), nic(0xf1, u"", 0)});
+    return {list, RpcNicList{}};
+}
+
+// Boot properties with both paths, with none, and with one too long.
+std::vector<RpcBootProperties> BootPropertiesSamples(Arena& a) {
+    RpcBootProperties p{0, 1, a.Text(u"/srv/tftp/boot"), 2, 0xFFFFFFFFu, a.Text(u"/srv/images"), 4};
+    RpcBootProperties none{0, 5, RpcWString{}, 6, 7, a.Text(u""), 8};
+    RpcBootProperties long_path = p;
+    long_path.propPath2 = a.Text(std::u16string(400, u'p'));
+    return {p, none, long_path};
+}
+
 // ---------------------------------------------------------------------------
 // Cluster
 
@@ -532,6 +561,12 @@ std::vector<RpcProbeData> Samples(Arena& a, std::type_identity<RpcProbeData>) {
 }
 std::vector<RpcClusterReply> Samples(Arena&, std::type_identity<RpcClusterReply>) {
     return {RpcClusterReply{0}};
+}
+std::vector<RpcNicList> Samples(Arena& a, std::type_identity<RpcNicList>) {
+    return NicListSamples(a);
+}
+std::vector<RpcBootProperties> Samples(Arena& a, std::type_identity<RpcBootProperties>) {
+    return BootPropertiesSamples(a);
 }
 // A result record without samples of its own has none: a test fails for
 // every procedure the library calls whose reply has no sample, so that no

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -53,7 +54,7 @@ TraceFixture::TraceFixture(const Options& options) {
     parameters_file_ = install_dir_ / "parameters.ini";
     if (options.log_folder) std::filesystem::create_directory(LogDir());
     if (options.parameters_file) {
-        WriteParameters("[Parameters]\nPath=" + install_dir_.string() + options.path_suffix + "\n");
+        WriteParameters("[Parameters]\nPath=" + install_dir_.string() + "\n");
     }
     if (const char* old = std::getenv("QUARVANE_PARAMETERS")) saved_parameters_env_ = old;
     setenv("QUARVANE_PARAMETERS", parameters_file_.c_str(), 1);
@@ -97,6 +98,12 @@ std::vector<std::u16string> TraceFixture::Lines() const {
     const auto bytes = Bytes();
     if (bytes.empty()) return {};
     return DecodeEntries(bytes, 0);
+}
+
+std::vector<std::u16string> TraceFixture::LinesSince(std::size_t before) const {
+    auto all = Lines();
+    all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())));
+    return all;
 }
 
 void TraceFixture::SetClock(const qv::LocalTime& time) {

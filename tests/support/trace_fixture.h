@@ -28,7 +28,6 @@ class TraceFixture {
     struct Options {
         bool log_folder = true;        // create <dir>/log
         bool parameters_file = true;   // write the parameters file
-        std::string path_suffix = "";  // appended to the Path value, e.g. "/"
     };
 
     TraceFixture();
@@ -54,6 +53,8 @@ class TraceFixture {
     // without its time stamp and CR LF. A file that is not a well-formed
     // trace file (byte-order mark, stamps, line ends) fails the test.
     std::vector<std::u16string> Lines() const;
+    // The entries written since `before` of them were there.
+    std::vector<std::u16string> LinesSince(std::size_t before) const;
 
     // The debug lines sent since the test started, as sent (with the
     // "qvcliapi, " prefix and the line end).

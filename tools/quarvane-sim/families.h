@@ -19,6 +19,7 @@ void RegisterCluster(Registry& registry, Service& service);        // cluster.cp
 void RegisterServiceDiag(Registry& registry, Service& service);    // service_diag.cpp
 // snapshots.cpp, disk_maintenance.cpp
 void RegisterSnapshots(Registry& registry, Service& service);
+void RegisterNetboot(Registry& registry, Service& service);        // netboot.cpp
 
 inline void RegisterAll(Registry& registry, Service& service) {
     RegisterSession(registry, service);
@@ -31,6 +32,7 @@ inline void RegisterAll(Registry& registry, Service& service) {
     RegisterCluster(registry, service);
     RegisterServiceDiag(registry, service);
     RegisterSnapshots(registry, service);
+    RegisterNetboot(registry, service);
 }
 
 }  // namespace qvsim

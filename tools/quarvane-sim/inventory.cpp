@@ -1,5 +1,8 @@
 #include "inventory.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -287,6 +290,56 @@ const Disk* Inventory::FindDisk(std::u16string_view name) const noexcept {
     return nullptr;
 }
 
+const Adapter* Inventory::FindAdapter(const std::array<uint8_t, 6>& mac) const noexcept {
+    for (const auto& a : adapters) {
+        if (a.mac == mac) return &a;
+    }
+    return nullptr;
+}
+
+std::string MacText(const std::array<uint8_t, 6>& mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x-%02x-%02x-%02x-%02x-%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
+    if (text.size() != 17) return false;
+    for (std::size_t i = 0; i < 6; ++i) {
+        if (i > 0 && text[i * 3 - 1] != '-' && text[i * 3 - 1] != ':') return false;
+        unsigned value = 0;
+        for (std::size_t k = 0; k < 2; ++k) {
+            const char c =
+                static_cast<char>(std::tolower(static_cast<unsigned char>(text[i * 3 + k])));
+            const char* digits = "0123456789abcdef";
+            const char* at = std::strchr(digits, c);
+            if (c == '\0' || at == nullptr) return false;
+            value = value * 16 + static_cast<unsigned>(at - digits);
+        }
+        mac[i] = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
+namespace {
+
+Adapter ReadAdapter(const json& j, const std::string& where) {
+    CheckKeys(j, {"mac", "name", "speed_mbps", "flags", "index"}, where);
+    Adapter a;
+    const auto mac = j.find("mac");
+    if (mac == j.end() || !mac->is_string() || !ParseMac(mac->get<std::string>(), a.mac)) {
+        Fail(where, "\"mac\" must be six hexadecimal bytes such as \"00-1b-21-ab-cd-ef\"");
+    }
+    a.name = Text(j, "name", where, true);
+    a.speed_mbps = static_cast<uint32_t>(Unsigned(j, "speed_mbps", where, 1000, kMaxU32));
+    a.flags = static_cast<uint32_t>(Unsigned(j, "flags", where, 0, kMaxU32));
+    a.index = static_cast<int32_t>(Unsigned(j, "index", where, 0, 0x7FFFFFFF));
+    return a;
+}
+
+}  // namespace
+
 Inventory LoadInventory(const std::filesystem::path& file) {
     const std::string where = file.string();
     std::ifstream in(file);
@@ -297,7 +350,7 @@ Inventory LoadInventory(const std::filesystem::path& file) {
     } catch (const json::exception& e) {
         Fail(where, std::string("not valid JSON: ") + e.what());
     }
-    CheckKeys(root, {"disks", "cluster", "system"}, where);
+    CheckKeys(root, {"disks", "cluster", "system", "adapters", "remote_boot_mode"}, where);
     const auto it = root.find("disks");
     if (it == root.end() || !it->is_array()) Fail(where, "\"disks\" must be an array");
 
@@ -316,6 +369,17 @@ Inventory LoadInventory(const std::filesystem::path& file) {
     if (const auto s = root.find("system"); s != root.end()) {
         inventory.system = ReadSystem(*s, where + ": system");
     }
+    if (const auto adapters = root.find("adapters"); adapters != root.end()) {
+        if (!adapters->is_array()) Fail(where, "\"adapters\" must be an array");
+        for (std::size_t i = 0; i < adapters->size(); ++i) {
+            const std::string at = where + ": adapters[" + std::to_string(i) + "]";
+            Adapter a = ReadAdapter((*adapters)[i], at);
+            if (inventory.FindAdapter(a.mac) != nullptr) Fail(at, "address used twice");
+            inventory.adapters.push_back(std::move(a));
+        }
+    }
+    inventory.remote_boot_mode =
+        static_cast<uint32_t>(Unsigned(root, "remote_boot_mode", where, 0, kMaxU32));
     return inventory;
 }
 

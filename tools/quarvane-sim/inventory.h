@@ -5,6 +5,7 @@
 // as a count of `Measure`-byte units, and the daemon's unit is 1 MiB.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -99,13 +100,31 @@ struct SystemInfo {
     uint32_t os_build = 20348;
 };
 
+// A network adapter the machine could boot through.
+struct Adapter {
+    std::array<uint8_t, 6> mac{};
+    std::u16string name;
+    uint32_t speed_mbps = 0;  // the adapter's first word
+    uint32_t flags = 0;       // its second word
+    int32_t index = 0;        // its signed value
+};
+
 struct Inventory {
     std::vector<Disk> disks;
     std::optional<Cluster> cluster;  // none: the machine is no cluster node
     SystemInfo system;
+    std::vector<Adapter> adapters;
+    // The word the service answers when asked whether the machine runs in
+    // remote-boot mode (0: it does not).
+    uint32_t remote_boot_mode = 0;
 
     const Disk* FindDisk(std::u16string_view name) const noexcept;
+    const Adapter* FindAdapter(const std::array<uint8_t, 6>& mac) const noexcept;
 };
+
+// "00-1b-21-ab-cd-ef" (':' also accepted when read).
+std::string MacText(const std::array<uint8_t, 6>& mac);
+bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac);
 
 // Reads and checks an inventory file; throws std::runtime_error naming the
 // file and the problem.

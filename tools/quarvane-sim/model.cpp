@@ -216,7 +216,19 @@ bool Overlap(const ObjectId& a, const ObjectId& b) noexcept {
 Model::Model(Inventory inventory, Rates rates, Clock::time_point start)
     : inventory_(std::move(inventory)), rates_(rates), now_(start) {}
 
-void Model::ReplaceInventory(Inventory inventory) { inventory_ = std::move(inventory); }
+void Model::ReplaceInventory(Inventory inventory) {
+    const auto macs = [](const Inventory& i) {
+        std::vector<std::array<uint8_t, 6>> out;
+        for (const Adapter& a : i.adapters) out.push_back(a.mac);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    if (macs(inventory) != macs(inventory_)) {
+        netboot_.env_changed = true;
+        changed_ = true;
+    }
+    inventory_ = std::move(inventory);
+}
 
 void Model::Advance(Clock::time_point now) {
     if (now <= now_) return;
@@ -290,6 +302,35 @@ void Model::SetTrace(DataTraceConfig config) {
     }
 }
 
+namespace {
+
+std::array<uint8_t, 6> Mac(const json& j) {
+    std::array<uint8_t, 6> mac{};
+    if (!ParseMac(j.get<std::string>(), mac)) throw std::runtime_error("malformed adapter address");
+    return mac;
+}
+
+NetbootState LoadNetboot(const json& j) {
+    NetbootState n;
+    n.drivers_installed = j.at("drivers_installed").get<bool>();
+    if (!j.at("adapter").is_null()) n.adapter = Mac(j.at("adapter"));
+    n.server_enabled = j.at("server_enabled").get<bool>();
+    const json& server = j.at("server");
+    n.server.text = FromUtf8(server.at("text").get<std::string>());
+    n.server.mac = Mac(server.at("mac"));
+    const auto words = server.at("words").get<std::vector<uint32_t>>();
+    if (words.size() != 5) throw std::runtime_error("the server's boot words are not five");
+    n.server.word1 = words[0];
+    n.server.word2 = words[1];
+    n.server.word3 = words[2];
+    n.server.word4 = words[3];
+    n.server.word5 = words[4];
+    n.env_changed = j.at("env_changed").get<bool>();
+    return n;
+}
+
+}  // namespace
+
 json Model::SaveState() const {
     json protections = json::array();
     for (const auto& p : protections_) protections.push_back(SaveProtection(p));
@@ -300,15 +341,27 @@ json Model::SaveState() const {
                           {"text", OptText(t.text)},
                           {"count", t.count}});
     }
+    const ServerBootConfig& server = netboot_.server;
+    const json netboot = {
+        {"drivers_installed", netboot_.drivers_installed},
+        {"adapter", netboot_.adapter ? json(MacText(*netboot_.adapter)) : json(nullptr)},
+        {"server_enabled", netboot_.server_enabled},
+        {"server",
+         {{"text", ToUtf8(server.text)},
+          {"mac", MacText(server.mac)},
+          {"words", {server.word1, server.word2, server.word3, server.word4, server.word5}}}},
+        {"env_changed", netboot_.env_changed}};
     return {{"format", kStateFormat},
             {"protections", protections},
             {"data_trace", traces},
+            {"netboot", netboot},
             {"diagnostics", diagnostics_.Save()}};
 }
 
 void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
     std::list<Protection> protections;
     std::vector<DataTraceConfig> traces;
+    NetbootState netboot;
     try {
         if (state.at("format").get<int>() != kStateFormat) {
             throw std::runtime_error("unsupported state format");
@@ -346,11 +399,14 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
             traces.push_back(std::move(t));
         }
         diagnostics_.Load(state);
+        // State files from before network boot was modelled have none.
+        if (const auto it = state.find("netboot"); it != state.end()) netboot = LoadNetboot(*it);
     } catch (const json::exception& e) {
         throw std::runtime_error(e.what());
     }
     protections_ = std::move(protections);
     traces_ = std::move(traces);
+    netboot_ = std::move(netboot);
 }
 
 }  // namespace qvsim

@@ -3,6 +3,7 @@
 // through here; the server saves it after every change.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <list>
@@ -40,6 +41,30 @@ struct DataTraceConfig {
     uint32_t count = 5;
 };
 
+// What the service holds about network boot.
+struct ServerBootConfig {
+    std::u16string text;
+    uint32_t word1 = 0;
+    std::array<uint8_t, 6> mac{};
+    uint32_t word2 = 0;
+    uint32_t word3 = 0;
+    uint32_t word4 = 0;
+    uint32_t word5 = 0;
+};
+
+struct NetbootState {
+    // This machine's drivers as the client last reported them, and the
+    // adapter PXE boot was enabled on.
+    bool drivers_installed = false;
+    std::optional<std::array<uint8_t, 6>> adapter;
+    // The service's own boot configuration and whether it serves PXE boot.
+    bool server_enabled = false;
+    ServerBootConfig server;
+    // Set when the adapters change; cleared when PXE boot is enabled or
+    // re-configured for the new environment.
+    bool env_changed = false;
+};
+
 class Model {
   public:
     Model(Inventory inventory, Rates rates, Clock::time_point start);
@@ -65,6 +90,8 @@ class Model {
     // The protection whose primary or mirror shares a part of `id`'s disk
     // extent, if any.
     const Protection* UserOf(const ObjectId& id) const;
+
+    NetbootState& netboot() noexcept { return netboot_; }
 
     DataTraceConfig* FindTrace(const ObjectId& object);
     void SetTrace(DataTraceConfig config);
@@ -93,6 +120,7 @@ class Model {
     std::list<Protection> protections_;
     std::vector<DataTraceConfig> traces_;
     Diagnostics diagnostics_;
+    NetbootState netboot_;
     bool changed_ = false;
 };
 

@@ -263,8 +263,7 @@ void AddDiagnosticsCommands(CLI::App& app, Commands& commands) {
     w->add_option("TEXT", write->text, "The event's text")->required();
     commands.Add(w, [write](const Globals& globals) { Write(globals, *write); });
 
-    CLI::App* service = app.add_subcommand("service", "The service itself");
-    service->require_subcommand(1);
+    CLI::App* service = ServiceSubcommand(app);
     CLI::App* trace = service->add_subcommand("trace-level", "How much the service traces");
     trace->require_subcommand(1);
     CLI::App* get = trace->add_subcommand("get", "Show the trace level");

@@ -28,7 +28,8 @@ Exit status:
   2    usage: the command line was wrong, or a destructive command
        needs --yes because there is no terminal to ask on
   3    the service is unreachable: unknown host, nothing listening,
-       timed out, connection lost
+       timed out, connection lost; for service status, the local
+       service does not run (as systemctl is-active answers)
   4    the service refused the login
   5    the service refused the request
   130  interrupted (Ctrl-C); an operation being followed keeps running)";
@@ -203,6 +204,7 @@ int main(int argc, char** argv) {
     AddDiagnosticsCommands(app, commands);
     AddSnapshotCommands(app, commands);
     AddMaintenanceCommands(app, commands);
+    AddLocalMachineCommands(app, commands);
     AddMessageCommand(app, commands);
     app.footer(kHelpFooter);  // after the subcommands, which would inherit it
     // The build's requests for the manual page and the bash completion; the
@@ -250,6 +252,8 @@ Environment:
     } catch (const Unfinished& u) {
         std::cerr << "qvctl: " << u.what() << '\n';
         return Finish(kExitFailed);
+    } catch (const Inactive&) {
+        return Finish(kExitInactive);
     } catch (const Interrupted& i) {
         std::cerr << "qvctl: " << i.what() << '\n';
         return Finish(kExitInterrupted);

@@ -26,6 +26,7 @@ enum Exit : int {
     kExitFailed = 1,         // the operation failed or was not confirmed; output not written
     kExitUsage = 2,          // the command line was wrong, or --yes is needed
     kExitUnreachable = 3,    // host unknown, nothing listening, timed out, connection lost
+    kExitInactive = 3,       // `service status`: the local service does not run
     kExitLoginRefused = 4,   // the service refused the login
     kExitRefused = 5,        // the service refused the request
     kExitInterrupted = 130,  // Ctrl-C while following an operation, which keeps running
@@ -76,6 +77,13 @@ class UsageError : public std::runtime_error {
 class Unfinished : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// A question answered "no" by the exit status alone, as `systemctl
+// is-active` answers: the answer is on stdout already, stderr stays empty.
+class Inactive : public std::exception {
+  public:
+    const char* what() const noexcept override { return "inactive"; }
 };
 
 // Ctrl-C while qvctl followed an operation; the message says how to follow
@@ -276,6 +284,18 @@ struct Held {
     Held& operator=(const Held&) = delete;
 };
 
+// `qvctl service`: the local service's unit and the service's own settings
+// share it, whichever family adds its commands first creates it.
+inline CLI::App* ServiceSubcommand(CLI::App& app) {
+    const auto found =
+        app.get_subcommands([](CLI::App* sub) { return sub->get_name() == "service"; });
+    if (!found.empty()) return found.front();
+    CLI::App* service =
+        app.add_subcommand("service", "The Quarvane service: start, stop, status, trace level");
+    service->require_subcommand(1);
+    return service;
+}
+
 void AddDiskCommands(CLI::App& app, Commands& commands);
 void AddMirrorCommands(CLI::App& mirror, Commands& commands);
 void AddMirrorConfigCommands(CLI::App& mirror, Commands& commands);
@@ -289,5 +309,8 @@ void AddMaintenanceCommands(CLI::App& app, Commands& commands);  // maintenance.
 
 // The field table of a disk list's entries (disks.cpp), also the view disks'.
 const Fields<QV_DISK_INFO>& DiskFields();
+// service, netboot and boot-server.
+void AddLocalMachineCommands(CLI::App& app, Commands& commands);
+
 
 }  // namespace qvctl

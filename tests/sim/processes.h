@@ -1,0 +1,66 @@
+// The real programs as child processes, for the tests that run them
+// (tests/sim, tests/qvctl): quarvane-sim on a free loopback port, any
+// program with its own stdin, stdout, stderr and environment, and a
+// temporary directory for what they read and write.
+#pragma once
+
+#include <sys/types.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// A directory under the system's temporary directory, removed with
+// everything in it on destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // Writes (or replaces) a file in the directory; its path.
+    std::string Write(const std::string& name, const std::string& content) const;
+    // What a file in the directory holds; empty when there is none.
+    std::string Read(const std::string& name) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Starts `exe` with `args` as from a shell, whatever the test process has
+// set for itself: default signal dispositions, nothing blocked (an ignored
+// SIGPIPE would otherwise be inherited and hide the program's own
+// handling). The environment is the test's with `env` added or replaced;
+// stdin is `in` (-1: /dev/null), stdout `out`, stderr `err` (-1: the
+// test's own).
+pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,
+            const std::map<std::string, std::string>& env, int in, int out, int err);
+
+// quarvane-sim on 127.0.0.1 with --port 0 and `args`. Its stderr goes to
+// the file `err` when one is named.
+struct Daemon {
+    explicit Daemon(const std::vector<std::string>& args, const std::string& err = "");
+    ~Daemon() { Stop(); }
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+    // Sends `signal` and reaps the daemon (killed if not gone within a
+    // minute); returns its wait status, also on later calls.
+    int Stop(int signal = SIGTERM);
+
+    pid_t pid = -1;
+    uint16_t port = 0;
+    int wait_status = 0;
+};
+
+// Runs quarvane-sim to its end, stderr to the file `err`; its wait status,
+// or -1 when it started.
+int RunToExit(const std::vector<std::string>& args, const std::string& err = "");
+
+}  // namespace qvtest
