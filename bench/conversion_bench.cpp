@@ -60,6 +60,8 @@ struct DiskList {
         List* header = &list;
         qvFreeDiskList(&header, 1);
     }
+    static uint32_t& Count(List& list) { return list.Count; }
+    static Entry*& Entries(List& list) { return list.Entries; }
     static std::array<QV_WCHAR**, 12> Strings(Entry& e) {
         return {&e.DiskName,         &e.DisplayName,      &e.DiskText1,
                 &e.DiskText2,        &e.Letters,          &e.Label,
@@ -87,6 +89,8 @@ struct MirConfigList {
         List* header = &list;
         qvFreeMirConfigList(&header, 1);
     }
+    static uint32_t& Count(List& list) { return list.Count; }
+    static Entry*& Entries(List& list) { return list.Entries; }
     // The configuration's strings are const to the caller; the floor writes
     // its copies there.
     static std::array<QV_WCHAR**, 6> Strings(Entry& c) {
@@ -95,6 +99,46 @@ struct MirConfigList {
     }
 };
 
+// qvGetEventList, every event; each has a subject and a text.
+struct EventList {
+    static constexpr unsigned kProc = GET_EVENT_LIST;
+    using List = QV_EVENT_LIST;
+    using Entry = QV_EVENT_ENTRY;
+
+    static qvtest::Bytes Reply(std::size_t entries) { return qvtest::EventListReply(entries); }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        const QV_EVENT_QUERY all{0, 0, 0, nullptr, 0, 0, 0, 0};
+        return qvGetEventList(handle, &all, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreeEventList(&header, 1);
+    }
+    static uint32_t& Count(List& list) { return list.count; }
+    static Entry*& Entries(List& list) { return list.events; }
+    static std::array<QV_WCHAR**, 2> Strings(Entry& e) { return {&e.subjectName, &e.text}; }
+};
+
+// qvGetClusterGroupPhysicalDiskList: flat blocks, their texts inline.
+struct ClusterDisks {
+    static constexpr unsigned kProc = GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST;
+    using List = QV_CLUSTER_DISK_LIST;
+    using Entry = QV_CLUSTER_DISK;
+
+    static qvtest::Bytes Reply(std::size_t entries) {
+        return qvtest::ClusterDiskListReply(entries);
+    }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        const QV_CLUSTER_GROUP group{};
+        return qvGetClusterGroupPhysicalDiskList(handle, &group, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreePhysicalDiskList(&header, 1);
+    }
+    static uint32_t& Count(List& list) { return list.count; }
+    static Entry*& Entries(List& list) { return list.disks; }
+    static std::array<QV_WCHAR**, 0> Strings(Entry&) { return {}; }
 // qvGetSnapshotList, every snapshot of a group: the owner of each entry is
 // the group's name, one string, and no snapshot is mounted.
 struct SnapshotList {
@@ -112,6 +156,8 @@ struct SnapshotList {
         List* header = &list;
         qvFreeSnapshotList(&header, 1);
     }
+    static uint32_t& Count(List& list) { return list.Count; }
+    static Entry*& Entries(List& list) { return list.Entries; }
     static std::array<QV_WCHAR**, 4> Strings(Entry& e) {
         return {reinterpret_cast<QV_WCHAR**>(&e.Owner), &e.ViewName, &e.Text3, &e.Text1};
     }
@@ -132,6 +178,8 @@ struct ViewDisk {
         return qvGetBacklookDisk(handle, &key, &list, 0);
     }
     static void Release(List& list) { DiskList::Release(list); }
+    static uint32_t& Count(List& list) { return DiskList::Count(list); }
+    static Entry*& Entries(List& list) { return DiskList::Entries(list); }
     static std::array<QV_WCHAR**, 12> Strings(Entry& e) { return DiskList::Strings(e); }
 };
 
@@ -167,7 +215,7 @@ struct Shape {
     explicit Shape(QV_HANDLE handle) {
         typename F::List list{};
         if (F::Get(handle, list) != 0) return;
-        entries.assign(list.Entries, list.Entries + list.Count);
+        entries.assign(F::Entries(list), F::Entries(list) + F::Count(list));
         for (auto& entry : entries) {
             for (QV_WCHAR** text : F::Strings(entry)) {
                 lengths.push_back(
@@ -207,8 +255,8 @@ std::size_t FloorConvert(qvtest::MemoryClient& client, const Shape<F>& shape,
             *text = copy;
         }
     }
-    list.Count = count;
-    list.Entries = entries;
+    F::Count(list) = count;
+    F::Entries(list) = entries;
     xdr_free(qv::wire::Proc<F::kProc>::ResFilter(), reinterpret_cast<char*>(&res));
     return count;
 }
@@ -278,7 +326,7 @@ void LibraryBenchmark(benchmark::State& state) {
     qvtest::MemoryClient client;
     client.SetReply(reply);
     ListBenchmark<F>(state, client, entries, [](qvtest::MemoryClient& c, typename F::List& list) {
-        return F::Get(c.handle(), list) == 0 ? list.Count : SIZE_MAX;
+        return F::Get(c.handle(), list) == 0 ? F::Count(list) : SIZE_MAX;
     });
 }
 
@@ -316,6 +364,18 @@ BENCHMARK(LibraryBenchmark<MirConfigList>)
     ->Apply(Sizes);
 BENCHMARK(FloorBenchmark<MirConfigList>)->Name("Convert/qvGetMirConfigList/floor")->Apply(Sizes);
 BENCHMARK(DecodeBenchmark<MirConfigList>)->Name("Convert/qvGetMirConfigList/decode")->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<EventList>)->Name("Convert/qvGetEventList/library")->Apply(Sizes);
+BENCHMARK(FloorBenchmark<EventList>)->Name("Convert/qvGetEventList/floor")->Apply(Sizes);
+BENCHMARK(DecodeBenchmark<EventList>)->Name("Convert/qvGetEventList/decode")->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<ClusterDisks>)
+    ->Name("Convert/qvGetClusterGroupPhysicalDiskList/library")
+    ->Apply(Sizes);
+BENCHMARK(FloorBenchmark<ClusterDisks>)
+    ->Name("Convert/qvGetClusterGroupPhysicalDiskList/floor")
+    ->Apply(Sizes);
+BENCHMARK(DecodeBenchmark<ClusterDisks>)
+    ->Name("Convert/qvGetClusterGroupPhysicalDiskList/decode")
+    ->Apply(Sizes);
 BENCHMARK(LibraryBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/library")->Apply(Sizes);
 BENCHMARK(FloorBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/floor")->Apply(Sizes);
 BENCHMARK(DecodeBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/decode")->Apply(Sizes);

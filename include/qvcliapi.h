@@ -701,6 +701,207 @@ QV_API QV_STATUS qvRollbackToSnapshot(QV_HANDLE handle, uint32_t reserved,
 QV_API QV_STATUS qvIsRollbackFinished(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                       uint32_t* finished);
 
+/* ---- Cluster ------------------------------------------------------------ */
+
+/* Sizes, in UTF-16 units with the terminator, of the texts that cluster
+   records hold inline. A longer text from the service is cut to fit and
+   always terminated; it never reaches the next field. */
+#define QV_CLUSTER_GROUP_NAME_UNITS 256
+#define QV_CLUSTER_GROUP_TAG_UNITS 64
+#define QV_CLUSTER_NAME_UNITS 64
+#define QV_CLUSTER_DISK_NAME_UNITS 128
+#define QV_CLUSTER_DISK_TEXT1_UNITS 80
+#define QV_CLUSTER_DISK_TEXT2_UNITS 36
+
+/* The physical disk of a cluster group; one flat block. */
+typedef struct QV_CLUSTER_DISK {
+    QV_WCHAR diskName[QV_CLUSTER_DISK_NAME_UNITS];
+    uint32_t diskId;
+    QV_WCHAR diskText1[QV_CLUSTER_DISK_TEXT1_UNITS];
+    QV_WCHAR diskText2[QV_CLUSTER_DISK_TEXT2_UNITS];
+    int32_t diskValue1;
+    int32_t diskValue2;
+} QV_CLUSTER_DISK;
+
+/* A cluster group with its physical disk; one flat block. */
+typedef struct QV_CLUSTER_GROUP {
+    QV_WCHAR groupName[QV_CLUSTER_GROUP_NAME_UNITS];
+    QV_WCHAR groupTag[QV_CLUSTER_GROUP_TAG_UNITS];
+    int32_t value1;
+    int32_t value2;
+    int32_t value3;
+    int32_t value4;
+    QV_CLUSTER_DISK disk;
+} QV_CLUSTER_GROUP;
+
+/* The cluster as the service sees it, in a record the caller supplies. */
+typedef struct QV_CLUSTER_INFO {
+    uint32_t infoWord;
+    QV_WCHAR name1[QV_CLUSTER_NAME_UNITS];
+    QV_WCHAR name2[QV_CLUSTER_NAME_UNITS];
+    QV_WCHAR name3[QV_CLUSTER_NAME_UNITS];
+    uint32_t groupCount;
+    QV_CLUSTER_GROUP* groups; /* groupCount blocks, the library's; null when none */
+} QV_CLUSTER_INFO;
+
+/* The physical disks of one cluster group, in a header the caller supplies. */
+typedef struct QV_CLUSTER_DISK_LIST {
+    uint32_t count;
+    QV_CLUSTER_DISK* disks; /* count blocks, the library's; null when none */
+} QV_CLUSTER_DISK_LIST;
+
+/* A block of information text pulled from the service. */
+typedef struct QV_PULL_INFO {
+    uint32_t length; /* chars received, the terminator included */
+    char* text;      /* zero-terminated; give it back with qvFreeMemory */
+} QV_PULL_INFO;
+
+/* Fills *info. The record is not emptied first: name1 to name3 and the disk
+   texts of each group are written only when the service sends them
+   non-empty, every other field always. groups is overwritten without being
+   given back. A null info is refused with QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvGetClusterInfo(QV_HANDLE handle, QV_CLUSTER_INFO* info);
+/* Gives back (*info)->groups (groupCount is left as it was) and, when keep
+   is 0, the record itself (a heap block), setting *info to null. Always 0. */
+QV_API QV_STATUS qvFreeClusterInfo(QV_CLUSTER_INFO** info, uint32_t keep);
+/* The physical disks of the group named by group->groupName and groupTag.
+   *list is emptied first (without giving back what it held). */
+QV_API QV_STATUS qvGetClusterGroupPhysicalDiskList(QV_HANDLE handle, const QV_CLUSTER_GROUP* group,
+                                                   QV_CLUSTER_DISK_LIST* list);
+/* Gives back (*list)->disks, count becomes 0, and, when keep is 0, the
+   header itself (a heap block), setting *list to null. Always 0. */
+QV_API QV_STATUS qvFreePhysicalDiskList(QV_CLUSTER_DISK_LIST** list, uint32_t keep);
+/* Records the configuration of a cluster group on its disk. The group's
+   value1 to value4 are not sent, the disk's two values go as 0. */
+QV_API QV_STATUS qvSetClusterGroupInfo(QV_HANDLE handle, const QV_CLUSTER_GROUP* group);
+/* Only groupName and groupTag of the group are read by the three below. */
+QV_API QV_STATUS qvRemoveClusterGroupInfo(QV_HANDLE handle, const QV_CLUSTER_GROUP* group);
+/* Carries out a failover action on the group; the service gives the action
+   codes their meaning. */
+QV_API QV_STATUS qvFailoverAction(QV_HANDLE handle, const QV_CLUSTER_GROUP* group,
+                                  uint32_t action);
+/* Passes a text to the service's cluster communication (null as empty). */
+QV_API QV_STATUS qvClusterCommunication(QV_HANDLE handle, const QV_WCHAR* text);
+/* Fetches a block of information text of the kind given. On failure *info
+   is left as it was; a null info is refused with QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvPullInformation(QV_HANDLE handle, uint32_t kind, QV_PULL_INFO* info);
+
+/* ---- Service diagnostics: event log and trace level -------------------- */
+
+/* Event types of qvWriteEventMessage; any other travels as 255. */
+#define QV_EVENT_ERROR 1
+#define QV_EVENT_WARNING 2
+#define QV_EVENT_INFORMATION 4
+
+/* Selectors of QV_EVENT_QUERY, and what subject points to for each. */
+#define QV_EVENT_SELECT_NUMBER 16 /* const uint32_t*: the number */
+#define QV_EVENT_SELECT_OBJECT 4  /* const QV_OBJECT_ID*: name and number */
+#define QV_EVENT_SELECT_NAME 8    /* const QV_WCHAR*: the name */
+
+/* Which events qvGetEventList asks for. subject is read only for the three
+   selectors above; the words and items go to the service unchanged. */
+typedef struct QV_EVENT_QUERY {
+    uint32_t selector;
+    uint32_t word1;
+    uint32_t word2;
+    const void* subject;
+    uint32_t item1;
+    uint32_t item2;
+    uint32_t item3;
+    uint32_t word7;
+} QV_EVENT_QUERY;
+
+/* One event. subjectName is set for subject kinds 1 and 2, subjectNumber
+   for kind 1; text is null when the event has none. */
+typedef struct QV_EVENT_ENTRY {
+    uint32_t word0;
+    uint32_t word2;
+    uint32_t word3;
+    uint32_t subjectKind;
+    QV_WCHAR* subjectName;
+    uint32_t subjectNumber;
+    uint32_t word1;
+    QV_WCHAR* text;
+    uint32_t word5;
+} QV_EVENT_ENTRY;
+
+/* A list header supplied by the caller. */
+typedef struct QV_EVENT_LIST {
+    uint32_t count;
+    QV_EVENT_ENTRY* events;
+} QV_EVENT_LIST;
+
+/* Adds an event to the service's log. type is one of QV_EVENT_...; code 1 to
+   9 names a message of the service's table (anything else travels as 0).
+   Both texts must be given (QV_STATUS_INVALID_PARAMETER otherwise). */
+QV_API QV_STATUS qvWriteEventMessage(QV_HANDLE handle, int32_t type, int32_t code,
+                                     const QV_WCHAR* subjectName, uint32_t subjectNumber,
+                                     const QV_WCHAR* text);
+/* Reads the events the query selects into *list, which is emptied first
+   (without giving back what it held). A null query or list, or a null
+   subject for a selector that reads one, is refused with
+   QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvGetEventList(QV_HANDLE handle, const QV_EVENT_QUERY* query,
+                                QV_EVENT_LIST* list);
+/* Gives back the texts and entries of *list (count 0, events null) and, when
+   keep is 0, the header itself (a heap block), setting *list to null.
+   Always 0. */
+QV_API QV_STATUS qvFreeEventList(QV_EVENT_LIST** list, uint32_t keep);
+
+/* Trace levels: 1 to 5, or QV_TRACE_DETAIL_1 to QV_TRACE_DETAIL_5 of the
+   second family. Any other level is sent as 0; reading gives 0 for a mask
+   the library does not know. */
+#define QV_TRACE_DETAIL_1 0x10000001
+#define QV_TRACE_DETAIL_2 0x10000002
+#define QV_TRACE_DETAIL_3 0x10000003
+#define QV_TRACE_DETAIL_4 0x10000004
+#define QV_TRACE_DETAIL_5 0x10000005
+QV_API QV_STATUS qvSetTraceLevel(QV_HANDLE handle, int32_t level);
+/* *level is written whenever the handle is valid: 0 after a failure. A null
+   level is refused with QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvGetTraceLevel(QV_HANDLE handle, uint32_t* level);
+
+/* ---- Service diagnostics: system information and probe capture --------- */
+
+/* The machine the service runs on. Texts are the library's, null when the
+   service sends none. */
+typedef struct QV_SYSTEM_INFO {
+    uint32_t sysWord1;
+    uint32_t sysWord2;
+    uint32_t sysWord3;
+    QV_WCHAR* sysText3;
+    QV_WCHAR* sysText4;
+    uint32_t sysWord6;
+    uint32_t sysWord7;
+    QV_WCHAR* sysText2;
+    uint32_t sysWord4;
+    QV_WCHAR* sysText1;
+    uint32_t sysWord5;
+} QV_SYSTEM_INFO;
+
+/* Room for the path of a probe file, in UTF-16 units with the terminator. */
+#define QV_PROBE_PATH_UNITS 4096
+
+/* Argument of qvTakeProbe. The four words are not read. */
+typedef struct QV_PROBE_REQUEST {
+    uint32_t probeWord1;
+    uint32_t probeWord2;
+    uint32_t probeWord3;
+    uint32_t probeWord4;
+    QV_WCHAR probeFile[QV_PROBE_PATH_UNITS];
+} QV_PROBE_REQUEST;
+
+/* Empties *info (even for an invalid handle), then fills it. A null info is
+   refused with QV_STATUS_INVALID_PARAMETER. */
+QV_API QV_STATUS qvGetSystemInfo(QV_HANDLE handle, QV_SYSTEM_INFO* info);
+/* Gives back the four texts of **info (each becomes null) and, when keep is
+   0, the record itself (a heap block), setting *info to null. Always 0. */
+QV_API QV_STATUS qvFreeSystemInfo(QV_SYSTEM_INFO** info, uint32_t keep);
+/* Asks the service for a probe capture and writes it, byte for byte, to the
+   file request->probeFile (created, or truncated when it exists). The file is
+   touched only when the service answered with success; a file that cannot
+   be created or written gives QV_STATUS_LOCAL_FAILURE. */
+QV_API QV_STATUS qvTakeProbe(QV_HANDLE handle, const QV_PROBE_REQUEST* request);
 /* ---- Network boot: adapters and the local PXE boot drivers --------------- */
 
 /* The exported functions take an adapter's hardware address as a pointer to

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config python3 make
-  libtirpc-dev rpcsvc-proto
+  libtirpc-dev rpcsvc-proto libarchive-dev
   libsystemd-dev libunwind-dev dbus python3-dbusmock
   libutfcpp-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -47,8 +47,12 @@ enum class Answer {
     kValue,   // the reply's value word when it is 0, else 0
 };
 
-// What a failed call leaves in the caller's output.
-enum class Output { kNone, kCleared, kUntouched };
+// What a failed call leaves in the caller's output: all zero, as it was, or
+// cleared before even the handle is checked (so an invalid handle leaves it
+// zero too); kPartial: as it was after a failed call, but a conversion that
+// runs out of memory may leave fields it had written (the family's tests
+// say which).
+enum class Output { kNone, kCleared, kUntouched, kClearedFirst, kPartial };
 
 // Whether quarvane-sim answers the procedure.
 enum class Sim { kModelled, kNotModelled };

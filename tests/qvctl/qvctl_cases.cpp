@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <qvcliapi.h>
 
+#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -50,8 +52,9 @@ class Qvctl : public ::testing::Test {
     // Starts the daemon: slow enough that --wait sees an operation run, quick
     // enough that each one ends within a second or two.
     void StartDaemon(std::vector<std::string> login = {"--user", "operator", "--password",
-                                                       "pässword"}) {
-        const auto inventory = dir_.Write("inventory.json", kInventory);
+                                                       "pässword"},
+                     const char* disks = kInventory) {
+        const auto inventory = dir_.Write("inventory.json", disks);
         login.insert(login.end(), {"--inventory", inventory, "--state-file",
                                    (dir_.path() / "state.json").string(), "--rate", "1000"});
         daemon_ = std::make_unique<Daemon>(login);
@@ -450,6 +453,96 @@ TEST_F(Qvctl, UsageErrorsExitTwo) {
         {{"--port", "0", "disks"}, 2, {}, {}, "not in range"},
         {{"message", "0xZZ"}, 2, {}, {}, "is not a status"},
         {{"log", "--since", "yesterday"}, 2, {}, {}, "--since 'yesterday'"},
+    });
+}
+
+// The disks, and a two-node cluster of which this machine is the first node.
+constexpr const char* kClusterInventory = R"({
+  "disks": [
+    { "number": 1, "name": "Disk1", "size_mib": 8000,
+      "partitions": [ { "number": 1, "letters": "E:", "size_mib": 1000 } ] } ],
+  "cluster": { "name": "CL", "nodes": ["NODE-A", "NODE-B"], "local_node": "NODE-A",
+    "groups": [
+      { "name": "SQL", "tag": "T1", "owner": "NODE-A",
+        "disks": [ { "name": "CD1", "id": 101, "text1": "Disk1", "text2": "E:" },
+                   { "name": "CD2", "id": 102 } ] },
+      { "name": "Files", "owner": "NODE-B", "disks": [ { "name": "CD3", "id": 103 } ] } ] },
+  "system": { "computer": "NODE-A", "processors": 8 }
+})";
+
+// Cluster information, a failover, the events it raised, the trace level
+// and a probe capture that tar lists.
+TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
+    StartDaemon({"--user", "operator", "--password", "pässword"}, kClusterInventory);
+    const std::string probe = (dir_.path() / "probe.tar").string();
+    RunTable({
+        {{"cluster", "info", "--json"},
+         0,
+         {{"/0/group", "SQL"},
+          {"/0/node", 1},
+          {"/0/here", true},
+          {"/0/partner_node", "NODE-B"},
+          {"/1/group", "Files"},
+          {"/1/here", false}}},
+        {{"cluster", "info"}, 0, {}, "Cluster CL, this node NODE-A, partner NODE-B\nGROUP"},
+        {{"cluster", "disks", "SQL", "-H", "-o", "disk,id,text2"}, 0, {}, "CD1\t101\tE:\nCD2\t102\t\n"},
+        {{"cluster", "set-group", "SQL", "--disk", "CD2", "--json"},
+         0,
+         {{"/operation", "cluster set-group"}, {"/object", "SQL"}}},
+        {{"cluster", "failover", "SQL"}, 2, {}, {}, "--yes"},
+        {{"cluster", "failover", "SQL", "--yes"}, 0, {}, "Group SQL failed over (to-partner)."},
+        {{"cluster", "failover", "Nope", "--yes"}, 5, {}, {}, "cluster group was not found"},
+        {{"cluster", "info", "--json"},
+         0,
+         {{"/0/node", 2}, {"/0/here", false}, {"/0/configured", true}, {"/0/failovers", 1},
+          {"/0/disk", "CD2"}}},
+        {{"events", "list", "--name", "SQL", "--json"},
+         0,
+         {{"/0/type", "information"},
+          {"/1/number", 2},
+          {"/1/type", "warning"},
+          {"/1/subject", "SQL"},
+          {"/1/text", "Cluster group SQL moved from NODE-A to NODE-B."}}},
+        {{"events", "write", "--type", "error", "--message", "3", "--object", "Disk1:1", "bad"},
+         0, {}, "Event written."},
+        {{"events", "list", "--object", "Disk1:1", "-H", "-o", "number,type,code,text"},
+         0, {}, "3\terror\tC00003EA\tbad\n"},
+        {{"events", "list", "--type", "warning", "--last", "1", "-H", "-o", "text"},
+         0, {}, "Cluster group SQL moved from NODE-A to NODE-B.\n"},
+        {{"cluster", "message", "ready"}, 0, {}, "Message sent."},
+        {{"cluster", "pull", "--kind", "messages"}, 0, {}, "ready\n"},
+        {{"cluster", "pull"}, 0, {}, "group SQL on NODE-B configured on CD2\n"},
+        {{"service", "trace-level", "set", "detail-3"}, 0, {}, "Trace level set to detail-3."},
+        {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "detail-3"}}},
+        {{"service", "trace-level", "set", "7"}, 2, {}, {}, "7"},
+        {{"sysinfo", "--json"}, 0, {{"/computer", "NODE-A"}, {"/processors", 8}}},
+        {{"probe", probe}, 0, {}, "Probe capture written to " + probe},
+        {{"probe", probe}, 0, {}, {}, "Taking a probe capture from 127.0.0.1:", RunOptions{.terminal = true}},
+        {{"probe", (dir_.path() / "no" / "probe.tar").string()}, 1, {}, {},
+         "cannot take a probe capture"},
+    });
+    const std::unique_ptr<FILE, int (*)(FILE*)> tar(popen(("tar -tf '" + probe + "'").c_str(), "r"),
+                                                     pclose);
+    ASSERT_TRUE(tar);
+    std::string listed;
+    for (char line[256]; std::fgets(line, sizeof line, tar.get()) != nullptr;) listed += line;
+    EXPECT_EQ(listed,
+              "quarvane-probe/state.json\nquarvane-probe/events.log\nquarvane-probe/system.txt\n");
+}
+
+// --follow lists what comes after the first listing until Ctrl-C.
+TEST_F(Qvctl, EventsFollowNewOnes) {
+    StartDaemon({"--user", "operator", "--password", "pässword"}, kClusterInventory);
+    RunTable({
+        {{"events", "write", "first"}, 0, {}, "Event written."},
+        {{"events", "list", "--follow", "--interval", "0.1", "-H", "-o", "number,text"},
+         0,
+         {},
+         "1\tfirst\n2\tsecond\n",
+         {},
+         RunOptions{.steps = {{"1\tfirst\n",
+                               [this](pid_t) { RunQvctl({"events", "write", "second"}, env_); }},
+                              {"2\tsecond\n", Interrupt}}}},
     });
 }
 

@@ -178,7 +178,12 @@ TEST_F(SimDaemon, RequestsTheLibraryNeverSendsAreAnswered) {
         {"not modelled", TAKE_SNAPSHOT, Args<TAKE_SNAPSHOT>(t), kSuccess, kInvalid},
         {"not modelled, bad token", TAKE_SNAPSHOT, Args<TAKE_SNAPSHOT>(t + 1), kSuccess,
          kNotConnected},
-        {"not modelled, no token", GET_TRACE_LEVEL, {}, kSuccess, kInvalid},
+        // Nothing to check the caller by, and no word to refuse with: a zeroed result.
+        {"not modelled, no token", LOOKUP_OBJECT, [] {
+             std::vector<uint8_t> a = Text(u"Disk1");
+             Append(a, Words({1}));
+             return a;
+         }(), kSuccess, 0},
         {"no status word", GET_SNAPSHOT_SCHEDULE, Words({0, 0, 1, t}), kSuccess, 0},
         // The one configuration by its primary, which the library lists instead.
         {"configuration of Disk1:1", GET_MIRROR_CONFIG, disk1(1), kSuccess, 0},

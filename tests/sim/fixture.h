@@ -126,9 +126,10 @@ std::string Describe(const QV_MIRROR_CONFIG& config);
 
 class SimE2e : public ::testing::Test {
   protected:
-    // Starts the daemon on the test inventory and connects.
-    void Start(std::vector<std::string> args = {}, const std::string& err = "") {
-        args.insert(args.end(), {"--inventory", dir_.Write("inventory.json", kInventory)});
+    // Starts the daemon on the test inventory (or another) and connects.
+    void Start(std::vector<std::string> args = {}, const std::string& err = "",
+               const char* inventory = kInventory) {
+        args.insert(args.end(), {"--inventory", dir_.Write("inventory.json", inventory)});
         daemon_.emplace(args, err);
         uint32_t status = 1;
         handle_ = Connect(user_, password_, &status);

@@ -60,6 +60,8 @@ template <> struct Ordinary<QV_RESTORE_REQUEST> {
     static constexpr QV_RESTORE_REQUEST value{kObject, 1, {u"Harddisk2", 1}, 0, 0, 0}; };
 template <> struct Ordinary<QV_DATA_TRACE_CONFIG> {
     static constexpr QV_DATA_TRACE_CONFIG value{1, g_trace_path, 5}; };
+template <> struct Ordinary<QV_EVENT_QUERY> {
+    static constexpr QV_EVENT_QUERY value{QV_EVENT_SELECT_OBJECT, 0, 0, &kObject, 4, 0, 0, 0}; };
 template <> struct Ordinary<QV_SERVER_BOOT_CONFIG> {
     static constexpr QV_SERVER_BOOT_CONFIG value{u"boot", 1, {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef},
                                                  2, 3, 4, 5}; };
@@ -80,6 +82,44 @@ template <> struct Ordinary<QV_SNAPSHOT_SCHEDULE> {
 template <> struct Ordinary<QV_CONFLICT_QUERY> {
     static constexpr QV_CONFLICT_QUERY value{1, kObject, {u"Harddisk2", 1}, u"text"}; };
 // clang-format on
+constexpr QV_CLUSTER_GROUP SampleGroup() {
+    QV_CLUSTER_GROUP g{};
+    const char16_t name[] = u"SQL Group";
+    for (std::size_t i = 0; name[i] != 0; ++i) g.groupName[i] = name[i];
+    g.groupTag[0] = u'T';
+    g.disk.diskName[0] = u'D';
+    g.disk.diskId = 101;
+    return g;
+}
+// Any number of captures go nowhere and leave no file behind.
+constexpr QV_PROBE_REQUEST SampleProbe() {
+    QV_PROBE_REQUEST r{};
+    const char16_t path[] = u"/dev/null";
+    for (std::size_t i = 0; path[i] != 0; ++i) r.probeFile[i] = path[i];
+    return r;
+}
+template <>
+struct Ordinary<QV_CLUSTER_GROUP> {
+    static constexpr QV_CLUSTER_GROUP value = SampleGroup();
+};
+template <>
+struct Ordinary<QV_PROBE_REQUEST> {
+    static constexpr QV_PROBE_REQUEST value = SampleProbe();
+};
+// The cluster group, the event query and the probe request name no object
+// reference; neither do the texts of these two functions.
+template <>
+constexpr bool kNamesObject<QV_CLUSTER_GROUP> = false;
+template <>
+constexpr bool kNamesObject<QV_EVENT_QUERY> = false;
+template <>
+constexpr bool kNamesObject<QV_PROBE_REQUEST> = false;
+template <auto F>
+constexpr bool kTextIsNoObject = false;
+template <>
+constexpr bool kTextIsNoObject<&qvWriteEventMessage> = true;
+template <>
+constexpr bool kTextIsNoObject<&qvClusterCommunication> = true;
 
 // How an ordinary call passes one parameter.
 template <typename T>
@@ -90,7 +130,7 @@ struct Slot<uint32_t> {
     uint32_t Arg(bool) { return kSampleNumber; }
 };
 template <>
-struct Slot<int32_t> {
+struct Slot<int32_t> {  // an event type or code, a trace level: the first of each
     static constexpr bool kPointer = false;
     int32_t Arg(bool) { return 1; }
 };
@@ -172,6 +212,14 @@ bool ReleaseOutput(QV_STATUS (*release)(T**, uint32_t), Slot<T*>& slot) {
     return heap && held == nullptr;
 }
 
+// The pulled text has no release function of its own: it goes back
+// through qvFreeMemory.
+bool ReleaseOutput(std::nullptr_t, Slot<QV_PULL_INFO*>& slot) {
+    qvFreeMemory(slot.target->text);
+    slot.target->text = nullptr;
+    return false;
+}
+
 // A release function that takes the caller's list itself gives back what
 // the list holds; the call's own heap block then goes here.
 template <typename T>
@@ -206,7 +254,8 @@ struct Thunk<F, R> {
         if constexpr (requires { Ordinary<Record>::value; }) return kNamesObject<Record>;
         return false;
     }
-    static constexpr bool kNamesAnObject = (false || ... || NamesObject<A>());
+    static constexpr bool kNamesAnObject =
+        (false || ... || NamesObject<A>()) && !kTextIsNoObject<F>;
 
     static constexpr int PointerIndex(std::size_t i) {
         int n = 0;

@@ -321,6 +321,116 @@ std::vector<RpcBootProperties> BootPropertiesSamples(Arena& a) {
 }
 
 // ---------------------------------------------------------------------------
+// Cluster
+
+RpcClusterDisk ClusterDisk(Arena& a, u_int id, std::u16string_view name, std::u16string_view text1,
+                           std::u16string_view text2) {
+    RpcClusterDisk d{};
+    if (!name.empty()) d.diskName = a.Text(name);
+    d.diskId = id;
+    if (!text1.empty()) d.diskText1 = a.Text(text1);
+    if (!text2.empty()) d.diskText2 = a.Text(text2);
+    d.diskValue1 = -1;
+    d.diskValue2 = 2;
+    return d;
+}
+
+// Two groups, the second with a disk whose texts are empty and names longer
+// than their caller-side arrays.
+std::vector<RpcClusterInfo> ClusterInfoSamples(Arena& a) {
+    RpcClusterInfo info{};
+    info.infoWord = 1;
+    info.name1 = a.Text(u"QVCLUSTER");
+    info.name2 = a.Text(u"QVNODE-A");
+    info.name3 = a.Text(std::u16string(70, u'n'));
+    RpcClusterGroup first{};
+    first.key.groupName = a.Text(u"SQL Group");
+    first.key.groupTag = a.Text(u"{6f1c2a10}");
+    first.value1 = 1;
+    first.value2 = 1;
+    first.value3 = 1;
+    first.value4 = 3;
+    first.disk = ClusterDisk(a, 101, u"Cluster Disk 1", u"Harddisk1", u"E:");
+    RpcClusterGroup second{};
+    second.key.groupName = a.Text(std::u16string(300, u'g'));
+    second.value1 = 2;
+    second.disk = ClusterDisk(a, 103, std::u16string(200, u'd'), u"", u"");
+    a.Put(info.groups, std::vector{first, second});
+    RpcClusterInfo no_groups = info;
+    no_groups.groups = {};
+    return {info, no_groups};
+}
+
+std::vector<RpcClusterDiskList> ClusterDiskSamples(Arena& a) {
+    RpcClusterDiskList list{};
+    a.Put(list.disks, std::vector{ClusterDisk(a, 101, u"Cluster Disk 1", u"Harddisk1", u"E:"),
+                                  ClusterDisk(a, 102, u"", std::u16string(90, u't'), u"G:")});
+    return {list, RpcClusterDiskList{}};
+}
+
+std::vector<RpcPullReply> PullSamples(Arena& a) {
+    RpcPullReply reply{};
+    const std::string text = "cluster QVCLUSTER\n";
+    a.Put(reply.data, std::vector<char>(text.c_str(), text.c_str() + text.size() + 1));
+    return {reply, RpcPullReply{}};
+}
+
+// ---------------------------------------------------------------------------
+// Service diagnostics
+
+std::vector<RpcEventList> EventSamples(Arena& a) {
+    RpcEventRecord object{};
+    object.word0 = 7;
+    object.word1 = 1700000000;
+    object.word2 = 4;
+    object.word3 = 0x40010001;
+    object.subjectKind = 1;
+    object.word5 = 1;
+    object.subjectName = a.Text(u"Harddisk1");
+    object.subjectNumber = 2;
+    object.text = a.Text(u"Synchronization of Harddisk1:2 finished.");
+    RpcEventRecord named = object;
+    named.subjectKind = 2;
+    named.subjectName = a.Text(u"SQL Group");
+    RpcEventRecord none = object;
+    none.subjectKind = 3;
+    none.text = RpcWString{};
+    RpcEventList list{};
+    list.reserved = 9;
+    list.count = 3;
+    a.Put(list.events, std::vector{object, named, none});
+    // A count below the array's length reads only that many.
+    RpcEventList fewer = list;
+    fewer.count = 1;
+    RpcEventList empty{};
+    return {list, fewer, empty};
+}
+
+std::vector<RpcSystemInfo> SystemInfoSamples(Arena& a) {
+    RpcSystemInfo info{};
+    info.sysWord1 = 4;
+    info.sysWord2 = 16384;
+    info.sysWord3 = 10;
+    info.sysText1 = a.Text(u"QVNODE-A");
+    info.sysWord4 = 0;
+    info.sysWord5 = 20348;
+    info.sysText2 = a.Text(u"Quarvane Simulated Server");
+    info.sysText3 = a.Text(u"1.0.0");
+    info.sysText4 = a.Text(u"/opt/quarvane");
+    info.sysWord6 = 7;
+    info.sysWord7 = 1;
+    RpcSystemInfo no_text2 = info;
+    no_text2.sysText2 = RpcWString{};
+    return {info, no_text2};
+}
+
+std::vector<RpcProbeData> ProbeSamples(Arena& a) {
+    RpcProbeData probe{};
+    a.Put(probe.data, std::vector<u_char>{'q', 'v', 0, 0xFF, '\n'});
+    return {probe, RpcProbeData{}};
+}
+
+// ---------------------------------------------------------------------------
 // Snapshots, views, notifications, maintenance
 
 RpcSnapshotRecord Snapshot(Arena& a, u_int id, bool view) {
@@ -431,6 +541,27 @@ std::vector<RpcProgress> Samples(Arena& a, std::type_identity<RpcProgress>) {
 std::vector<RpcDataTraceConfig> Samples(Arena& a, std::type_identity<RpcDataTraceConfig>) {
     return DataTraceSamples(a);
 }
+std::vector<RpcClusterInfo> Samples(Arena& a, std::type_identity<RpcClusterInfo>) {
+    return ClusterInfoSamples(a);
+}
+std::vector<RpcClusterDiskList> Samples(Arena& a, std::type_identity<RpcClusterDiskList>) {
+    return ClusterDiskSamples(a);
+}
+std::vector<RpcPullReply> Samples(Arena& a, std::type_identity<RpcPullReply>) {
+    return PullSamples(a);
+}
+std::vector<RpcEventList> Samples(Arena& a, std::type_identity<RpcEventList>) {
+    return EventSamples(a);
+}
+std::vector<RpcSystemInfo> Samples(Arena& a, std::type_identity<RpcSystemInfo>) {
+    return SystemInfoSamples(a);
+}
+std::vector<RpcProbeData> Samples(Arena& a, std::type_identity<RpcProbeData>) {
+    return ProbeSamples(a);
+}
+std::vector<RpcClusterReply> Samples(Arena&, std::type_identity<RpcClusterReply>) {
+    return {RpcClusterReply{0}};
+}
 std::vector<RpcNicList> Samples(Arena& a, std::type_identity<RpcNicList>) {
     return NicListSamples(a);
 }
@@ -517,6 +648,40 @@ Bytes MirrorConfigListReply(std::size_t configs) {
     }
     const RpcMirrorConfigList list = ConfigList(std::move(records), a);
     return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
+}
+
+Bytes EventListReply(std::size_t events) {
+    Arena a;
+    std::vector<RpcEventRecord> records;
+    records.reserve(events);
+    for (std::size_t i = 0; i < events; ++i) {
+        RpcEventRecord e{};
+        e.word0 = static_cast<u_int>(i + 1);
+        e.word2 = 4;
+        e.word3 = 0x40010001;
+        e.subjectKind = 1;
+        e.subjectName = a.Text(Numbered(u"Harddisk", i));
+        e.subjectNumber = 1;
+        e.text = a.Text(u"Synchronization of the protection finished.");
+        records.push_back(e);
+    }
+    RpcEventList list{};
+    list.count = static_cast<u_int>(records.size());
+    a.Put(list.events, std::move(records));
+    return Encode(qv::wire::Proc<GET_EVENT_LIST>::ResFilter(), &list);
+}
+
+Bytes ClusterDiskListReply(std::size_t disks) {
+    Arena a;
+    std::vector<RpcClusterDisk> records;
+    records.reserve(disks);
+    for (std::size_t i = 0; i < disks; ++i) {
+        records.push_back(ClusterDisk(a, static_cast<u_int>(i), Numbered(u"Cluster Disk ", i),
+                                      Numbered(u"Harddisk", i), u"E:"));
+    }
+    RpcClusterDiskList list{};
+    a.Put(list.disks, std::move(records));
+    return Encode(qv::wire::Proc<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>::ResFilter(), &list);
 }
 
 Bytes SnapshotListReply(std::size_t snapshots) {

@@ -85,6 +85,10 @@ Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk);
 // A GET_MIR_CONFIG_LIST reply of `configs` complete configurations, every
 // text set.
 Bytes MirrorConfigListReply(std::size_t configs);
+// A GET_EVENT_LIST reply of `events` events about an object, each with a text.
+Bytes EventListReply(std::size_t events);
+// A GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST reply of `disks` disks, every text set.
+Bytes ClusterDiskListReply(std::size_t disks);
 
 // A GET_SNAPSHOT_LIST reply of `snapshots` unmounted snapshots, every text
 // set.

@@ -15,6 +15,8 @@ void RegisterMirrorState(Registry& registry, Service& service);    // mirror_sta
 void RegisterVerifyRestore(Registry& registry, Service& service);  // verify_restore.cpp
 void RegisterStatistics(Registry& registry, Service& service);     // statistics.cpp
 void RegisterDataTrace(Registry& registry, Service& service);      // data_trace.cpp
+void RegisterCluster(Registry& registry, Service& service);        // cluster.cpp
+void RegisterServiceDiag(Registry& registry, Service& service);    // service_diag.cpp
 // snapshots.cpp, disk_maintenance.cpp
 void RegisterSnapshots(Registry& registry, Service& service);
 void RegisterNetboot(Registry& registry, Service& service);        // netboot.cpp
@@ -27,6 +29,8 @@ inline void RegisterAll(Registry& registry, Service& service) {
     RegisterVerifyRestore(registry, service);
     RegisterStatistics(registry, service);
     RegisterDataTrace(registry, service);
+    RegisterCluster(registry, service);
+    RegisterServiceDiag(registry, service);
     RegisterSnapshots(registry, service);
     RegisterNetboot(registry, service);
 }

@@ -168,7 +168,106 @@ Disk ReadDisk(const json& j, const std::string& where) {
     return d;
 }
 
+ClusterDisk ReadClusterDisk(const json& j, const std::string& where) {
+    CheckKeys(j, {"name", "id", "text1", "text2"}, where);
+    ClusterDisk d;
+    d.name = Text(j, "name", where, true);
+    if (d.name.empty()) Fail(where, "\"name\" must not be empty");
+    d.id = static_cast<uint32_t>(Unsigned(j, "id", where, std::nullopt, kMaxU32));
+    d.text1 = Text(j, "text1", where);
+    d.text2 = Text(j, "text2", where);
+    return d;
+}
+
+// A node named by the cluster's own node names: its index there.
+uint32_t NodeIndex(const Cluster& c, const json& j, const char* key, const std::string& where) {
+    const std::u16string name = Text(j, key, where, true);
+    for (uint32_t i = 0; i < 2; ++i) {
+        if (SameName(c.nodes[i], name)) return i;
+    }
+    Fail(where, std::string("\"") + key + "\" names no node of the cluster");
+}
+
+ClusterGroup ReadClusterGroup(const Cluster& c, const json& j, const std::string& where) {
+    CheckKeys(j, {"name", "tag", "owner", "disks"}, where);
+    ClusterGroup g;
+    g.name = Text(j, "name", where, true);
+    if (g.name.empty()) Fail(where, "\"name\" must not be empty");
+    g.tag = Text(j, "tag", where);
+    g.owner = NodeIndex(c, j, "owner", where);
+    const auto it = j.find("disks");
+    if (it == j.end() || !it->is_array() || it->empty())
+        Fail(where, "\"disks\" must be an array of at least one physical disk");
+    for (std::size_t i = 0; i < it->size(); ++i) {
+        g.disks.push_back(ReadClusterDisk((*it)[i], where + ".disks[" + std::to_string(i) + "]"));
+    }
+    return g;
+}
+
+Cluster ReadCluster(const json& j, const std::string& where) {
+    CheckKeys(j, {"name", "nodes", "local_node", "role", "partner_running", "groups"}, where);
+    Cluster c;
+    c.name = Text(j, "name", where, true);
+    const auto nodes = j.find("nodes");
+    if (nodes == j.end() || !nodes->is_array() || nodes->size() != 2)
+        Fail(where, "\"nodes\" must name exactly two nodes");
+    for (uint32_t i = 0; i < 2; ++i) {
+        if (!(*nodes)[i].is_string()) Fail(where, "\"nodes\" must hold names");
+        c.nodes[i] = FromUtf8((*nodes)[i].get<std::string>());
+        if (c.nodes[i].empty()) Fail(where, "a node name must not be empty");
+    }
+    if (SameName(c.nodes[0], c.nodes[1])) Fail(where, "the two nodes must have different names");
+    c.local = NodeIndex(c, j, "local_node", where);
+    const std::u16string role = Text(j, "role", where);
+    if (role.empty() || role == u"primary") {
+        c.primary = true;
+    } else if (role == u"secondary") {
+        c.primary = false;
+    } else {
+        Fail(where, "\"role\" must be \"primary\" or \"secondary\"");
+    }
+    if (j.contains("partner_running")) c.partner_running = Flag(j, "partner_running", where);
+    if (const auto it = j.find("groups"); it != j.end()) {
+        if (!it->is_array()) Fail(where, "\"groups\" must be an array");
+        for (std::size_t i = 0; i < it->size(); ++i) {
+            const std::string at = where + ".groups[" + std::to_string(i) + "]";
+            ClusterGroup g = ReadClusterGroup(c, (*it)[i], at);
+            if (c.FindGroup(g.name) != nullptr) Fail(at, "group name used twice");
+            c.groups.push_back(std::move(g));
+        }
+    }
+    return c;
+}
+
+SystemInfo ReadSystem(const json& j, const std::string& where) {
+    CheckKeys(j,
+              {"computer", "os", "version", "path", "processors", "memory_mib", "os_major",
+               "os_minor", "os_build"},
+              where);
+    SystemInfo s;
+    const auto text = [&](const char* key, std::u16string& out) {
+        if (j.contains(key)) out = Text(j, key, where);
+    };
+    text("computer", s.computer);
+    text("os", s.os);
+    text("version", s.version);
+    text("path", s.path);
+    s.processors = static_cast<uint32_t>(Unsigned(j, "processors", where, s.processors, kMaxU32));
+    s.memory_mib = static_cast<uint32_t>(Unsigned(j, "memory_mib", where, s.memory_mib, kMaxU32));
+    s.os_major = static_cast<uint32_t>(Unsigned(j, "os_major", where, s.os_major, kMaxU32));
+    s.os_minor = static_cast<uint32_t>(Unsigned(j, "os_minor", where, s.os_minor, kMaxU32));
+    s.os_build = static_cast<uint32_t>(Unsigned(j, "os_build", where, s.os_build, kMaxU32));
+    return s;
+}
+
 }  // namespace
+
+const ClusterGroup* Cluster::FindGroup(std::u16string_view name) const noexcept {
+    for (const auto& g : groups) {
+        if (SameName(g.name, name)) return &g;
+    }
+    return nullptr;
+}
 
 bool Disk::Dynamic() const noexcept {
     for (const auto& p : partitions) {
@@ -251,7 +350,7 @@ Inventory LoadInventory(const std::filesystem::path& file) {
     } catch (const json::exception& e) {
         Fail(where, std::string("not valid JSON: ") + e.what());
     }
-    CheckKeys(root, {"disks", "adapters", "remote_boot_mode"}, where);
+    CheckKeys(root, {"disks", "cluster", "system", "adapters", "remote_boot_mode"}, where);
     const auto it = root.find("disks");
     if (it == root.end() || !it->is_array()) Fail(where, "\"disks\" must be an array");
 
@@ -263,6 +362,12 @@ Inventory LoadInventory(const std::filesystem::path& file) {
         if (!numbers.insert(d.number).second) Fail(at, "disk number used twice");
         if (inventory.FindDisk(d.name) != nullptr) Fail(at, "disk name used twice");
         inventory.disks.push_back(std::move(d));
+    }
+    if (const auto c = root.find("cluster"); c != root.end()) {
+        inventory.cluster = ReadCluster(*c, where + ": cluster");
+    }
+    if (const auto s = root.find("system"); s != root.end()) {
+        inventory.system = ReadSystem(*s, where + ": system");
     }
     if (const auto adapters = root.find("adapters"); adapters != root.end()) {
         if (!adapters->is_array()) Fail(where, "\"adapters\" must be an array");

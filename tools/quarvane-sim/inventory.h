@@ -59,6 +59,47 @@ struct Disk {
     const Partition* FindPartition(uint32_t number) const noexcept;
 };
 
+// A physical disk resource of a cluster group, as the cluster names it.
+struct ClusterDisk {
+    std::u16string name;
+    uint32_t id = 0;
+    std::u16string text1;  // the disk as the node sees it, e.g. "Harddisk1"
+    std::u16string text2;  // its drive letters
+};
+
+// A cluster group: the resources that move together from node to node.
+struct ClusterGroup {
+    std::u16string name;
+    std::u16string tag;
+    uint32_t owner = 0;  // index into Cluster::nodes of the node that runs it
+    std::vector<ClusterDisk> disks;
+};
+
+// The two-node cluster this machine is a node of.
+struct Cluster {
+    std::u16string name;
+    std::u16string nodes[2];
+    uint32_t local = 0;           // index of this machine in `nodes`
+    bool primary = true;          // this node's role in the service's pairing
+    bool partner_running = true;  // the service runs on the other node too
+    std::vector<ClusterGroup> groups;
+
+    const ClusterGroup* FindGroup(std::u16string_view name) const noexcept;
+};
+
+// The machine the service runs on, as system information reports it.
+struct SystemInfo {
+    std::u16string computer = u"QVSIM";
+    std::u16string os = u"Quarvane Simulated Server";
+    std::u16string version;  // the service's version text
+    std::u16string path = u"/opt/quarvane";
+    uint32_t processors = 2;
+    uint32_t memory_mib = 4096;
+    uint32_t os_major = 10;
+    uint32_t os_minor = 0;
+    uint32_t os_build = 20348;
+};
+
 // A network adapter the machine could boot through.
 struct Adapter {
     std::array<uint8_t, 6> mac{};
@@ -70,6 +111,8 @@ struct Adapter {
 
 struct Inventory {
     std::vector<Disk> disks;
+    std::optional<Cluster> cluster;  // none: the machine is no cluster node
+    SystemInfo system;
     std::vector<Adapter> adapters;
     // The word the service answers when asked whether the machine runs in
     // remote-boot mode (0: it does not).

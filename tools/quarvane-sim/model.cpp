@@ -235,7 +235,16 @@ void Model::Advance(Clock::time_point now) {
     const double dt = std::chrono::duration<double>(now - now_).count();
     now_ = now;
     for (auto& p : protections_) {
+        const OpState sync = p.sync.state;
+        const OpState verify = p.verify.state;
         if (p.Step(dt, rates_)) changed_ = true;
+        // The service writes the ends of its long operations into its log.
+        if (sync == OpState::kRunning && p.sync.state == OpState::kCompleted) {
+            events().SyncFinished(p.primary);
+        }
+        if (verify == OpState::kRunning && p.verify.state == OpState::kFailed) {
+            events().VerifyFailed(p.primary, p.verify.result);
+        }
     }
 }
 
@@ -258,6 +267,7 @@ Protection* Model::FindProtection(const ObjectId& primary) {
 
 Protection& Model::AddProtection(Protection protection) {
     changed_ = true;
+    events().ProtectionEnabled(protection.primary, protection.mirror);
     return protections_.emplace_back(std::move(protection));
 }
 
@@ -344,7 +354,8 @@ json Model::SaveState() const {
     return {{"format", kStateFormat},
             {"protections", protections},
             {"data_trace", traces},
-            {"netboot", netboot}};
+            {"netboot", netboot},
+            {"diagnostics", diagnostics_.Save()}};
 }
 
 void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
@@ -387,6 +398,7 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
             t.count = j.at("count").get<uint32_t>();
             traces.push_back(std::move(t));
         }
+        diagnostics_.Load(state);
         // State files from before network boot was modelled have none.
         if (const auto it = state.find("netboot"); it != state.end()) netboot = LoadNetboot(*it);
     } catch (const json::exception& e) {

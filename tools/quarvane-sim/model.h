@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "diagnostics.h"
 #include "inventory.h"
 #include "protection.h"
 
@@ -95,6 +96,12 @@ class Model {
     DataTraceConfig* FindTrace(const ObjectId& object);
     void SetTrace(DataTraceConfig config);
 
+    // The event log, the trace level and the cluster's configured picture.
+    // A change to them is marked like any other.
+    Diagnostics& diagnostics() noexcept { return diagnostics_; }
+    const Diagnostics& diagnostics() const noexcept { return diagnostics_; }
+    EventLog& events() noexcept { return diagnostics_.events; }
+
     // Structural changes (not the counters that move on their own) mark the
     // model for saving.
     void MarkChanged() noexcept { changed_ = true; }
@@ -112,6 +119,7 @@ class Model {
     Clock::time_point now_;
     std::list<Protection> protections_;
     std::vector<DataTraceConfig> traces_;
+    Diagnostics diagnostics_;
     NetbootState netboot_;
     bool changed_ = false;
 };

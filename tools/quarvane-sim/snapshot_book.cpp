@@ -57,6 +57,7 @@ void SnapshotBook::Refresh(Model& model, Clock::time_point now) {
             s.taken_at = EpochSeconds();
             s.name = u"Snapshot " + FromUtf8(std::to_string(s.id));
             snapshots_.push_back(s);
+            model.events().SnapshotTaken(p->primary);
             Raise(
                 NotificationKind::kSnapshotTaken, p->primary,
                 Spelled(p->primary) + u": snapshot " + FromUtf8(std::to_string(s.id)) + u" taken");

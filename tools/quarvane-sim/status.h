@@ -36,6 +36,13 @@ namespace qvsim::status {
     X(Cancelled, 0x6FFC0065u)                                               \
     X(NoTaskRunning, 0x6FFC0067u)                                           \
     X(AlreadyStopped, 0x6FFC0069u)                                          \
+    /* The cluster. */                                                      \
+    X(ClusterNotConfigured, 0x6FFC0701u)                                    \
+    X(ClusterGroupNotFound, 0x6FFC0704u)                                    \
+    X(ConfigDiskNotFound, 0x6FFC0705u)                                      \
+    X(PartnerNotNotifiedConfigure, 0x6FFC0720u)                             \
+    X(PartnerNotNotifiedRemove, 0x6FFC0721u)                                \
+    X(PartnerNotRunning, 0x6FFC0751u)                                       \
     /* Sessions and requests. A request whose login token the service never \
        issued (or has since logged out) is answered as a client without a   \
        connection to the service. */                                        \

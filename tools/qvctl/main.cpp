@@ -200,6 +200,8 @@ int main(int argc, char** argv) {
     AddMirrorCommands(*mirror, commands);
     AddTraceConfigCommands(app, commands);
     AddLogCommand(app, commands);
+    AddClusterCommands(app, commands);
+    AddDiagnosticsCommands(app, commands);
     AddSnapshotCommands(app, commands);
     AddMaintenanceCommands(app, commands);
     AddLocalMachineCommands(app, commands);

@@ -115,9 +115,7 @@ constexpr ServiceCommand kServiceCommands[] = {
 };
 
 void AddServiceCommands(CLI::App& app, Commands& commands) {
-    CLI::App* service =
-        app.add_subcommand("service", "Start, stop or ask about the local Quarvane service");
-    service->require_subcommand(1);
+    CLI::App* service = ServiceSubcommand(app);
     for (const ServiceCommand& row : kServiceCommands) {
         commands.Add(service->add_subcommand(row.name, row.help), [&row](const Globals& g) {
             const QV_STATUS status = row.call();

@@ -270,12 +270,40 @@ void AddObjectCommands(CLI::App& parent, Commands& commands, std::span<const Obj
 // `pattern` with "{}" replaced by `object`.
 std::string Fill(const char* pattern, const std::string& object);
 
+// A record or list header the library fills, given back through its release
+// function (keep flag 1) when it goes.
+template <class T, QV_STATUS (*Release)(T**, uint32_t)>
+struct Held {
+    T value{};
+    Held() = default;
+    ~Held() {
+        T* held = &value;
+        Release(&held, 1);
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+};
+
+// `qvctl service`: the local service's unit and the service's own settings
+// share it, whichever family adds its commands first creates it.
+inline CLI::App* ServiceSubcommand(CLI::App& app) {
+    const auto found =
+        app.get_subcommands([](CLI::App* sub) { return sub->get_name() == "service"; });
+    if (!found.empty()) return found.front();
+    CLI::App* service =
+        app.add_subcommand("service", "The Quarvane service: start, stop, status, trace level");
+    service->require_subcommand(1);
+    return service;
+}
+
 void AddDiskCommands(CLI::App& app, Commands& commands);
 void AddMirrorCommands(CLI::App& mirror, Commands& commands);
 void AddMirrorConfigCommands(CLI::App& mirror, Commands& commands);
 void AddTraceConfigCommands(CLI::App& app, Commands& commands);
 void AddStatusCommand(CLI::App& app, Commands& commands);
 void AddLogCommand(CLI::App& app, Commands& commands);
+void AddClusterCommands(CLI::App& app, Commands& commands);
+void AddDiagnosticsCommands(CLI::App& app, Commands& commands);
 void AddSnapshotCommands(CLI::App& app, Commands& commands);     // snapshots.cpp
 void AddMaintenanceCommands(CLI::App& app, Commands& commands);  // maintenance.cpp
 

@@ -1,0 +1,240 @@
+// The cluster family: texts held in the caller's fixed arrays (bounded,
+// terminated, never spilling into the next field), what qvGetClusterInfo
+// leaves alone, the two release functions, what each request sends, and
+// the lines with their blank before the status.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/connected_test.h"
+#include "support/wire_texts.h"
+#include "platform/alloc.h"
+
+using qvtest::Count;
+using qvtest::Fault;
+using Lines = qvtest::ConnectedTest::Lines;
+using qvtest::Text;
+
+namespace {
+
+using Cluster = qvtest::ConnectedTest;
+
+template <std::size_t N>
+void Put(QV_WCHAR (&out)[N], std::u16string_view text) {
+    std::fill(std::begin(out), std::end(out), u'\0');
+    text.copy(out, N);
+}
+
+QV_CLUSTER_GROUP Group(std::u16string_view name, std::u16string_view tag) {
+    QV_CLUSTER_GROUP g{};
+    Put(g.groupName, name);
+    Put(g.groupTag, tag);
+    return g;
+}
+
+RpcClusterDisk Disk(qvtest::WireTexts& w, std::u16string_view name, std::u16string_view text1,
+                    std::u16string_view text2) {
+    return {name.empty() ? RpcWString{} : w.Str(name), 7,
+            text1.empty() ? RpcWString{} : w.Str(text1), text2.empty() ? RpcWString{} : w.Str(text2),
+            -3, 4};
+}
+
+TEST_F(Cluster, InfoCopiesTextsBoundedAndLeavesTheCallersNamesWhenNoneCome) {
+    qvtest::WireTexts w;
+    const std::u16string too_long(300, u'x');
+    RpcClusterGroup groups[] = {
+        {{w.Str(std::u16string(255, u'a')), w.Str(u"tag")}, 1, 2, 3, 4,
+         Disk(w, std::u16string(127, u'd'), u"Harddisk1", u"")},
+        // A name too long for its array, a tag that came with no units.
+        {{w.Str(too_long), RpcWString{}}, -1, -2, -3, -4, Disk(w, too_long, too_long, too_long)},
+    };
+    svc.Answer<GET_CLUSTER_INFO>({0, 9, w.Str(u"QVCLUSTER"), RpcWString{}, w.Str(u""), {2, groups}});
+
+    QV_CLUSTER_INFO info{};
+    Put(info.name2, u"mine");
+    Put(info.name3, u"also mine");
+    ASSERT_EQ(qvGetClusterInfo(handle, &info), 0u);
+    EXPECT_EQ(std::tuple(info.infoWord, info.groupCount), std::tuple(9u, 2u));
+    EXPECT_EQ(std::u16string(info.name1), u"QVCLUSTER");
+    EXPECT_EQ(std::u16string(info.name2), u"mine");
+    EXPECT_EQ(std::u16string(info.name3), u"also mine");
+
+    const QV_CLUSTER_GROUP& exact = info.groups[0];
+    EXPECT_EQ(std::u16string(exact.groupName), std::u16string(255, u'a'));
+    EXPECT_EQ(std::u16string(exact.disk.diskName), std::u16string(127, u'd'));
+    EXPECT_EQ(std::tuple(exact.value1, exact.value4, exact.disk.diskId, exact.disk.diskValue1),
+              std::tuple(1, 4, 7u, -3));
+    EXPECT_EQ(exact.disk.diskText2[0], u'\0');
+
+    // Cut to the array with its terminator; the next field keeps its own.
+    const QV_CLUSTER_GROUP& cut = info.groups[1];
+    EXPECT_EQ(std::u16string(cut.groupName), too_long.substr(0, 255));
+    EXPECT_EQ(cut.groupTag[0], u'\0');
+    EXPECT_EQ(std::u16string(cut.disk.diskName), too_long.substr(0, 127));
+    EXPECT_EQ(cut.disk.diskId, 7u);
+    EXPECT_EQ(std::u16string(cut.disk.diskText1), too_long.substr(0, 79));
+    EXPECT_EQ(std::u16string(cut.disk.diskText2), too_long.substr(0, 35));
+    EXPECT_EQ(std::tuple(cut.value1, cut.disk.diskValue1, cut.disk.diskValue2),
+              std::tuple(-1, -3, 4));
+
+    const uint32_t token = qvtest::ConnectedTest::kToken;
+    EXPECT_EQ(svc.Last<GET_CLUSTER_INFO>()->token, token);
+    QV_CLUSTER_INFO* held = &info;
+    EXPECT_EQ(qvFreeClusterInfo(&held, 1), 0u);
+    EXPECT_EQ(std::tuple(held, info.groups, info.groupCount), std::tuple(&info, nullptr, 2u));
+}
+
+TEST_F(Cluster, ASurrogatePairIsNeverCutInTwo) {
+    qvtest::WireTexts w;
+    std::u16string name(34, u'x');
+    name += u"\U0001F600";  // units 35 and 36 of a 36-unit array
+    RpcClusterDisk disk = Disk(w, u"d", u"t", name);
+    svc.Answer<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>({0, {1, &disk}});
+    QV_CLUSTER_GROUP group = Group(u"g", u"");
+    QV_CLUSTER_DISK_LIST list{};
+    ASSERT_EQ(qvGetClusterGroupPhysicalDiskList(handle, &group, &list), 0u);
+    EXPECT_EQ(std::u16string(list.disks[0].diskText2), std::u16string(34, u'x'));
+    QV_CLUSTER_DISK_LIST* held = &list;
+    qvFreePhysicalDiskList(&held, 1);
+}
+
+TEST_F(Cluster, InfoWithoutGroupsOrMemory) {
+    qvtest::WireTexts w;
+    RpcClusterGroup group{{w.Str(u"G"), w.Str(u"T")}, 0, 0, 0, 0, Disk(w, u"", u"", u"")};
+    QV_CLUSTER_INFO info{};
+    info.groupCount = 5;
+    svc.Answer<GET_CLUSTER_INFO>({0, 1, w.Str(u"C"), w.Str(u"N1"), w.Str(u"N2"), {}});
+    ASSERT_EQ(qvGetClusterInfo(handle, &info), 0u);
+    EXPECT_EQ(std::tuple(info.groupCount, info.groups), std::tuple(0u, nullptr));
+    EXPECT_EQ(std::u16string(info.name3), u"N2");
+
+    // No room for the groups: none, and the names are not copied either.
+    QV_CLUSTER_INFO bare{};
+    svc.Answer<GET_CLUSTER_INFO>({0, 1, w.Str(u"C"), w.Str(u"N1"), w.Str(u"N2"), {1, &group}});
+    qv::alloc_fault::FailAt(1, true);
+    EXPECT_EQ(qvGetClusterInfo(handle, &bare), QV_STATUS_NO_MEMORY);
+    qv::alloc_fault::Reset();
+    EXPECT_EQ(std::tuple(bare.infoWord, bare.groupCount, bare.groups, bare.name1[0]),
+              std::tuple(1u, 0u, nullptr, u'\0'));
+
+    // A refusal writes no line of this function's own.
+    svc.Answer<GET_CLUSTER_INFO>({0x6FFC0701, 0, {}, {}, {}, {}});
+    EXPECT_EQ(qvGetClusterInfo(handle, &bare), 0x6FFC0701u);
+    EXPECT_TRUE(trace.Lines().empty());
+}
+
+TEST_F(Cluster, ReleasesKeepOrEmptyTheirCounts) {
+    auto* info = static_cast<QV_CLUSTER_INFO*>(qv::AllocZeroed(1, sizeof(QV_CLUSTER_INFO)));
+    info->groupCount = 3;
+    info->groups = static_cast<QV_CLUSTER_GROUP*>(qv::AllocZeroed(3, sizeof(QV_CLUSTER_GROUP)));
+    EXPECT_EQ(qvFreeClusterInfo(nullptr, 0), 0u);
+    EXPECT_EQ(qvFreeClusterInfo(&info, 0), 0u);
+    EXPECT_EQ(info, nullptr);
+
+    QV_CLUSTER_DISK_LIST list{2, static_cast<QV_CLUSTER_DISK*>(
+                                     qv::AllocZeroed(2, sizeof(QV_CLUSTER_DISK)))};
+    QV_CLUSTER_DISK_LIST* kept = &list;
+    EXPECT_EQ(qvFreePhysicalDiskList(&kept, 1), 0u);
+    EXPECT_EQ(std::tuple(kept, list.count, list.disks), std::tuple(&list, 0u, nullptr));
+}
+
+TEST_F(Cluster, SetSendsTheKeyAlwaysTheDiskTextsOnlyWhenThereAndNoValues) {
+    QV_CLUSTER_GROUP group = Group(u"", u"T");
+    group.value1 = group.value2 = group.value3 = group.value4 = 99;
+    Put(group.disk.diskName, u"Cluster Disk 1");
+    Put(group.disk.diskText2, u"E:");
+    group.disk.diskId = 101;
+    group.disk.diskValue1 = 5;
+    group.disk.diskValue2 = -5;
+    // A caller's text that fills its array with no terminator stops there.
+    std::fill(std::begin(group.groupTag), std::end(group.groupTag), u't');
+    svc.Answer<SET_CLUSTER_GROUP_INFO>({0});
+    ASSERT_EQ(qvSetClusterGroupInfo(handle, &group), 0u);
+    const auto req = svc.Last<SET_CLUSTER_GROUP_INFO>();
+    ASSERT_TRUE(req.ok());
+    EXPECT_EQ(req->token, qvtest::ConnectedTest::kToken);
+    EXPECT_EQ(Count(req->key.groupName), 1u);  // an empty name as the lone terminator
+    EXPECT_EQ(Count(req->key.groupTag), 65u);
+    EXPECT_EQ(Text(req->key.groupTag), std::u16string(64, u't'));
+    EXPECT_EQ(std::tuple(Text(req->disk.diskName), Count(req->disk.diskName)),
+              std::tuple(u"Cluster Disk 1", 15u));
+    EXPECT_EQ(Count(req->disk.diskText1), 0u);  // empty: no units at all
+    EXPECT_EQ(Count(req->disk.diskText2), 3u);
+    EXPECT_EQ(std::tuple(req->disk.diskId, req->disk.diskValue1, req->disk.diskValue2),
+              std::tuple(101u, 0, 0));
+}
+
+TEST_F(Cluster, RequestsNameTheGroupAndPassTheirValues) {
+    const QV_CLUSTER_GROUP group = Group(u"SQL Group", u"{tag}");
+    EXPECT_EQ(qvRemoveClusterGroupInfo(handle, &group), 0u);
+    EXPECT_EQ(std::tuple(Text(svc.Last<REMOVE_CLUSTER_GROUP_INFO>()->key.groupName),
+                         Count(svc.Last<REMOVE_CLUSTER_GROUP_INFO>()->key.groupTag)),
+              std::tuple(u"SQL Group", 6u));
+    EXPECT_EQ(qvFailoverAction(handle, &group, 0xA5A5), 0u);
+    EXPECT_EQ(std::tuple(Text(svc.Last<FAILOVER_ACTION>()->key.groupTag),
+                         svc.Last<FAILOVER_ACTION>()->action),
+              std::tuple(u"{tag}", 0xA5A5u));
+    const struct {
+        const QV_WCHAR* text;
+        unsigned count;
+    } messages[] = {{u"ab", 3}, {u"", 0}, {nullptr, 0}};
+    for (const auto& m : messages) {
+        EXPECT_EQ(qvClusterCommunication(handle, m.text), 0u);
+        EXPECT_EQ(Count(svc.Last<CLUSTER_COMMUNICATION>()->text), m.count);
+    }
+    EXPECT_EQ(qvClusterCommunication(handle, u"ab"), 0u);
+    EXPECT_EQ(Text(svc.Last<CLUSTER_COMMUNICATION>()->text), u"ab");
+    QV_PULL_INFO info{};
+    EXPECT_EQ(qvPullInformation(handle, 77, &info), 0u);
+    EXPECT_EQ(svc.Last<PULL_INFORMATION>()->infoKind, 77u);
+    EXPECT_EQ(std::tuple(info.length, info.text), std::tuple(0u, nullptr));
+}
+
+TEST_F(Cluster, EachFailureIsLoggedWithABlankBeforeTheStatus) {
+    const QV_CLUSTER_GROUP group = Group(u"G", u"");
+    QV_CLUSTER_DISK_LIST list{};
+    QV_PULL_INFO info{3, nullptr};
+    svc.Answer<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>({0x6FFC0704, {}});
+    EXPECT_EQ(qvGetClusterGroupPhysicalDiskList(handle, &group, &list), 0x6FFC0704u);
+    svc.Answer<SET_CLUSTER_GROUP_INFO>({0x6FFC0705});
+    EXPECT_EQ(qvSetClusterGroupInfo(handle, &group), 0x6FFC0705u);
+    svc.Answer<REMOVE_CLUSTER_GROUP_INFO>({0x6FFC0721});
+    EXPECT_EQ(qvRemoveClusterGroupInfo(handle, &group), 0x6FFC0721u);
+    svc.Answer<FAILOVER_ACTION>({0x6FFC0751});
+    EXPECT_EQ(qvFailoverAction(handle, &group, 1), 0x6FFC0751u);
+    svc.Answer<CLUSTER_COMMUNICATION>({0x6FFC0300});
+    EXPECT_EQ(qvClusterCommunication(handle, u"x"), 0x6FFC0300u);
+    svc.Answer<PULL_INFORMATION>({0x6FFC0701, {}});
+    EXPECT_EQ(qvPullInformation(handle, 1, &info), 0x6FFC0701u);
+    EXPECT_EQ(std::tuple(info.length, info.text), std::tuple(3u, nullptr));
+    EXPECT_EQ(trace.Lines(),
+              (Lines{u"qvGetClusterGroupPhysicalDiskList, get cluster physical disks list error "
+                     u"[6FFC0704]",
+                     u"qvSetClusterGroupInfo, set cluster group information failed [6FFC0705]",
+                     u"qvRemoveClusterGroupInfo, remove cluster group information failed "
+                     u"[6FFC0721]",
+                     u"qvFailoverAction, failover action execute failed [6FFC0751]",
+                     u"qvClusterCommunication, execute common action failed [6FFC0300]",
+                     u"qvPollInformation, execute common action failed [6FFC0701]"}));
+}
+
+TEST_F(Cluster, PulledTextIsTerminatedAndCountedAsReceived) {
+    char counted[] = "state\n";  // the terminator is part of what arrives
+    char bare[] = {'a', 'b'};
+    const struct {
+        char* data;
+        u_int length;
+        const char* text;
+    } rows[] = {{counted, sizeof counted, "state\n"}, {bare, sizeof bare, "ab"}};
+    for (const auto& r : rows) {
+        svc.Answer<PULL_INFORMATION>({0, {r.length, r.data}});
+        QV_PULL_INFO info{};
+        ASSERT_EQ(qvPullInformation(handle, 1, &info), 0u);
+        EXPECT_EQ(info.length, r.length);
+        EXPECT_STREQ(info.text, r.text);
+        qvFreeMemory(info.text);
+    }
+}
+
+}  // namespace
