@@ -3,20 +3,15 @@
 #pragma once
 
 #include <deque>
-#include <string>
 #include <string_view>
 
 #include "quarvane.h"
+#include "support/wire_texts.h"
 
 namespace qvtest {
 
-class WireStore {
+class WireStore : public WireTexts {
   public:
-    RpcWString Str(std::u16string_view text) {
-        std::u16string& s = texts_.emplace_back(text);
-        s.push_back(u'\0');
-        return RpcWString{static_cast<u_int>(s.size()), reinterpret_cast<u_short*>(s.data())};
-    }
     RpcObjectRef* Ref(std::u16string_view name, uint32_t number) {
         return &refs_.emplace_back(RpcObjectRef{0, Str(name), number, 0});
     }
@@ -36,7 +31,6 @@ class WireStore {
     }
 
   private:
-    std::deque<std::u16string> texts_;
     std::deque<RpcObjectRef> refs_;
     std::deque<RpcSnapshotSchedule> schedules_;
 };
