@@ -174,16 +174,22 @@ void RegisterRollback(Registry& registry, const Context& c) {
     });
 }
 
+// The snapshot a mount or unmount names, of the protection its object
+// belongs to; null with the refusal in `refusal` when there is none.
+Snapshot* ViewSnapshot(const Context& c, const RpcBacklookRequest& arg,
+                       decltype(RpcStatus::status)& refusal) {
+    const Protection* p =
+        c.Find(wire::First(arg.Objects.Objects_len, arg.Objects.Objects_val), refusal);
+    if (p == nullptr) return nullptr;
+    Snapshot* s = c.book->Find(p->primary, arg.SnapshotId);
+    if (s == nullptr) refusal = status::kSnapshotNotFound;
+    return s;
+}
+
 void RegisterViews(Registry& registry, const Context& c) {
     c.On<MOUNT_BACKLOOK>(registry, [c](const RpcBacklookRequest& arg, RpcStatus& res) {
-        const Protection* p =
-            c.Find(wire::First(arg.Objects.Objects_len, arg.Objects.Objects_val), res.status);
-        if (p == nullptr) return;
-        Snapshot* s = c.book->Find(p->primary, arg.SnapshotId);
-        if (s == nullptr) {
-            res.status = status::kSnapshotNotFound;
-            return;
-        }
+        Snapshot* s = ViewSnapshot(c, arg, res.status);
+        if (s == nullptr) return;
         std::u16string name = wire::Text(arg.ViewName);
         if (name.empty()) name = u"Backlook " + FromUtf8(std::to_string(s->id));
         if (s->view || c.book->FindView(name) != nullptr) {
@@ -194,13 +200,9 @@ void RegisterViews(Registry& registry, const Context& c) {
         s->view_disk = c.book->NextViewDisk();
     });
     c.On<UNMOUNT_BACKLOOK>(registry, [c](const RpcBacklookRequest& arg, RpcStatus& res) {
-        const Protection* p =
-            c.Find(wire::First(arg.Objects.Objects_len, arg.Objects.Objects_val), res.status);
-        if (p == nullptr) return;
-        Snapshot* s = c.book->Find(p->primary, arg.SnapshotId);
-        if (s == nullptr) {
-            res.status = status::kSnapshotNotFound;
-        } else if (!s->view) {
+        Snapshot* s = ViewSnapshot(c, arg, res.status);
+        if (s == nullptr) return;
+        if (!s->view) {
             res.status = status::kSnapshotNotMounted;
         } else {
             s->view.reset();
