@@ -100,6 +100,7 @@ Outputs AfterFailure(const qv::Row& row) {
     switch (row.output) {
         case qv::Output::kCleared:
         case qv::Output::kClearedFirst:
+        case qv::Output::kKeptOnConversion:
             return Outputs::kZero;
         case qv::Output::kUntouched:
         case qv::Output::kPartial:
@@ -112,8 +113,14 @@ Outputs AfterFailure(const qv::Row& row) {
 
 // What running out of memory may leave.
 bool AfterNoMemory(const qv::Row& row, Outputs outputs) {
-    return outputs == AfterFailure(row) ||
-           (row.output == qv::Output::kPartial && outputs == Outputs::kWritten);
+    switch (row.output) {
+        case qv::Output::kPartial:
+            return outputs == Outputs::kUnchanged || outputs == Outputs::kWritten;
+        case qv::Output::kKeptOnConversion:
+            return outputs != Outputs::kNone;
+        default:
+            return outputs == AfterFailure(row);
+    }
 }
 
 // ---- the table itself -------------------------------------------------------

@@ -240,10 +240,10 @@ bool Release(S& slot, R release) {
     }
 }
 
-template <auto F, auto R>
+template <auto F, auto R, qv::Output O>
 struct Thunk;
-template <typename... A, QV_STATUS (*F)(QV_HANDLE, A...), auto R>
-struct Thunk<F, R> {
+template <typename... A, QV_STATUS (*F)(QV_HANDLE, A...), auto R, qv::Output O>
+struct Thunk<F, R, O> {
     static constexpr std::array<bool, sizeof...(A)> kIsPointer{Slot<A>::kPointer...};
     static constexpr int kPointers = (0 + ... + int{Slot<A>::kPointer});
 
@@ -271,7 +271,10 @@ struct Thunk<F, R> {
             F(handle, std::get<I>(slots).Arg(PointerIndex(I) == options.null_at)...);
         const Outputs outputs = Combine({State(std::get<I>(slots), options.fill)...});
         bool released = false;
-        if (status == 0 || outputs == Outputs::kZero) {
+        // A list that keeps the entries a conversion short of memory made
+        // holds them for the release function too.
+        const bool kept = O == qv::Output::kKeptOnConversion && outputs == Outputs::kWritten;
+        if (status == 0 || outputs == Outputs::kZero || kept) {
             ((released = Release(std::get<I>(slots), R) || released), ...);
         }
         return {status, outputs, released};
@@ -281,9 +284,9 @@ struct Thunk<F, R> {
     }
 };
 
-template <auto F, auto R>
+template <auto F, auto R, qv::Output O>
 constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
-    using T = Thunk<F, R>;
+    using T = Thunk<F, R, O>;
     return {&row,
             family,
             T::kPointers,
@@ -294,7 +297,7 @@ constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
 
 const RemoteFunction kRemote[] = {
 #define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
-    Make<&name, release>(qv::rows::name, #family),
+    Make<&name, release, qv::Output::k##output>(qv::rows::name, #family),
 #include "exports.def"
 };
 
