@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "connection/rpc_call.h"
-#include "diag/format.h"
 #include "platform/alloc.h"
 
 namespace qv::disks {
@@ -23,17 +22,38 @@ bool NoElements(const RpcWString& s) noexcept {
     return s.RpcWString_len == 0 || s.RpcWString_val == nullptr;
 }
 
-// Stores `text` zero-terminated in `room`, cut to fit; returns the room.
-const char16_t* Terminated(std::u16string_view text, std::span<char16_t> room) noexcept {
-    const std::size_t n = std::min(text.size(), room.size() - 1);
-    std::copy_n(text.begin(), n, room.begin());
-    room[n] = u'\0';
-    return room.data();
-}
+// A display name put together in a fixed room: texts and numbers appended
+// in turn, whatever does not fit cut off. Every entry of a list gets one, so
+// it is written directly rather than through the printf-style formatter,
+// which would parse the same few patterns again for each entry.
+template <std::size_t Room>
+class NameBuilder {
+  public:
+    NameBuilder& operator<<(std::u16string_view text) noexcept {
+        const std::size_t n = std::min(text.size(), Room - 1 - used_);
+        std::copy_n(text.begin(), n, room_.begin() + used_);
+        used_ += n;
+        return *this;
+    }
+    // Numbers are printed signed, as the service's own tools show them.
+    NameBuilder& operator<<(uint32_t number) noexcept {
+        const auto value = static_cast<int32_t>(number);
+        uint32_t magnitude = value < 0 ? 0u - number : number;
+        std::array<char16_t, 11> digits;
+        std::size_t first = digits.size();
+        do {
+            digits[--first] = static_cast<char16_t>(u'0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) digits[--first] = u'-';
+        return *this << std::u16string_view(digits.data() + first, digits.size() - first);
+    }
+    std::u16string_view Text() const noexcept { return {room_.data(), used_}; }
 
-// Numbers in display names are printed signed, as the service's own tools
-// show them.
-int Signed(uint32_t number) noexcept { return static_cast<int>(static_cast<int32_t>(number)); }
+  private:
+    std::array<char16_t, Room> room_;
+    std::size_t used_ = 0;
+};
 
 // Heap copy of a composed text; false when the heap says no.
 bool Keep(QV_WCHAR*& out, std::u16string_view text) noexcept {
@@ -300,8 +320,8 @@ bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
     for (const RpcPartitionRecord& p : parts) e.UsedSize += p.UsedSize;
     if (!FillDiskPart(disk, e)) return false;
 
-    std::array<char16_t, kDiskNameRoom> name;
-    Format(name, u"%s %d", u"Disk", Signed(disk.Number));
+    NameBuilder<kDiskNameRoom> name;
+    name << u"Disk " << disk.Number;
 
     // Every partition's letters, in record order, without a separator.
     std::array<char16_t, kLettersRoom> letters;
@@ -314,7 +334,7 @@ bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
     }
     letters[used] = u'\0';
 
-    return Keep(e.DisplayName, name.data()) && Keep(e.Letters, letters.data()) &&
+    return Keep(e.DisplayName, name.Text()) && Keep(e.Letters, letters.data()) &&
            Keep(e.Label, u"");
 }
 
@@ -331,30 +351,21 @@ bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
     e.Measure = p.Measure;
     if (!FillDiskPart(disk, e)) return false;
 
-    // The texts go into the name through bounded, terminated copies: what
-    // does not fit the name would be cut anyway.
-    std::array<char16_t, kPartitionNameRoom> letters_room;
-    std::array<char16_t, kPartitionNameRoom> label_room;
+    // "Disk 1 Partition 2", then " - Label (E:)" or " - (E:)" when the
+    // partition has letters.
     const std::u16string_view letters = WireText(p.Letters);
     const std::u16string_view label = WireText(p.Label);
-    const char16_t* letters_text = Terminated(letters, letters_room);
-    const char16_t* label_text = Terminated(label, label_room);
-
-    std::array<char16_t, kPartitionNameRoom> name;
-    const int disk_number = Signed(disk.Number);
-    const int partition_number = Signed(p.Number);
-    if (letters.empty()) {
-        Format(name, u"%s %d %s %d", u"Disk", disk_number, u"Partition", partition_number);
-    } else if (!label.empty()) {
-        Format(name, u"%s %d %s %d - %s %s%s%s", u"Disk", disk_number, u"Partition",
-               partition_number, label_text, u"(", letters_text, u")");
-    } else {
-        Format(name, u"%s %d %s %d - %s%s%s", u"Disk", disk_number, u"Partition", partition_number,
-               u"(", letters_text, u")");
+    NameBuilder<kPartitionNameRoom> name;
+    name << u"Disk " << disk.Number << u" Partition " << p.Number;
+    if (!letters.empty()) {
+        name << u" - ";
+        if (!label.empty()) name << label << u" ";
+        name << u"(" << letters << u")";
     }
 
-    return Keep(e.DisplayName, name.data()) && KeepWire(e.Letters, p.Letters) &&
-           KeepOptional(e.Label, p.Label);
+    // The texts read once for the name are copied as read.
+    if (!Keep(e.DisplayName, name.Text()) || !Keep(e.Letters, letters)) return false;
+    return NoElements(p.Label) || Keep(e.Label, label);
 }
 
 void ReleaseDiskEntry(QV_DISK_INFO& e) noexcept {
