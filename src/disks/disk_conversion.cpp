@@ -55,19 +55,57 @@ class NameBuilder {
     std::size_t used_ = 0;
 };
 
-// Heap copy of a composed text; false when the heap says no.
+// A received text as read: its units up to the terminator, and whether it
+// had any elements at all.
+struct ReadText {
+    std::u16string_view units;
+    bool present = false;
+};
+ReadText Read(const RpcWString& s) noexcept { return {WireText(s), !NoElements(s)}; }
+
+// What every entry of a disk takes from its record, read once per disk: a
+// disk of many partitions gives as many entries, each with copies of the
+// same texts.
+struct DiskTexts {
+    const RpcDiskRecord* disk = nullptr;
+    std::u16string_view name, text1, text2;
+    const RpcDiskProperties* properties = nullptr;  // the first, if any
+    std::array<ReadText, 2> property_texts;
+    const RpcDiskDescriptor* descriptor = nullptr;  // the first, if any
+    std::array<ReadText, 4> descriptor_texts;
+    NameBuilder<kPartitionNameRoom> partition_prefix;  // "Disk 1 Partition "
+
+    void ReadFrom(const RpcDiskRecord& d) noexcept {
+        *this = DiskTexts{};
+        disk = &d;
+        name = WireText(d.Name);
+        text1 = WireText(d.Text1);
+        text2 = WireText(d.Text2);
+        if (d.Properties.Properties_len != 0 && d.Properties.Properties_val != nullptr) {
+            properties = &d.Properties.Properties_val[0];
+            property_texts = {Read(properties->Text1), Read(properties->Text2)};
+        }
+        if (d.Descriptors.Descriptors_len != 0 && d.Descriptors.Descriptors_val != nullptr) {
+            descriptor = &d.Descriptors.Descriptors_val[0];
+            descriptor_texts = {Read(descriptor->Text1), Read(descriptor->Text2),
+                                Read(descriptor->Text3), Read(descriptor->Text4)};
+        }
+        partition_prefix << u"Disk " << d.Number << u" Partition ";
+    }
+};
+
+// Heap copy of a text; false when the heap says no.
 bool Keep(QV_WCHAR*& out, std::u16string_view text) noexcept {
     out = DupString(text);
     return out != nullptr;
 }
-bool KeepWire(QV_WCHAR*& out, const RpcWString& s) noexcept { return Keep(out, WireText(s)); }
-// Null for a text that has no elements, a copy otherwise.
-bool KeepOptional(QV_WCHAR*& out, const RpcWString& s) noexcept {
-    if (NoElements(s)) {
+// Null for a text that had no elements, a copy otherwise.
+bool KeepOptional(QV_WCHAR*& out, const ReadText& text) noexcept {
+    if (!text.present) {
         out = nullptr;
         return true;
     }
-    return KeepWire(out, s);
+    return Keep(out, text.units);
 }
 
 uint32_t PropertiesMode(uint32_t mask) noexcept {
@@ -77,11 +115,9 @@ uint32_t PropertiesMode(uint32_t mask) noexcept {
     return 0;
 }
 
-bool FillProperties(const RpcDiskRecord& disk, QV_DISK_PROPERTIES& out) noexcept {
-    if (disk.Properties.Properties_len == 0 || disk.Properties.Properties_val == nullptr) {
-        return true;
-    }
-    const RpcDiskProperties& p = disk.Properties.Properties_val[0];
+bool FillProperties(const DiskTexts& texts, QV_DISK_PROPERTIES& out) noexcept {
+    if (texts.properties == nullptr) return true;
+    const RpcDiskProperties& p = *texts.properties;
     out.Value0 = p.P6;
     out.Value1 = p.P0;
     out.Value2 = p.P2;
@@ -89,32 +125,33 @@ bool FillProperties(const RpcDiskRecord& disk, QV_DISK_PROPERTIES& out) noexcept
     out.Value4 = p.P3;
     out.Value5 = p.P4;
     out.Mode = PropertiesMode(p.P5);
-    return KeepOptional(out.Text1, p.Text1) && KeepOptional(out.Text2, p.Text2);
+    return KeepOptional(out.Text1, texts.property_texts[0]) &&
+           KeepOptional(out.Text2, texts.property_texts[1]);
 }
 
-bool FillDescriptor(const RpcDiskRecord& disk, QV_DISK_DESCRIPTOR& out) noexcept {
-    if (disk.Descriptors.Descriptors_len == 0 || disk.Descriptors.Descriptors_val == nullptr) {
-        return true;
-    }
-    const RpcDiskDescriptor& d = disk.Descriptors.Descriptors_val[0];
+bool FillDescriptor(const DiskTexts& texts, QV_DISK_DESCRIPTOR& out) noexcept {
+    if (texts.descriptor == nullptr) return true;
+    const RpcDiskDescriptor& d = *texts.descriptor;
     out.Value = d.Value;
     out.Value64 = static_cast<int64_t>(d.Value64);
-    return KeepOptional(out.Text1, d.Text1) && KeepOptional(out.Text2, d.Text2) &&
-           KeepOptional(out.Text3, d.Text3) && KeepOptional(out.Text4, d.Text4);
+    const auto& t = texts.descriptor_texts;
+    return KeepOptional(out.Text1, t[0]) && KeepOptional(out.Text2, t[1]) &&
+           KeepOptional(out.Text3, t[2]) && KeepOptional(out.Text4, t[3]);
 }
 
 // The fields both kinds of entry take from the disk record.
-bool FillDiskPart(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
+bool FillDiskPart(const DiskTexts& texts, QV_DISK_INFO& e) noexcept {
+    const RpcDiskRecord& disk = *texts.disk;
     e.DiskNumber = disk.Number;
     e.DiskAttribute1 = disk.Attribute1;
     e.DiskAttribute2 = disk.Attribute2;
     e.HighFlag = (disk.Flags & kHighFlag) != 0 ? 1 : 0;
     e.DiskAttribute4 = disk.Attribute4;
-    if (!KeepWire(e.DiskName, disk.Name) || !KeepWire(e.DiskText1, disk.Text1) ||
-        !KeepWire(e.DiskText2, disk.Text2)) {
+    if (!Keep(e.DiskName, texts.name) || !Keep(e.DiskText1, texts.text1) ||
+        !Keep(e.DiskText2, texts.text2)) {
         return false;
     }
-    return FillProperties(disk, e.Properties) && FillDescriptor(disk, e.Descriptor);
+    return FillProperties(texts, e.Properties) && FillDescriptor(texts, e.Descriptor);
 }
 
 enum class Step { kGo, kStop };
@@ -290,23 +327,10 @@ std::size_t WireBytes(std::span<const RpcDiskRecord> disks) noexcept {
     return bytes;
 }
 
-bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
-                  std::span<QV_DISK_INFO> entries) noexcept {
-    std::size_t next = 0;
-    bool ok = true;
-    WalkEntries(disks, shape, partition,
-                [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
-                    if (next == entries.size()) return Step::kStop;
-                    QV_DISK_INFO& entry = entries[next++];
-                    if (disk == nullptr) return Step::kGo;  // stays all zero
-                    ok = part == nullptr ? FillDiskEntry(*disk, entry)
-                                         : FillPartitionEntry(*disk, *part, entry);
-                    return ok ? Step::kGo : Step::kStop;
-                });
-    return ok;
-}
+namespace {
 
-bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
+bool FillDiskEntry(const DiskTexts& texts, QV_DISK_INFO& e) noexcept {
+    const RpcDiskRecord& disk = *texts.disk;
     const auto parts = PartitionRecords(disk);
     e.PartitionNumber = 0;
     e.DiskMarked = disk.Marker != 0 ? 1 : 0;
@@ -318,7 +342,7 @@ bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
     e.Measure = disk.Measure;
     e.UsedSize = 0;
     for (const RpcPartitionRecord& p : parts) e.UsedSize += p.UsedSize;
-    if (!FillDiskPart(disk, e)) return false;
+    if (!FillDiskPart(texts, e)) return false;
 
     NameBuilder<kDiskNameRoom> name;
     name << u"Disk " << disk.Number;
@@ -338,7 +362,7 @@ bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
            Keep(e.Label, u"");
 }
 
-bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
+bool FillPartitionEntry(const DiskTexts& texts, const RpcPartitionRecord& p,
                         QV_DISK_INFO& e) noexcept {
     e.PartitionNumber = p.Number;
     e.DiskMarked = 0;
@@ -349,14 +373,14 @@ bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
     e.Size = p.Size;
     e.UsedSize = p.UsedSize;
     e.Measure = p.Measure;
-    if (!FillDiskPart(disk, e)) return false;
+    if (!FillDiskPart(texts, e)) return false;
 
     // "Disk 1 Partition 2", then " - Label (E:)" or " - (E:)" when the
     // partition has letters.
     const std::u16string_view letters = WireText(p.Letters);
     const std::u16string_view label = WireText(p.Label);
     NameBuilder<kPartitionNameRoom> name;
-    name << u"Disk " << disk.Number << u" Partition " << p.Number;
+    name << texts.partition_prefix.Text() << p.Number;
     if (!letters.empty()) {
         name << u" - ";
         if (!label.empty()) name << label << u" ";
@@ -366,6 +390,26 @@ bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
     // The texts read once for the name are copied as read.
     if (!Keep(e.DisplayName, name.Text()) || !Keep(e.Letters, letters)) return false;
     return NoElements(p.Label) || Keep(e.Label, label);
+}
+
+}  // namespace
+
+bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
+                  std::span<QV_DISK_INFO> entries) noexcept {
+    std::size_t next = 0;
+    bool ok = true;
+    DiskTexts texts;
+    WalkEntries(disks, shape, partition,
+                [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
+                    if (next == entries.size()) return Step::kStop;
+                    QV_DISK_INFO& entry = entries[next++];
+                    if (disk == nullptr) return Step::kGo;  // stays all zero
+                    if (texts.disk != disk) texts.ReadFrom(*disk);
+                    ok = part == nullptr ? FillDiskEntry(texts, entry)
+                                         : FillPartitionEntry(texts, *part, entry);
+                    return ok ? Step::kGo : Step::kStop;
+                });
+    return ok;
 }
 
 void ReleaseDiskEntry(QV_DISK_INFO& e) noexcept {
