@@ -151,6 +151,9 @@ class Protection {
     IoSide mirror_bg_io;   // background copying, mirror side
     double age_s = 0;      // time since the protection was enabled
     uint32_t completed_syncs = 0;
+    // A verify of this protection meets a disk error halfway and fails
+    // (quarvane-sim --fail-verify); the model sets it before each step.
+    bool verify_fails = false;
 
     // The six state operations and the two long operations. Each returns the
     // status word to answer: 0 when the transition was made, else the
