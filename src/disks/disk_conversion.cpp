@@ -22,21 +22,21 @@ bool NoElements(const RpcWString& s) noexcept {
     return s.RpcWString_len == 0 || s.RpcWString_val == nullptr;
 }
 
-// A display name put together in a fixed room: texts and numbers appended
-// in turn, whatever does not fit cut off. Every entry of a list gets one, so
-// it is written directly rather than through the printf-style formatter,
-// which would parse the same few patterns again for each entry.
+// A text put together in a fixed room: texts and numbers appended in turn,
+// whatever does not fit cut off. Every entry of a list gets a display name
+// made so, directly rather than through the printf-style formatter, which
+// would parse the same few patterns again for each entry.
 template <std::size_t Room>
-class NameBuilder {
+class TextBuilder {
   public:
-    NameBuilder& operator<<(std::u16string_view text) noexcept {
+    TextBuilder& operator<<(std::u16string_view text) noexcept {
         const std::size_t n = std::min(text.size(), Room - 1 - used_);
         std::copy_n(text.begin(), n, room_.begin() + used_);
         used_ += n;
         return *this;
     }
     // Numbers are printed signed, as the service's own tools show them.
-    NameBuilder& operator<<(uint32_t number) noexcept {
+    TextBuilder& operator<<(uint32_t number) noexcept {
         const auto value = static_cast<int32_t>(number);
         uint32_t magnitude = value < 0 ? 0u - number : number;
         std::array<char16_t, 11> digits;
@@ -49,6 +49,7 @@ class NameBuilder {
         return *this << std::u16string_view(digits.data() + first, digits.size() - first);
     }
     std::u16string_view Text() const noexcept { return {room_.data(), used_}; }
+    bool Full() const noexcept { return used_ == Room - 1; }
 
   private:
     std::array<char16_t, Room> room_;
@@ -73,7 +74,7 @@ struct DiskTexts {
     std::array<ReadText, 2> property_texts;
     const RpcDiskDescriptor* descriptor = nullptr;  // the first, if any
     std::array<ReadText, 4> descriptor_texts;
-    NameBuilder<kPartitionNameRoom> partition_prefix;  // "Disk 1 Partition "
+    TextBuilder<kPartitionNameRoom> partition_prefix;  // "Disk 1 Partition "
 
     void ReadFrom(const RpcDiskRecord& d) noexcept {
         *this = DiskTexts{};
@@ -269,10 +270,17 @@ std::size_t DiskTextBytes(const RpcDiskRecord& disk) noexcept {
 std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape shape,
                            uint32_t partition) noexcept {
     std::size_t bytes = 0;
+    // Every entry of a disk copies the same texts: counted once per disk.
+    const RpcDiskRecord* counted = nullptr;
+    std::size_t disk_text_bytes = 0;
     WalkEntries(disks, shape, partition,
                 [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
                     std::size_t entry = sizeof(QV_DISK_INFO);
-                    if (disk != nullptr) entry = Add(entry, DiskTextBytes(*disk));
+                    if (disk != nullptr && disk != counted) {
+                        counted = disk;
+                        disk_text_bytes = DiskTextBytes(*disk);
+                    }
+                    if (disk != nullptr) entry = Add(entry, disk_text_bytes);
                     if (part != nullptr) {
                         entry = Add(entry, TextBytes(part->Letters) + TextBytes(part->Label) +
                                                kPartitionNameRoom * sizeof(char16_t));
@@ -331,34 +339,32 @@ namespace {
 
 bool FillDiskEntry(const DiskTexts& texts, QV_DISK_INFO& e) noexcept {
     const RpcDiskRecord& disk = *texts.disk;
-    const auto parts = PartitionRecords(disk);
     e.PartitionNumber = 0;
     e.DiskMarked = disk.Marker != 0 ? 1 : 0;
     e.Attribute = disk.Attribute;
     e.DiskAttribute3 = disk.Attribute3;
     e.PartitionAttribute = 0;
-    e.PartitionType = PartitionsListed(disk) ? 0 : kDynamicPartitionType;
     e.Size = disk.Size;
     e.Measure = disk.Measure;
-    e.UsedSize = 0;
-    for (const RpcPartitionRecord& p : parts) e.UsedSize += p.UsedSize;
     if (!FillDiskPart(texts, e)) return false;
 
-    NameBuilder<kDiskNameRoom> name;
+    TextBuilder<kDiskNameRoom> name;
     name << u"Disk " << disk.Number;
 
-    // Every partition's letters, in record order, without a separator.
-    std::array<char16_t, kLettersRoom> letters;
-    std::size_t used = 0;
-    for (const RpcPartitionRecord& p : parts) {
-        const std::u16string_view text = WireText(p.Letters);
-        const std::size_t n = std::min(text.size(), letters.size() - 1 - used);
-        std::copy_n(text.begin(), n, letters.begin() + used);
-        used += n;
+    // One pass over the partitions, however many there are: their used
+    // sizes summed, whether one is a dynamic-disk partition, and their
+    // letters in record order without a separator.
+    TextBuilder<kLettersRoom> letters;
+    bool dynamic = false;
+    e.UsedSize = 0;
+    for (const RpcPartitionRecord& p : PartitionRecords(disk)) {
+        e.UsedSize += p.UsedSize;
+        dynamic = dynamic || p.Type == kDynamicPartitionType;
+        if (!letters.Full()) letters << WireText(p.Letters);
     }
-    letters[used] = u'\0';
+    e.PartitionType = dynamic ? kDynamicPartitionType : 0;
 
-    return Keep(e.DisplayName, name.Text()) && Keep(e.Letters, letters.data()) &&
+    return Keep(e.DisplayName, name.Text()) && Keep(e.Letters, letters.Text()) &&
            Keep(e.Label, u"");
 }
 
@@ -379,7 +385,7 @@ bool FillPartitionEntry(const DiskTexts& texts, const RpcPartitionRecord& p,
     // partition has letters.
     const std::u16string_view letters = WireText(p.Letters);
     const std::u16string_view label = WireText(p.Label);
-    NameBuilder<kPartitionNameRoom> name;
+    TextBuilder<kPartitionNameRoom> name;
     name << texts.partition_prefix.Text() << p.Number;
     if (!letters.empty()) {
         name << u" - ";
