@@ -93,8 +93,8 @@ uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
     const auto received = Received(reply.Records);
     std::span<const RpcSnapshotRecord> converted;
     if (selection.single) {
-        const auto found = std::ranges::find(received, selection.snapshot_id,
-                                             &RpcSnapshotRecord::SnapshotId);
+        const auto found =
+            std::ranges::find(received, selection.snapshot_id, &RpcSnapshotRecord::SnapshotId);
         if (found == received.end()) return QV_STATUS_SNAPSHOT_NOT_FOUND;
         converted = std::span(&*found, 1);
     } else {
@@ -106,8 +106,8 @@ uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
         converted = *walked;
     }
     if (converted.empty()) return 0;
-    auto* entries = static_cast<QV_SNAPSHOT_INFO*>(
-        AllocZeroed(converted.size(), sizeof(QV_SNAPSHOT_INFO)));
+    auto* entries =
+        static_cast<QV_SNAPSHOT_INFO*>(AllocZeroed(converted.size(), sizeof(QV_SNAPSHOT_INFO)));
     if (entries == nullptr) return QV_STATUS_NO_MEMORY;
     list.Count = static_cast<uint32_t>(converted.size());
     list.Entries = entries;

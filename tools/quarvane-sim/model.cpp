@@ -363,8 +363,9 @@ SnapshotStore LoadSnapshots(const json& j, const std::list<Protection>& protecti
         s.name = FromUtf8(item.at("name").get<std::string>());
         s.view = OptText(item.at("view"));
         s.view_disk = s.view ? item.at("view_disk").get<uint32_t>() : 0;
-        const bool owned = std::any_of(protections.begin(), protections.end(),
-                                       [&](const Protection& p) { return Same(p.primary, s.owner); });
+        const bool owned =
+            std::any_of(protections.begin(), protections.end(),
+                        [&](const Protection& p) { return Same(p.primary, s.owner); });
         if (!owned) {
             warnings.push_back("dropping snapshot " + std::to_string(s.id) + " of " +
                                ToUtf8(s.owner.disk) + ":" + std::to_string(s.owner.number) +

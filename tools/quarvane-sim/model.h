@@ -99,7 +99,9 @@ class Model {
     void Advance(Clock::time_point now);
 
     // The primaries whose verifies meet a disk error halfway and fail.
-    void FailVerifiesOf(std::vector<ObjectId> primaries) { failing_verifies_ = std::move(primaries); }
+    void FailVerifiesOf(std::vector<ObjectId> primaries) {
+        failing_verifies_ = std::move(primaries);
+    }
 
     // 0 and the target, or the word for the disk or the partition not found.
     uint32_t Locate(const ObjectId& id, Target& out) const;
