@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
                     return refused;
                 }
             },
-            "OBJECT"));
+            ""));
     app.add_flag("--verbose", options.verbose,
                  "trace every request on stderr: time, procedure, object and answer");
     app.set_version_flag("--version", std::string("quarvane-sim ") + QV_PACKAGE_VERSION,
