@@ -4,6 +4,7 @@
 // daemon's own life: its state file, its sample inventory, what stops it
 // from starting, its exit status and its request log.
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -255,30 +256,6 @@ TEST_F(SimDaemon, ClientsLeavingBeforeTheirReplyDoNotStopIt) {
     ExpectServing();  // and TearDown expects a clean exit
 }
 
-TEST_F(SimDaemon, AHalfSentRequestHoldsUpNobodyElseAndIsAnsweredWhenComplete) {
-    const std::vector<uint8_t> call = CallRecord(++xid_, GET_DISK_LIST, ListArgs(3, token_));
-    const auto half = call.begin() + static_cast<std::ptrdiff_t>(call.size() / 2);
-    raw_->Send({call.begin(), half});
-    ExpectServing();
-    uint32_t status = 1;
-    QV_HANDLE other = Connect(user_, password_, &status);
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(qvDisconnect(&other), 0u);
-    raw_->Send({half, call.end()});
-    const std::vector<uint8_t> reply = raw_->ReadRecord();
-    EXPECT_EQ(GetWord(reply, 0), xid_);
-    EXPECT_EQ(GetWord(reply, 7), 6u);  // disks
-}
-
-// The daemon's resident memory in KiB.
-long ResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
 TEST_F(SimDaemon, TwoHundredClientsAreServedWhileOthersStallOrLeaveRepliesUnread) {
     // One client sends half a call and stalls; another sends a thousand
     // calls and reads none of their replies for now.
@@ -358,9 +335,9 @@ TEST_F(SimDaemon, AFloodOfMalformedRecordsIsAnsweredOrDroppedWithoutGrowth) {
         ASSERT_TRUE(Eventually([&] { return last == marker; }));
     };
     send_rounds(2000);
-    const long before = ResidentKiB(target.pid);
+    const long before = qvtest::ResidentKiB(target.pid);
     send_rounds(20000);
-    const long after = ResidentKiB(target.pid);
+    const long after = qvtest::ResidentKiB(target.pid);
     EXPECT_LT(after - before, 1024) << before << " KiB, then " << after << " KiB";
 
     // A record longer than any request ends its connection.
@@ -369,6 +346,34 @@ TEST_F(SimDaemon, AFloodOfMalformedRecordsIsAnsweredOrDroppedWithoutGrowth) {
     RawConnection next(target.port);
     next.Send(CallRecord(8, qv::wire::kProcCount, {}));
     EXPECT_EQ(GetWord(next.ReadRecord(), 5), kProcUnavailable);
+}
+
+TEST_F(SimE2e, AThousandHandlesFromOneProcessAreEachServed) {
+    // A descriptor for each handle here and for each connection in the
+    // daemon, which inherits the limit.
+    constexpr std::size_t kHandles = 1000;
+    constexpr rlim_t kNeeded = kHandles + 64;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur < kNeeded) {
+        if (limit.rlim_max < kNeeded) GTEST_SKIP() << "descriptor limit " << limit.rlim_max;
+        limit.rlim_cur = kNeeded;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    }
+    Start();
+    std::vector<QV_HANDLE> handles(kHandles);
+    for (QV_HANDLE& handle : handles) {
+        uint32_t status = 1;
+        handle = Connect(user_, password_, &status);
+        ASSERT_EQ(status, 0u);
+    }
+    const QV_DISK_FILTER filter{5, 0, 0, nullptr};
+    for (QV_HANDLE handle : handles) {
+        DiskList list;
+        ASSERT_EQ(qvGetDiskList(handle, &filter, list.Reset()), 0u);
+        ASSERT_EQ(list.Count, 6u);
+    }
+    for (QV_HANDLE& handle : handles) ASSERT_EQ(qvDisconnect(&handle), 0u);
 }
 
 class SimState : public SimE2e {
