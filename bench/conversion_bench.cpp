@@ -139,6 +139,8 @@ struct ClusterDisks {
     static uint32_t& Count(List& list) { return list.count; }
     static Entry*& Entries(List& list) { return list.disks; }
     static std::array<QV_WCHAR**, 0> Strings(Entry&) { return {}; }
+};
+
 // qvGetSnapshotList, every snapshot of a group: the owner of each entry is
 // the group's name, one string, and no snapshot is mounted.
 struct SnapshotList {
