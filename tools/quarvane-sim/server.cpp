@@ -27,8 +27,9 @@ constexpr std::size_t kMaxRequest = 1 << 20;
 // Replies waiting for a client beyond this many bytes: its connection is
 // not read from until they have gone out.
 constexpr std::size_t kReplyBacklog = 64 << 10;
-// What one read takes from a connection before the others get their turn.
-constexpr std::size_t kReadChunk = 64 << 10;
+// A connection's buffers beyond this are given back once they are empty,
+// so that an idle connection holds no more than its usual request and reply.
+constexpr std::size_t kKeptBuffer = 64 << 10;
 constexpr uint32_t kLastFragment = 0x80000000u;
 
 struct FreeDeleter {
@@ -212,12 +213,10 @@ bool Server::Pump(Connection& conn, bool readable) {
             conn.in.erase(conn.in.begin(), conn.in.begin() + static_cast<std::ptrdiff_t>(conn.in_at));
             conn.in_at = 0;
         }
-        const std::size_t had = conn.in.size();
-        conn.in.resize(had + kReadChunk);
-        const ssize_t n = read(conn.fd, conn.in.data() + had, kReadChunk);
-        conn.in.resize(had + static_cast<std::size_t>(n > 0 ? n : 0));
+        const ssize_t n = read(conn.fd, chunk_.data(), chunk_.size());
         if (n == 0) return false;
         if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (n > 0) conn.in.insert(conn.in.end(), chunk_.begin(), chunk_.begin() + n);
     }
     for (;;) {
         bool answered = false;
@@ -233,6 +232,7 @@ bool Server::Pump(Connection& conn, bool readable) {
             // The record is copied out of the receive buffer so that the
             // decoder reads it from an aligned start.
             const Bytes reply = Answer(conn.record.data(), conn.record.size());
+            if (conn.record.capacity() > kKeptBuffer) Bytes().swap(conn.record);
             conn.record.clear();
             conn.out.insert(conn.out.end(), reply.begin(), reply.end());
             answered = true;
@@ -243,6 +243,7 @@ bool Server::Pump(Connection& conn, bool readable) {
         if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
         if (n > 0) conn.out_at += static_cast<std::size_t>(n);
         if (conn.Backlog() == 0) {
+            if (conn.out.capacity() > kKeptBuffer) Bytes().swap(conn.out);
             conn.out.clear();
             conn.out_at = 0;
         }
@@ -250,6 +251,7 @@ bool Server::Pump(Connection& conn, bool readable) {
         if (n <= 0 || (!answered && conn.Backlog() > 0)) break;
     }
     if (conn.in_at == conn.in.size()) {
+        if (conn.in.capacity() > kKeptBuffer) Bytes().swap(conn.in);
         conn.in.clear();
         conn.in_at = 0;
     }

@@ -65,6 +65,8 @@ class Server {
     int listen_fd_ = -1;
     int epoll_fd_ = -1;
     bool accepting_ = false;
+    // What one read takes from a connection before the others get their turn.
+    std::vector<uint8_t> chunk_ = std::vector<uint8_t>(64 << 10);
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;
 };
 
