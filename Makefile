@@ -6,17 +6,19 @@
 #   make uninstall  removes what `cmake --install $(BUILD_DIR)` installed
 #   make fuzz    the reply fuzzer on every target for FUZZ_SECONDS
 #   make bench   the benchmarks, with the ratios they are judged by
+#   make tsan    the threads test under ThreadSanitizer (part of make check)
 BUILD_DIR ?= build
 CHECK_DIR ?= build-check
 FUZZ_DIR ?= build-fuzz
 BENCH_DIR ?= build-bench
+TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 2
 FUZZ_JOBS ?= $(JOBS)
 BENCH_ARGS ?=
 
-.PHONY: deps build demo check clean fuzz-build fuzz fuzz-smoke bench uninstall
+.PHONY: deps build demo check clean fuzz-build fuzz fuzz-smoke bench uninstall tsan
 
 deps:
 	@tools/install-deps.sh
@@ -39,6 +41,15 @@ check: deps
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 	$(MAKE) fuzz-smoke
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	$(MAKE) tsan
+
+# Many threads with handles of their own under ThreadSanitizer: the
+# library's core and the one test program, nothing else.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target qv_thread_tests
+	TSAN_OPTIONS="halt_on_error=1" QUARVANE_PARAMETERS=/nonexistent/qvtest.ini \
+	  $(TSAN_DIR)/tests/qv_thread_tests
 
 # The fuzzer: clang with libFuzzer, the library instrumented throughout.
 fuzz-build: deps
@@ -63,4 +74,4 @@ bench: deps
 	python3 bench/summary.py $(BENCH_DIR)/bench/results.json
 
 clean:
-	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(FUZZ_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(FUZZ_DIR) $(BENCH_DIR) $(TSAN_DIR)
