@@ -7,7 +7,6 @@
 namespace qvsim {
 namespace {
 
-constexpr double kMiB = 1024.0 * 1024.0;
 
 uint32_t Clamp32(double v) {
     if (!(v > 0)) return 0;

@@ -19,7 +19,6 @@ constexpr std::array<std::pair<MirrorState, const char*>, 7> kStateNames{{
     {MirrorState::kVerifying, "verifying"},
 }};
 
-constexpr double kMiB = 1024.0 * 1024.0;
 
 // The refusal for an operation that needs the protection to itself while
 // verify or restore has it.

@@ -15,6 +15,9 @@
 
 namespace qvsim {
 
+// The model counts data in MiB; the wire carries bytes.
+inline constexpr double kMiB = 1024.0 * 1024.0;
+
 // The protection's state, as GET_MIRROR_STATS reports it (1 to 14). Values
 // 9 to 12 are the ones whose progress the statistics carry.
 enum class MirrorState : uint32_t {

@@ -30,7 +30,6 @@
 namespace qvsim {
 namespace {
 
-constexpr double kMiB = 1024.0 * 1024.0;
 
 int64_t Bytes(double v) { return v > 0 ? static_cast<int64_t>(v) : 0; }
 

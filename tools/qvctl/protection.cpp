@@ -10,7 +10,6 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kPollInterval = 250ms;
 constexpr uint64_t kKiB = 1024;
-constexpr uint64_t kMiB = 1024 * 1024;
 
 std::string ConditionName(uint32_t condition) {
     static constexpr std::array<const char*, 10> kNames{"unknown",

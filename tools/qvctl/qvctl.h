@@ -270,6 +270,9 @@ void AddObjectCommands(CLI::App& parent, Commands& commands, std::span<const Obj
 // `pattern` with "{}" replaced by `object`.
 std::string Fill(const char* pattern, const std::string& object);
 
+// The service counts data in MiB; qvctl shows and takes bytes.
+inline constexpr uint64_t kMiB = 1024 * 1024;
+
 // A record or list header the library fills, given back through its release
 // function (keep flag 1) when it goes.
 template <class T, QV_STATUS (*Release)(T**, uint32_t)>

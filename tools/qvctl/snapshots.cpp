@@ -13,7 +13,6 @@
 namespace qvctl {
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 
 // A snapshot list of the service, given back when it goes.
 class SnapshotList {
