@@ -274,6 +274,20 @@ TEST_F(Groups, AVerifySumsOnlyTheAmounts) {
     qvFreeGroupStat(&held, 1);
 }
 
+// The group's figures travel as Value1, Value3, Value2, Value4.
+TEST_F(Groups, FiguresTravelInTheServicesOrder) {
+    qvtest::Bytes reply;
+    for (const uint32_t word : {0u, 14u, 0u, 0u, 0u, 1u, 3u, 2u, 4u, 0u, 0u}) {
+        for (const int shift : {24, 16, 8, 0}) reply.push_back(static_cast<uint8_t>(word >> shift));
+    }
+    svc.AnswerRaw(GET_GROUP_STAT, reply);
+    const QV_CONFIG_FILTER filter{0, u"G1", {}};
+    QV_GROUP_STAT stat;
+    ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
+    EXPECT_EQ(std::tuple(stat.State, stat.Value1, stat.Value2, stat.Value3, stat.Value4),
+              std::tuple(14u, 1u, 2u, 3u, 4u));
+}
+
 // The snapshot sends its option as given and no object or text; the
 // rollback sends no owner kind and refuses 0; a set of members goes in
 // order, an empty one as one set of none.

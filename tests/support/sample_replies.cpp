@@ -752,6 +752,40 @@ Bytes MirrorConfigListReply(std::size_t configs) {
     return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
 }
 
+Bytes GroupConfigListReply(std::size_t groups, std::size_t members) {
+    Arena a;
+    std::vector<RpcGroupConfig> records;
+    records.reserve(groups);
+    for (std::size_t g = 0; g < groups; ++g) {
+        std::vector<RpcMirrorConfig> configs;
+        configs.reserve(members);
+        for (std::size_t m = 0; m < members; ++m) {
+            const std::size_t n = g * members + m;
+            configs.push_back(Config(a, Numbered(u"Harddisk", 2 * n), Numbered(u"Harddisk", 2 * n + 1),
+                                     static_cast<u_int>(m + 1), 1, 2));
+        }
+        records.push_back(Group(a, Numbered(u"Group", g), std::move(configs)));
+    }
+    const auto list = Counted<RpcGroupConfigList, &RpcGroupConfigList::Groups>(std::move(records), a);
+    return Encode(qv::wire::Proc<GET_GROUP_CONFIG_LIST>::ResFilter(), &list);
+}
+
+Bytes GroupStatReply(std::size_t members) {
+    Arena a;
+    const RpcMirrorStats stats = MirrorStatsSamples(a)[3];  // snapshotting
+    std::vector<RpcGroupMemberStat> records;
+    records.reserve(members);
+    for (std::size_t m = 0; m < members; ++m) {
+        records.push_back(MemberStat(a, Numbered(u"Harddisk", m), static_cast<u_int>(m % 8 + 1), stats));
+    }
+    RpcGroupStat stat{};
+    stat.State = 12;
+    stat.ProgressState = 1;
+    stat.Count = static_cast<u_int>(records.size());
+    a.Put(stat.Members, std::move(records));
+    return Encode(qv::wire::Proc<GET_GROUP_STAT>::ResFilter(), &stat);
+}
+
 Bytes EventListReply(std::size_t events) {
     Arena a;
     std::vector<RpcEventRecord> records;
