@@ -18,8 +18,9 @@ using GroupStat = Held<QV_GROUP_STAT, qvFreeGroupStat>;
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-// A group named on the command line, as the long operations name objects.
-Object GroupObject(const std::string& name) { return {name, ToUtf16(name), 0}; }
+// A group named on the command line, as the long operations name objects
+// ("Snapshot of group G1 completed.").
+Object GroupObject(const std::string& name) { return {"group " + name, ToUtf16(name), 0}; }
 
 std::span<const QV_GROUP_CONFIG> Entries(const QV_GROUP_CONFIG_LIST& list) {
     return {list.Entries, list.Entries == nullptr ? 0 : list.Count};
@@ -300,17 +301,17 @@ void AddOperationCommands(CLI::App& group, Commands& commands) {
         if (snap->progress) return kGroupSnapshot.show(g, session.handle(), group);
         if (snap->cancel) {
             Check(qvCancelGroupSnapshot(session.handle(), group.name.c_str()),
-                  "cancel the snapshot of group " + group.text);
-            return Done(g, "group snapshot cancel", group.text,
-                        "Snapshot of group " + group.text + " cancelled.");
+                  "cancel the snapshot of " + group.text);
+            return Done(g, "group snapshot cancel", snap->group,
+                        "Snapshot of " + group.text + " cancelled.");
         }
         const QV_GROUP_REF ref{group.name.c_str()};
         const QV_SNAPSHOT_REQUEST request{&ref, 1};
         Check(qvTakeGroupSnapshot(session.handle(), &request),
-              "take a snapshot of group " + group.text);
+              "take a snapshot of " + group.text);
         if (!snap->wait) {
-            return Done(g, "group snapshot", group.text,
-                        "Snapshot of group " + group.text + " started.");
+            return Done(g, "group snapshot", snap->group,
+                        "Snapshot of " + group.text + " started.");
         }
         Follow(g, session.handle(), kGroupSnapshot, group);
     });
@@ -327,20 +328,20 @@ void AddOperationCommands(CLI::App& group, Commands& commands) {
         if (roll->cancel) {
             Session session(g);
             Check(qvCancelGroupRollback(session.handle(), group.name.c_str()),
-                  "cancel the rollback of group " + group.text);
-            return Done(g, "group rollback cancel", group.text,
-                        "Rollback of group " + group.text + " cancelled.");
+                  "cancel the rollback of " + group.text);
+            return Done(g, "group rollback cancel", roll->group,
+                        "Rollback of " + group.text + " cancelled.");
         }
         const std::string id = std::to_string(roll->id);
-        Confirm(roll->yes, "Roll every member of group " + group.text + " back to snapshot " + id +
+        Confirm(roll->yes, "Roll every member of " + group.text + " back to snapshot " + id +
                                "? What they hold now is lost.");
         Session session(g);
         const QV_GROUP_REF ref{group.name.c_str()};
         Check(qvRollbackGroup(session.handle(), 1, &ref, roll->id),
-              "roll group " + group.text + " back to snapshot " + id);
+              "roll " + group.text + " back to snapshot " + id);
         if (!roll->wait) {
-            return Done(g, "group rollback", group.text,
-                        "Rollback of group " + group.text + " started.");
+            return Done(g, "group rollback", roll->group,
+                        "Rollback of " + group.text + " started.");
         }
         Follow(g, session.handle(), kGroupRollback, group);
     });
