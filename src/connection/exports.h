@@ -15,6 +15,7 @@ enum class Shape {
     kGroupOperation,
     kTokenOperation,
     kObjectReader,
+    kGroupReader,
     kReader,
     kRequest,
     kList,

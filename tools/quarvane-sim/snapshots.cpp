@@ -15,6 +15,7 @@
 
 #include "disk_records.h"
 #include "families.h"
+#include "groups.h"
 #include "progress.h"
 #include "quarvane.h"
 #include "snapshot_book.h"
@@ -264,6 +265,7 @@ void RegisterSnapshots(Registry& registry, Service& service) {
     const BookContext c{service, std::make_shared<SnapshotBook>(service.model().snapshot_store())};
     RegisterSnapshotProcedures(registry, c);
     RegisterMaintenanceProcedures(registry, c);
+    RegisterGroupProcedures(registry, c);
 }
 
 }  // namespace qvsim

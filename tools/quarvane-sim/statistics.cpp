@@ -22,6 +22,7 @@
 #include <cmath>
 
 #include "families.h"
+#include "mirror_records.h"
 #include "progress.h"
 #include "quarvane.h"
 #include "status.h"
@@ -112,6 +113,10 @@ void Fill(const Model& model, const Protection& p, RpcMirrorStats& out) {
 }
 
 }  // namespace
+
+void FillMirrorStats(const Model& model, const Protection& p, RpcMirrorStats& out) {
+    Fill(model, p, out);
+}
 
 void RegisterStatistics(Registry& registry, Service& service) {
     registry.On<GET_MIRROR_STATS>([&service](const RpcObjectRef& arg, RpcMirrorStats& res) {

@@ -309,6 +309,7 @@ void AddClusterCommands(CLI::App& app, Commands& commands);
 void AddDiagnosticsCommands(CLI::App& app, Commands& commands);
 void AddSnapshotCommands(CLI::App& app, Commands& commands);     // snapshots.cpp
 void AddMaintenanceCommands(CLI::App& app, Commands& commands);  // maintenance.cpp
+void AddGroupCommands(CLI::App& app, Commands& commands);        // groups.cpp
 
 // The field table of a disk list's entries (disks.cpp), also the view disks'.
 const Fields<QV_DISK_INFO>& DiskFields();
