@@ -1,5 +1,7 @@
 // Snapshots, views, rollback, schedules, partitions, notifications and disk
 // maintenance: the library against quarvane-sim's model of them.
+#include <span>
+
 #include "fixture.h"
 
 namespace simtest {
@@ -141,6 +143,50 @@ TEST_F(SimE2eSnapshots, SnapshotsAndViewsSurviveARestart) {
     Start(args);
     EXPECT_EQ(held(), before);
     EXPECT_EQ(Take(), 3u);
+}
+
+// Groups, empty or not, are kept in the state file with their members.
+TEST_F(SimE2eSnapshots, GroupsSurviveARestart) {
+    StopDaemon();
+    const std::vector<std::string> args{"--state-file", (dir_ / "state.json").string()};
+    Start(args);
+    ASSERT_EQ(Enable(Pair()), 0u);
+    ASSERT_EQ(Enable(Pair(u"Disk1", 2, u"Disk2", 0)), 0u);
+    const QV_SNAPSHOT_SCHEDULE schedule{3, 4, 0, 0, 0, 0, 0};
+    QV_GROUP_CONFIG g{u"Kept", u"both", 2, schedule, -5, 6, 1, 7, 8, 9, 10, 0, nullptr};
+    ASSERT_EQ(qvCreateGroup(handle_, &g), 0u);
+    g.Name = u"Empty";
+    ASSERT_EQ(qvCreateGroup(handle_, &g), 0u);
+    const QV_OBJECT_ID first{u"Disk1", 1};
+    const QV_OBJECT_ID second{u"Disk1", 2};
+    const QV_OBJECT_ID* members[] = {&first, &second};
+    ASSERT_EQ(qvAddGroupMembers(handle_, u"Kept", 2, members), 0u);
+    const auto held = [&] {
+        Owned<QV_GROUP_CONFIG_LIST, qvFreeGroupConfigList> list;
+        const QV_CONFIG_FILTER all{};
+        EXPECT_EQ(qvGetGroupConfigList(handle_, &all, list.Reset()), 0u);
+        std::string out;
+        for (const QV_GROUP_CONFIG& e : std::span(list.Entries, list.Count)) {
+            out += Ascii(e.Name) + " " + Ascii(e.Text);
+            for (const uint32_t v : {e.MirrorKind, e.Schedule.Mode, e.Schedule.Param1, e.Switch2,
+                                     e.GroupSetting1, e.Setting4, e.Setting7, e.Setting8}) {
+                out += " " + std::to_string(v);
+            }
+            out += " " + std::to_string(e.Setting2) + " " + std::to_string(e.Setting3);
+            for (const QV_MIRROR_CONFIG& m : std::span(e.Members, e.MemberCount)) {
+                out += "|" + Ascii(m.Primary.name) + ":" + std::to_string(m.Primary.number);
+            }
+            out += "\n";
+        }
+        return out;
+    };
+    const std::string before = held();
+    EXPECT_EQ(before,
+              "Kept both 2 3 4 1 7 8 0 10 -5 6|Disk1:1|Disk1:2\n"
+              "Empty both 2 3 4 1 7 8 0 10 -5 6\n");
+    StopDaemon();
+    Start(args);
+    EXPECT_EQ(held(), before);
 }
 
 // --fail-verify makes every verify of Disk1:1 meet a disk error halfway: its

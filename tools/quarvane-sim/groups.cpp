@@ -14,7 +14,9 @@
 // member refuses is answered with the first refusal, the other members
 // having made the change. A group snapshot is a snapshot of every member,
 // numbered as the first member's; rolling the group back to it rolls every
-// member back to its own. Groups live in memory only, like snapshots.
+// member back to its own. Groups are kept in the state file with the
+// protections and their snapshots; a group snapshot keeps the member
+// snapshots that completed.
 //
 // GET_GROUP_STAT answers the group's state (12 while a snapshot runs on a
 // member, 11 while a rollback does, else the first member's state that is
@@ -26,7 +28,6 @@
 //   Value4  synchronisations completed by the members
 #include <algorithm>
 #include <list>
-#include <memory>
 
 #include "groups.h"
 #include "mirror_records.h"
@@ -41,29 +42,11 @@ namespace {
 constexpr uint32_t kGroupRollingBack = 11;
 constexpr uint32_t kGroupSnapshotting = 12;
 
-struct GroupSnapshot {
-    uint32_t id = 0;
-    std::vector<std::pair<ObjectId, uint32_t>> taken;  // each member's own snapshot
-};
+using Group = ProtectionGroup;
 
-struct Group {
-    std::u16string name;
-    std::optional<std::u16string> text;
-    int32_t setting2 = 0;
-    int32_t setting3 = 0;
-    uint32_t mirror_kind = 0;
-    uint32_t setting4 = 0;
-    uint32_t setting7 = 0;
-    uint32_t setting8 = 0;
-    uint32_t switch2 = 0;
-    uint32_t group_setting1 = 0;
-    Schedule schedule;
-    std::vector<ObjectId> members;
-    std::vector<GroupSnapshot> snapshots;
-};
-
+// The model's groups, looked up by name or by member.
 struct Groups {
-    std::list<Group> all;
+    std::list<Group>& all;
 
     Group* Find(const RpcWString& name) {
         const std::u16string wanted = wire::Text(name);
@@ -144,7 +127,7 @@ void WriteGroup(Model& model, Group& g, RpcGroupConfig& out) {
 }
 
 // Adds members all or none: each a protection of no group yet.
-uint32_t Join(Model& model, Groups& groups, Group& g, const std::vector<ObjectId>& wanted) {
+uint32_t Join(Model& model, const Groups& groups, Group& g, const std::vector<ObjectId>& wanted) {
     std::vector<Protection*> joining;
     for (const ObjectId& id : wanted) {
         Protection* p = model.FindProtection(id);
@@ -210,13 +193,12 @@ void SumProgress(const std::vector<TimedOperation*>& ops, RpcProgress& out) {
 
 struct GroupContext {
     BookContext c;
-    std::shared_ptr<Groups> groups;
-
     Model& model() const { return c.service.model(); }
+    Groups groups() const { return Groups{model().groups()}; }
 
     // The group a request names, or null with the refusal.
     Group* Find(const RpcWString& name, uint32_t& word) const {
-        Group* g = groups->Find(name);
+        Group* g = groups().Find(name);
         word = g != nullptr ? status::kOk : status::kInvalidParameter;
         return g;
     }
@@ -232,12 +214,13 @@ void RegisterConfiguration(Registry& registry, const GroupContext& g) {
         const std::u16string name = wire::Text(arg.GroupName);
         if (name.empty()) {
             res.status = status::kInvalidParameter;
-        } else if (g.groups->Find(arg.GroupName) != nullptr) {
+        } else if (g.groups().Find(arg.GroupName) != nullptr) {
             res.status = status::kProtectionExists;
         } else {
-            Group& created = g.groups->all.emplace_back();
+            Group& created = g.groups().all.emplace_back();
             created.name = name;
             ReadGroup(arg, created);
+            g.model().MarkChanged();
         }
     });
     g.On<CHANGE_GROUP_CONFIG>(registry, [g](const RpcGroupConfig& arg, RpcStatus& res) {
@@ -249,14 +232,16 @@ void RegisterConfiguration(Registry& registry, const GroupContext& g) {
     });
     g.On<DELETE_GROUP>(registry, [g](const RpcGroupName& arg, RpcStatus& res) {
         const Group* group = g.Find(arg.GroupName, res.status);
-        if (group != nullptr) g.groups->all.remove_if([&](const Group& x) { return &x == group; });
+        if (group == nullptr) return;
+        g.groups().all.remove_if([&](const Group& x) { return &x == group; });
+        g.model().MarkChanged();
     });
     g.On<ADD_GROUP_MEMBER>(registry, [g](const RpcGroupMember& arg, RpcStatus& res) {
         Group* group = g.Find(arg.GroupName, res.status);
         if (group == nullptr) return;
         const RpcObjectRef* ref = wire::First(arg.Objects.Objects_len, arg.Objects.Objects_val);
         res.status = ref == nullptr ? status::kInvalidParameter
-                                    : Join(g.model(), *g.groups, *group, {wire::Object(*ref)});
+                                    : Join(g.model(), g.groups(), *group, {wire::Object(*ref)});
     });
     g.On<ADD_GROUP_MEMBERS>(registry, [g](const RpcGroupMembers& arg, RpcStatus& res) {
         Group* group = g.Find(arg.GroupName, res.status);
@@ -268,7 +253,7 @@ void RegisterConfiguration(Registry& registry, const GroupContext& g) {
                 wanted.push_back(wire::Object(set->Objects.Objects_val[i]));
             }
         }
-        res.status = Join(g.model(), *g.groups, *group, wanted);
+        res.status = Join(g.model(), g.groups(), *group, wanted);
     });
     g.On<REMOVE_GROUP_MEMBER>(registry, [g](const RpcGroupMember& arg, RpcStatus& res) {
         Group* group = g.Find(arg.GroupName, res.status);
@@ -278,13 +263,14 @@ void RegisterConfiguration(Registry& registry, const GroupContext& g) {
         const auto removed = std::erase_if(
             group->members, [&](const ObjectId& m) { return Same(m, member); });
         res.status = removed != 0 ? status::kOk : status::kProtectionNotFound;
+        if (removed != 0) g.model().MarkChanged();
     });
     // A name selects that group; kind 2 the group of the object; else all.
     g.On<GET_GROUP_CONFIG_LIST>(registry, [g](const RpcConfigListQuery& arg,
                                               RpcGroupConfigList& res) {
         std::vector<Group*> chosen;
         const RpcObjectRef* ref = wire::First(arg.Objects.Objects_len, arg.Objects.Objects_val);
-        for (Group& group : g.groups->all) {
+        for (Group& group : g.groups().all) {
             Members(g.model(), group);
             const bool named = wire::Text(arg.Name).empty() || wire::Text(arg.Name) == group.name;
             const bool holds =
@@ -377,6 +363,7 @@ void RegisterOperations(Registry& registry, const GroupContext& g) {
         if (!taken.taken.empty()) {
             taken.id = taken.taken.front().second;
             group->snapshots.push_back(std::move(taken));
+            g.model().MarkChanged();
         }
         res.status = refusal.word;
     });
@@ -474,7 +461,7 @@ void RegisterStatistics(Registry& registry, const GroupContext& g) {
 }  // namespace
 
 void RegisterGroupProcedures(Registry& registry, const BookContext& c) {
-    const GroupContext g{c, std::make_shared<Groups>()};
+    const GroupContext g{c};
     RegisterConfiguration(registry, g);
     RegisterOperations(registry, g);
     RegisterStatistics(registry, g);

@@ -201,7 +201,7 @@ int main(int argc, char** argv) {
         ->type_name("FILE")
         ->check(CLI::ExistingFile);
     app.add_option("--state-file", state_file,
-                   "keep protections, settings and snapshots in this file across restarts")
+                   "keep protections, settings, snapshots and groups in this file across restarts")
         ->type_name("FILE");
     app.add_option("--user", user, "the user name a login must give")
         ->type_name("NAME")

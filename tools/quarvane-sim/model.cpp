@@ -14,10 +14,10 @@ using nlohmann::json;
 
 constexpr int kStateFormat = 1;
 
-template <typename T>
+template <typename T, typename Of = MirrorSettings>
 struct Field {
     const char* key;
-    T MirrorSettings::*member;
+    T Of::*member;
 };
 
 constexpr Field<int32_t> kIntSettings[] = {
@@ -87,15 +87,26 @@ ObjectId Object(const json& j) {
     return ObjectId{FromUtf8(j.at("disk").get<std::string>()), j.at("number").get<uint32_t>()};
 }
 
+json SaveSchedule(const Schedule& s) {
+    json j;
+    for (const auto& f : kScheduleFields) j[f.key] = s.*f.member;
+    j["spare4"] = s.spare4;
+    return j;
+}
+
+Schedule LoadSchedule(const json& j) {
+    Schedule s;
+    for (const auto& f : kScheduleFields) s.*f.member = j.at(f.key).get<uint32_t>();
+    s.spare4 = j.at("spare4").get<int32_t>();
+    return s;
+}
+
 json Settings(const MirrorSettings& s) {
     json j;
     for (const auto& f : kIntSettings) j[f.key] = s.*f.member;
     for (const auto& f : kUintSettings) j[f.key] = s.*f.member;
     for (const auto& f : kTextSettings) j[f.key] = OptText(s.*f.member);
-    json schedule;
-    for (const auto& f : kScheduleFields) schedule[f.key] = s.schedule.*f.member;
-    schedule["spare4"] = s.schedule.spare4;
-    j["schedule"] = schedule;
+    j["schedule"] = SaveSchedule(s.schedule);
     return j;
 }
 
@@ -104,9 +115,7 @@ MirrorSettings Settings(const json& j) {
     for (const auto& f : kIntSettings) s.*f.member = j.at(f.key).get<int32_t>();
     for (const auto& f : kUintSettings) s.*f.member = j.at(f.key).get<uint32_t>();
     for (const auto& f : kTextSettings) s.*f.member = OptText(j.at(f.key));
-    const json& schedule = j.at("schedule");
-    for (const auto& f : kScheduleFields) s.schedule.*f.member = schedule.at(f.key).get<uint32_t>();
-    s.schedule.spare4 = schedule.at("spare4").get<int32_t>();
+    s.schedule = LoadSchedule(j.at("schedule"));
     return s;
 }
 
@@ -379,6 +388,112 @@ SnapshotStore LoadSnapshots(const json& j, const std::list<Protection>& protecti
     return store;
 }
 
+constexpr Field<int32_t, ProtectionGroup> kGroupIntSettings[] = {
+    {"setting2", &ProtectionGroup::setting2},
+    {"setting3", &ProtectionGroup::setting3},
+};
+
+constexpr Field<uint32_t, ProtectionGroup> kGroupUintSettings[] = {
+    {"mirror_kind", &ProtectionGroup::mirror_kind},
+    {"setting4", &ProtectionGroup::setting4},
+    {"setting7", &ProtectionGroup::setting7},
+    {"setting8", &ProtectionGroup::setting8},
+    {"switch2", &ProtectionGroup::switch2},
+    {"group_setting1", &ProtectionGroup::group_setting1},
+};
+
+bool HasProtection(const std::list<Protection>& protections, const ObjectId& primary) {
+    return std::any_of(protections.begin(), protections.end(),
+                       [&](const Protection& p) { return Same(p.primary, primary); });
+}
+
+bool HasSnapshot(const SnapshotStore& store, const ObjectId& owner, uint32_t id) {
+    return std::any_of(store.snapshots.begin(), store.snapshots.end(),
+                       [&](const Snapshot& s) { return s.id == id && Same(s.owner, owner); });
+}
+
+// Members whose protections were disabled and snapshots that were deleted
+// since are left out, as the group no longer holds them.
+json SaveGroups(const std::list<ProtectionGroup>& groups, const std::list<Protection>& protections,
+                const SnapshotStore& store) {
+    json list = json::array();
+    for (const ProtectionGroup& g : groups) {
+        json j = {{"name", ToUtf8(g.name)},
+                  {"text", OptText(g.text)},
+                  {"schedule", SaveSchedule(g.schedule)}};
+        for (const auto& f : kGroupIntSettings) j[f.key] = g.*f.member;
+        for (const auto& f : kGroupUintSettings) j[f.key] = g.*f.member;
+        json members = json::array();
+        for (const ObjectId& m : g.members) {
+            if (HasProtection(protections, m)) members.push_back(Object(m));
+        }
+        json snapshots = json::array();
+        for (const GroupSnapshot& gs : g.snapshots) {
+            json taken = json::array();
+            for (const auto& [member, id] : gs.taken) {
+                if (HasSnapshot(store, member, id))
+                    taken.push_back({{"member", Object(member)}, {"id", id}});
+            }
+            if (!taken.empty()) snapshots.push_back({{"id", gs.id}, {"taken", taken}});
+        }
+        j["members"] = members;
+        j["snapshots"] = snapshots;
+        list.push_back(std::move(j));
+    }
+    return list;
+}
+
+// A group whose name is taken already is dropped, and so is a member whose
+// protection is gone or that another group holds already; the group stays
+// without it. A group snapshot keeps the member snapshots that are kept.
+std::list<ProtectionGroup> LoadGroups(const json& list, const std::list<Protection>& protections,
+                                      const SnapshotStore& store,
+                                      std::vector<std::string>& warnings) {
+    std::list<ProtectionGroup> groups;
+    std::vector<ObjectId> held;  // the members of every group so far
+    for (const json& j : list) {
+        ProtectionGroup g;
+        g.name = FromUtf8(j.at("name").get<std::string>());
+        const std::string name = ToUtf8(g.name);
+        if (g.name.empty() ||
+            std::any_of(groups.begin(), groups.end(),
+                        [&](const ProtectionGroup& other) { return other.name == g.name; })) {
+            warnings.push_back("dropping group \"" + name + "\": its name is empty or taken");
+            continue;
+        }
+        g.text = OptText(j.at("text"));
+        g.schedule = LoadSchedule(j.at("schedule"));
+        for (const auto& f : kGroupIntSettings) g.*f.member = j.at(f.key).get<int32_t>();
+        for (const auto& f : kGroupUintSettings) g.*f.member = j.at(f.key).get<uint32_t>();
+        for (const json& item : j.at("members")) {
+            const ObjectId m = Object(item);
+            const bool kept = HasProtection(protections, m);
+            const bool taken = std::any_of(held.begin(), held.end(),
+                                           [&](const ObjectId& o) { return Same(o, m); });
+            if (!kept || taken) {
+                warnings.push_back("dropping member " + ToUtf8(m.disk) + ":" +
+                                   std::to_string(m.number) + " of group \"" + name + "\": " +
+                                   (kept ? "another group holds it" : "its protection is gone"));
+                continue;
+            }
+            g.members.push_back(m);
+            held.push_back(m);
+        }
+        for (const json& item : j.at("snapshots")) {
+            GroupSnapshot gs;
+            gs.id = item.at("id").get<uint32_t>();
+            for (const json& t : item.at("taken")) {
+                const ObjectId member = Object(t.at("member"));
+                const auto id = t.at("id").get<uint32_t>();
+                if (HasSnapshot(store, member, id)) gs.taken.emplace_back(member, id);
+            }
+            if (!gs.taken.empty()) g.snapshots.push_back(std::move(gs));
+        }
+        groups.push_back(std::move(g));
+    }
+    return groups;
+}
+
 }  // namespace
 
 json Model::SaveState() const {
@@ -406,6 +521,7 @@ json Model::SaveState() const {
             {"data_trace", traces},
             {"netboot", netboot},
             {"snapshots", SaveSnapshots(snapshots_)},
+            {"groups", SaveGroups(groups_, protections_, snapshots_)},
             {"diagnostics", diagnostics_.Save()}};
 }
 
@@ -414,6 +530,7 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
     std::vector<DataTraceConfig> traces;
     NetbootState netboot;
     SnapshotStore snapshots;
+    std::list<ProtectionGroup> groups;
     try {
         if (state.at("format").get<int>() != kStateFormat) {
             throw std::runtime_error("unsupported state format");
@@ -456,6 +573,9 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
         if (const auto it = state.find("snapshots"); it != state.end()) {
             snapshots = LoadSnapshots(*it, protections, warnings);
         }
+        if (const auto it = state.find("groups"); it != state.end()) {
+            groups = LoadGroups(*it, protections, snapshots, warnings);
+        }
     } catch (const json::exception& e) {
         throw std::runtime_error(e.what());
     }
@@ -463,6 +583,7 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
     traces_ = std::move(traces);
     netboot_ = std::move(netboot);
     snapshots_ = std::move(snapshots);
+    groups_ = std::move(groups);
 }
 
 }  // namespace qvsim

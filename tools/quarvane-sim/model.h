@@ -1,6 +1,7 @@
 // The daemon's whole world: the inventory it sees, the protections created
-// on it and the data trace configurations. Families read and change it
-// through here; the server saves it after every change.
+// on it, their snapshots and groups and the data trace configurations.
+// Families read and change it through here; the server saves it after every
+// change.
 #pragma once
 
 #include <array>
@@ -86,6 +87,31 @@ struct SnapshotStore {
     uint32_t next_view_disk = 100;
 };
 
+// A group snapshot: a snapshot of every member, numbered as the first
+// member's; rolling the group back to it rolls each member back to its own.
+struct GroupSnapshot {
+    uint32_t id = 0;
+    std::vector<std::pair<ObjectId, uint32_t>> taken;  // each member's own snapshot
+};
+
+// A protection group (groups.cpp): its configuration, its members named by
+// their primaries, and the snapshots taken of it.
+struct ProtectionGroup {
+    std::u16string name;
+    std::optional<std::u16string> text;
+    int32_t setting2 = 0;
+    int32_t setting3 = 0;
+    uint32_t mirror_kind = 0;
+    uint32_t setting4 = 0;
+    uint32_t setting7 = 0;
+    uint32_t setting8 = 0;
+    uint32_t switch2 = 0;
+    uint32_t group_setting1 = 0;
+    Schedule schedule;
+    std::vector<ObjectId> members;
+    std::vector<GroupSnapshot> snapshots;
+};
+
 class Model {
   public:
     Model(Inventory inventory, Rates rates, Clock::time_point start);
@@ -119,6 +145,8 @@ class Model {
 
     NetbootState& netboot() noexcept { return netboot_; }
     SnapshotStore& snapshot_store() noexcept { return snapshots_; }
+    // Protection groups, oldest first; pointers stay valid until removal.
+    std::list<ProtectionGroup>& groups() noexcept { return groups_; }
 
     DataTraceConfig* FindTrace(const ObjectId& object);
     void SetTrace(DataTraceConfig config);
@@ -137,7 +165,8 @@ class Model {
     // The persistent part as JSON, and back. LoadState throws
     // std::runtime_error on a malformed document; protections whose objects
     // the inventory no longer has are dropped with a warning in `warnings`,
-    // and so are the snapshots of protections that are gone.
+    // and so are the snapshots of protections that are gone and the group
+    // members whose protections are gone (the group itself stays).
     nlohmann::json SaveState() const;
     void LoadState(const nlohmann::json& state, std::vector<std::string>& warnings);
 
@@ -150,6 +179,7 @@ class Model {
     Diagnostics diagnostics_;
     NetbootState netboot_;
     SnapshotStore snapshots_;
+    std::list<ProtectionGroup> groups_;
     std::vector<ObjectId> failing_verifies_;
     bool changed_ = false;
 };
