@@ -43,11 +43,14 @@ start() {
   exit 1
 }
 
-start quarvane-sim "$sim" --port 0 --rate 256
+# One protection mirrored with a snapshot, one still synchronising.
+start quarvane-sim "$sim" --port 0 --rate 8192
 sim_port=$port
 export QVCTL_HOST=127.0.0.1 QVCTL_PORT=$sim_port
-"$qvctl" mirror enable Harddisk1:1 Harddisk3:2
-"$qvctl" mirror enable Harddisk4:1 Harddisk5:1
+"$qvctl" mirror enable Harddisk1:2 Harddisk3:1
+"$qvctl" mirror wait Harddisk1:2
+"$qvctl" snapshot take --wait Harddisk1:2
+"$qvctl" mirror enable --copy-limit 64 Harddisk1:1 Harddisk3:2
 
 # The login comes from a file only its owner may read.
 printf 'user=admin\npassword=secret\n' >"$work/login"
@@ -55,7 +58,6 @@ chmod 600 "$work/login"
 start quarvane-exporter "$exporter" --listen 127.0.0.1:0 --target "127.0.0.1:$sim_port" \
   --credentials "$work/login"
 echo "quarvane-exporter listening on 127.0.0.1:$port, reading quarvane-sim on 127.0.0.1:$sim_port"
-sleep 1
 echo "--- GET /metrics"
 python3 -c 'import sys, urllib.request; sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode())' \
   "http://127.0.0.1:$port/metrics"
