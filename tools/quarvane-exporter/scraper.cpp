@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 namespace qvexp {
@@ -33,6 +34,29 @@ std::chrono::duration<double> ScrapeTimeout(const std::string& header,
     return std::clamp(asked - std::min(kMargin, asked / 10), kShortest, limit);
 }
 
+std::size_t Scraper::running() const {
+    const std::lock_guard lock(running_->mutex);
+    return running_->all;
+}
+
+bool Scraper::Enter(const std::string& key) {
+    const std::lock_guard lock(running_->mutex);
+    const auto [mine, added] = running_->by_target.try_emplace(key, 0);
+    if (running_->all >= max_ || mine->second >= kPerTarget) {
+        if (added) running_->by_target.erase(mine);
+        return false;
+    }
+    ++running_->all;
+    ++mine->second;
+    return true;
+}
+
+void Scraper::Leave(Running& running, const std::string& key) {
+    const std::lock_guard lock(running.mutex);
+    --running.all;
+    if (--running.by_target[key] == 0) running.by_target.erase(key);
+}
+
 std::string Scraper::Run(const Target& target, std::chrono::duration<double> timeout) {
     const auto start = std::chrono::steady_clock::now();
     const auto down = [start] {
@@ -41,23 +65,21 @@ std::string Scraper::Run(const Target& target, std::chrono::duration<double> tim
                   out);
         return out.Take();
     };
-    if (running_->fetch_add(1) >= max_) {
-        running_->fetch_sub(1);
-        return down();
-    }
+    const std::string key = target.host + ":" + std::to_string(target.port);
+    if (!Enter(key)) return down();
     auto slot = std::make_shared<Slot>();
     try {
-        std::thread([slot, target, login = login_, running = running_] {
+        std::thread([slot, target, key, login = login_, running = running_] {
             std::string text = Scrape(target, login);
             {
                 const std::lock_guard lock(slot->mutex);
                 slot->text = std::move(text);
             }
             slot->done.notify_one();
-            running->fetch_sub(1);
+            Leave(*running, key);
         }).detach();
     } catch (const std::system_error&) {
-        running_->fetch_sub(1);
+        Leave(*running_, key);
         return down();
     }
     std::unique_lock lock(slot->mutex);
