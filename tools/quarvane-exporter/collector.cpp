@@ -176,57 +176,83 @@ constexpr std::array<Named, 9> kConditions{{{1, "normal"},
                                             {8, "sync_cancelled"},
                                             {9, "maintenance"}}};
 
+// What the protection families are written for: each protection alone
+// (`primary`), or a group of protections (`group`) with its members'
+// values summed.
+struct Subject {
+    std::string_view label;
+    std::string_view name;
+    std::vector<const P*> members;
+};
+
+struct Subjects {
+    const char* prefix;  // of the family names
+    const char* help;    // added to each family's help text
+    std::vector<Subject> list;
+};
+
+template <typename F>
+double Sum(const Subject& s, F&& value) {
+    double sum = 0;
+    for (const P* p : s.members) sum += value(*p);
+    return sum;
+}
+
 template <std::size_t N>
-void WriteStateSet(Exposition& out, const std::vector<P>& ps, const char* name, const char* help,
-                   const char* label, const std::array<Named, N>& names,
+void WriteStateSet(Exposition& out, const Subjects& subjects, const char* suffix,
+                   const char* help, const char* label, const std::array<Named, N>& names,
                    uint32_t (*code)(const P&)) {
-    out.Family(name, help, Type::kGauge);
-    for (const P& p : ps) {
-        bool known = false;
+    out.Family(std::string(subjects.prefix) + suffix, std::string(help) + subjects.help,
+               Type::kGauge);
+    for (const Subject& s : subjects.list) {
         for (const Named& n : names) {
-            const bool is = code(p) == n.code;
-            known = known || is;
-            out.Sample({{"primary", p.primary}, {label, n.name}}, uint64_t{is});
+            out.Sample({{s.label, s.name}, {label, n.name}},
+                       Sum(s, [&](const P& p) { return code(p) == n.code ? 1.0 : 0.0; }));
         }
-        out.Sample({{"primary", p.primary}, {label, "unknown"}}, uint64_t{!known});
+        const auto unknown = [&](const P& p) {
+            for (const Named& n : names) {
+                if (code(p) == n.code) return 0.0;
+            }
+            return 1.0;
+        };
+        out.Sample({{s.label, s.name}, {label, "unknown"}}, Sum(s, unknown));
     }
 }
 
+enum class Fold { kSum, kMax };
+
 struct Gauge {
-    const char* name;
+    const char* suffix;
     const char* help;
     Type type;
     double (*value)(const P&);
     bool (*present)(const P&);
+    Fold fold = Fold::kSum;
 };
 
 bool Always(const P&) { return true; }
 bool SnapshotsRead(const P& p) { return p.snapshots_read; }
+double Size(const P& p) { return double(p.stat.Amount1KiB * kKiB); }
+double Synchronized(const P& p) { return std::min(p.stat.Value1, 100u) / 100.0; }
 
-const Gauge kProtectionGauges[] = {
-    {"quarvane_protection_synchronized_ratio",
-     "Share of the primary that the mirror holds, 0 to 1.", Type::kGauge,
-     [](const P& p) { return std::min(p.stat.Value1, 100u) / 100.0; }, Always},
-    {"quarvane_protection_size_bytes", "Size of the protected primary.", Type::kGauge,
-     [](const P& p) { return double(p.stat.Amount1KiB * kKiB); }, Always},
-    {"quarvane_protection_unsynchronized_bytes", "Bytes of the primary not yet on the mirror.",
-     Type::kGauge, [](const P& p) { return double(p.stat.Amount2KiB * kKiB); }, Always},
-    {"quarvane_protection_copy_rate_bytes_per_second",
-     "Rate at which the service copies to the mirror.", Type::kGauge,
-     [](const P& p) { return double(p.stat.Value5 * kMiB); }, Always},
-    {"quarvane_protection_syncs_completed_total", "Synchronisations completed.", Type::kCounter,
+const Gauge kGauges[] = {
+    {"size_bytes", "Size of the protected primary.", Type::kGauge, Size, Always},
+    {"unsynchronized_bytes", "Bytes of the primary not yet on the mirror.", Type::kGauge,
+     [](const P& p) { return double(p.stat.Amount2KiB * kKiB); }, Always},
+    {"copy_rate_bytes_per_second", "Rate at which the service copies to the mirror.",
+     Type::kGauge, [](const P& p) { return double(p.stat.Value5 * kMiB); }, Always},
+    {"syncs_completed_total", "Synchronisations completed.", Type::kCounter,
      [](const P& p) { return double(p.stat.Value4); }, Always},
-    {"quarvane_protection_verify_failures_total",
-     "Failed verifies of the protection that the service's event log holds.", Type::kCounter,
-     [](const P& p) { return double(p.verify_failures); }, Always},
-    {"quarvane_protection_snapshots", "Snapshots the protection holds.", Type::kGauge,
-     [](const P& p) { return double(p.snapshots); }, SnapshotsRead},
-    {"quarvane_protection_mounted_views", "Snapshots of the protection mounted as views.",
-     Type::kGauge, [](const P& p) { return double(p.views); }, SnapshotsRead},
-    {"quarvane_protection_newest_snapshot_timestamp_seconds",
-     "When the newest snapshot of the protection was taken, in seconds since 1970.",
-     Type::kGauge, [](const P& p) { return double(p.newest_snapshot); },
-     [](const P& p) { return p.snapshots > 0; }},
+    {"verify_failures_total", "Failed verifies that the service's event log holds.",
+     Type::kCounter, [](const P& p) { return double(p.verify_failures); }, Always},
+    {"snapshots", "Snapshots held.", Type::kGauge, [](const P& p) { return double(p.snapshots); },
+     SnapshotsRead},
+    {"mounted_views", "Snapshots mounted as views.", Type::kGauge,
+     [](const P& p) { return double(p.views); }, SnapshotsRead},
+    {"newest_snapshot_timestamp_seconds",
+     "When the newest snapshot was taken, in seconds since 1970.", Type::kGauge,
+     [](const P& p) { return double(p.newest_snapshot); },
+     [](const P& p) { return p.snapshots > 0; }, Fold::kMax},
 };
 
 struct IoSide {
@@ -240,50 +266,75 @@ constexpr IoSide kIoSides[] = {{&QV_MIRROR_STAT::Io1, "primary", "application"},
                                {&QV_MIRROR_STAT::Io4, "mirror", "background"}};
 
 struct IoCounter {
-    const char* name;
+    const char* suffix;
     const char* help;
     uint64_t (*value)(const QV_IO_COUNTERS&);
 };
 // The byte amounts are the low 32 bits of a KiB count: past 4 TiB they
 // start again from 0, which Prometheus takes as a counter reset.
 const IoCounter kIoCounters[] = {
-    {"quarvane_protection_io_read_bytes_total", "Bytes read.",
-     [](const QV_IO_COUNTERS& c) { return c.KiB1 * kKiB; }},
-    {"quarvane_protection_io_written_bytes_total", "Bytes written.",
+    {"io_read_bytes_total", "Bytes read.", [](const QV_IO_COUNTERS& c) { return c.KiB1 * kKiB; }},
+    {"io_written_bytes_total", "Bytes written.",
      [](const QV_IO_COUNTERS& c) { return c.KiB2 * kKiB; }},
-    {"quarvane_protection_io_reads_total", "Read requests.",
-     [](const QV_IO_COUNTERS& c) { return c.Count1; }},
-    {"quarvane_protection_io_writes_total", "Write requests.",
-     [](const QV_IO_COUNTERS& c) { return c.Count2; }},
-    {"quarvane_protection_io_errors_total", "Failed requests.",
-     [](const QV_IO_COUNTERS& c) { return c.Count3; }},
+    {"io_reads_total", "Read requests.", [](const QV_IO_COUNTERS& c) { return c.Count1; }},
+    {"io_writes_total", "Write requests.", [](const QV_IO_COUNTERS& c) { return c.Count2; }},
+    {"io_errors_total", "Failed requests.", [](const QV_IO_COUNTERS& c) { return c.Count3; }},
 };
+
+void WriteSubjects(const Subjects& subjects, Exposition& out) {
+    const auto family = [&](const char* suffix, const char* help, Type type) {
+        out.Family(std::string(subjects.prefix) + suffix, std::string(help) + subjects.help, type);
+    };
+    WriteStateSet(out, subjects, "state", "1 for the state the protection is in.", "state",
+                  kStates, [](const P& p) { return p.stat.State; });
+    WriteStateSet(out, subjects, "condition", "1 for the condition the protection is in.",
+                  "condition", kConditions, [](const P& p) { return p.stat.Condition; });
+    // A group's share is its members' weighted by their sizes.
+    family("synchronized_ratio", "Share of the primary that the mirror holds, 0 to 1.",
+           Type::kGauge);
+    for (const Subject& s : subjects.list) {
+        const double size = Sum(s, Size);
+        const double ratio =
+            s.members.size() == 1 ? Synchronized(*s.members[0])
+            : size > 0            ? Sum(s, [](const P& p) { return Synchronized(p) * Size(p); }) / size
+            : s.members.empty()   ? 1.0
+                                  : Sum(s, Synchronized) / double(s.members.size());
+        out.Sample({{s.label, s.name}}, ratio);
+    }
+    for (const Gauge& g : kGauges) {
+        family(g.suffix, g.help, g.type);
+        for (const Subject& s : subjects.list) {
+            double folded = 0;
+            bool present = false;
+            for (const P* p : s.members) {
+                if (!g.present(*p)) continue;
+                const double v = g.value(*p);
+                folded = g.fold == Fold::kMax ? std::max(folded, v) : folded + v;
+                present = true;
+            }
+            if (present) out.Sample({{s.label, s.name}}, folded);
+        }
+    }
+    for (const IoCounter& c : kIoCounters) {
+        family(c.suffix, c.help, Type::kCounter);
+        for (const Subject& s : subjects.list) {
+            for (const IoSide& side : kIoSides) {
+                uint64_t sum = 0;
+                for (const P* p : s.members) sum += c.value(p->stat.*side.counters);
+                out.Sample({{s.label, s.name}, {"side", side.side}, {"traffic", side.traffic}}, sum);
+            }
+        }
+    }
+}
 
 void WriteProtections(const std::vector<P>& ps, Exposition& out) {
     out.Family("quarvane_protection_info", "A protection: its primary and its mirror.",
                Type::kGauge);
     for (const P& p : ps) out.Sample({{"primary", p.primary}, {"mirror", p.mirror}}, uint64_t{1});
-    WriteStateSet(out, ps, "quarvane_protection_state",
-                  "The protection's state: 1 for the one it is in.", "state", kStates,
-                  [](const P& p) { return p.stat.State; });
-    WriteStateSet(out, ps, "quarvane_protection_condition",
-                  "The protection's condition: 1 for the one it is in.", "condition", kConditions,
-                  [](const P& p) { return p.stat.Condition; });
-    for (const Gauge& g : kProtectionGauges) {
-        out.Family(g.name, g.help, g.type);
-        for (const P& p : ps) {
-            if (g.present(p)) out.Sample({{"primary", p.primary}}, g.value(p));
-        }
-    }
-    for (const IoCounter& c : kIoCounters) {
-        out.Family(c.name, c.help, Type::kCounter);
-        for (const P& p : ps) {
-            for (const IoSide& s : kIoSides) {
-                out.Sample({{"primary", p.primary}, {"side", s.side}, {"traffic", s.traffic}},
-                           c.value(p.stat.*s.counters));
-            }
-        }
-    }
+    Subjects each{"quarvane_protection_", "", {}};
+    each.list.reserve(ps.size());
+    for (const P& p : ps) each.list.push_back({"primary", p.primary, {&p}});
+    WriteSubjects(each, out);
 }
 
 void WriteCluster(const ClusterReading& c, Exposition& out) {
