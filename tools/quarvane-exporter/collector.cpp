@@ -9,6 +9,7 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <map>
 
 #include "held.h"
@@ -31,10 +32,12 @@ bool Broken(QV_STATUS status) {
            status == QV_STATUS_NO_MEMORY;
 }
 
-struct Broke {};
+struct Broke {
+    QV_STATUS status;
+};
 
 void Check(QV_STATUS status) {
-    if (Broken(status)) throw Broke{};
+    if (Broken(status)) throw Broke{status};
 }
 
 class Session {
@@ -43,7 +46,8 @@ class Session {
         const std::u16string host(target.host.begin(), target.host.end());
         const QV_CONNECT_PARAM param{host.c_str(), target.port, login.user.c_str(),
                                      login.password.c_str()};
-        if (qvConnect(&param, &handle_) != QV_STATUS_SUCCESS) handle_ = nullptr;
+        status_ = qvConnect(&param, &handle_);
+        if (status_ != QV_STATUS_SUCCESS) handle_ = nullptr;
     }
     ~Session() {
         if (handle_ != nullptr && qvDisconnect(&handle_) != QV_STATUS_SUCCESS) {
@@ -53,9 +57,11 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     QV_HANDLE handle() const { return handle_; }
+    QV_STATUS status() const { return status_; }
 
   private:
     QV_HANDLE handle_ = nullptr;
+    QV_STATUS status_ = QV_STATUS_SUCCESS;
 };
 
 using qvtools::Held;
@@ -98,7 +104,7 @@ void ReadProtections(QV_HANDLE handle, Reading& reading) {
     Held<QV_MIRROR_CONFIG_LIST, qvFreeMirConfigList> configs;
     const QV_CONFIG_FILTER all{0, nullptr, {nullptr, 0}};
     const QV_STATUS listed = qvGetMirConfigList(handle, &all, &configs.value);
-    if (listed != QV_STATUS_SUCCESS) throw Broke{};
+    if (listed != QV_STATUS_SUCCESS) throw Broke{listed};
     const auto failures = ReadVerifyFailures(handle);
     reading.protections.reserve(configs.value.Count);
     for (uint32_t i = 0; i < configs.value.Count; ++i) {
@@ -396,17 +402,29 @@ std::string ToUtf8(const QV_WCHAR* text) {
     return out;
 }
 
+void Log(const Target& target, const std::string& what) {
+    // One write per line, so that lines of scrapes running at once do not mix.
+    const std::string line =
+        "quarvane-exporter: " + target.host + ":" + std::to_string(target.port) + ": " + what + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 Reading Read(const Target& target, const Login& login) {
     Reading reading;
     const Session session(target, login);
-    if (session.handle() == nullptr) return reading;
+    if (session.handle() == nullptr) {
+        reading.status = session.status();
+        return reading;
+    }
     try {
         ReadProtections(session.handle(), reading);
         ReadCluster(session.handle(), reading);
         ReadNewestEvent(session.handle(), reading);
         reading.up = true;
-    } catch (const Broke&) {
-        return Reading{};
+    } catch (const Broke& broke) {
+        Reading broken;
+        broken.status = broke.status;
+        return broken;
     }
     return reading;
 }
@@ -428,6 +446,14 @@ void WriteDown(double scrape_seconds, Exposition& out) { WriteScrape(false, scra
 std::string Scrape(const Target& target, const Login& login) {
     const auto start = std::chrono::steady_clock::now();
     const Reading reading = Read(target, login);
+    if (!reading.up) {
+        QV_WCHAR* text = nullptr;
+        qvFormatErrMessage(nullptr, reading.status, &text);
+        char word[12];
+        std::snprintf(word, sizeof word, "%08X", static_cast<unsigned>(reading.status));
+        Log(target, ToUtf8(text) + " (error " + word + ")");
+        qvFreeErrMessage(&text);
+    }
     Exposition out;
     Write(reading, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
           out);

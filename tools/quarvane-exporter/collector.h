@@ -62,6 +62,7 @@ struct ClusterReading {
 // rest is then empty.
 struct Reading {
     bool up = false;
+    QV_STATUS status = QV_STATUS_SUCCESS;  // what broke the reading when not up
     std::vector<ProtectionReading> protections;
     std::optional<ClusterReading> cluster;  // without a cluster: none
     std::optional<uint32_t> newest_event;   // none while the log is empty
@@ -75,7 +76,10 @@ void Write(const Reading& reading, double scrape_seconds, Exposition& out);
 // What a scrape answers when there was no reading in time.
 void WriteDown(double scrape_seconds, Exposition& out);
 
-// Read and Write together, timed.
+// A line on stderr about a scrape of `target`.
+void Log(const Target& target, const std::string& what);
+
+// Read and Write together, timed; a failed reading is logged.
 std::string Scrape(const Target& target, const Login& login);
 
 }  // namespace qvexp

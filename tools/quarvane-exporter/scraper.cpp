@@ -66,7 +66,10 @@ std::string Scraper::Run(const Target& target, std::chrono::duration<double> tim
         return out.Take();
     };
     const std::string key = target.host + ":" + std::to_string(target.port);
-    if (!Enter(key)) return down();
+    if (!Enter(key)) {
+        Log(target, "too many scrapes still waiting for an answer");
+        return down();
+    }
     auto slot = std::make_shared<Slot>();
     try {
         std::thread([slot, target, key, login = login_, running = running_] {
@@ -86,6 +89,7 @@ std::string Scraper::Run(const Target& target, std::chrono::duration<double> tim
     const auto deadline =
         start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
     if (!slot->done.wait_until(lock, deadline, [&] { return slot->text.has_value(); })) {
+        Log(target, "no answer within the scrape's timeout");
         return down();
     }
     return std::move(*slot->text);
