@@ -87,6 +87,7 @@ void Serve(const Options& options, const Target& listen, const Target& target, L
     const unsigned threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     server.set_keep_alive_timeout(2);
+    server.set_tcp_nodelay(true);
     server.set_read_timeout(5);
     const auto scrape = [&](const httplib::Request& req, httplib::Response& res,
                             const Target& which) {
