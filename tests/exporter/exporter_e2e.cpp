@@ -150,7 +150,7 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
         if (c.inventory) args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
         const Daemon sim(args);
         EnableMirror(sim.port, c.primary, c.mirror);
-        const Exporter exporter(sim.port, SampleLogin(dir));
+        Exporter exporter(sim.port, SampleLogin(dir));
         const auto r = exporter.Get("/metrics");
         ASSERT_TRUE(r);
         EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
@@ -160,6 +160,7 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
         EXPECT_NE(r->body.find("\nquarvane_event_last_sequence_number "), std::string::npos);
         std::string lint;
         EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
+        EXPECT_EQ(exporter.Stop(), 0);  // SIGTERM: a clean exit
     }
 }
 
