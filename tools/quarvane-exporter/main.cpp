@@ -33,6 +33,15 @@ constexpr const char* kIndex =
     "  /metrics                   the default target\n"
     "  /probe?target=HOST:PORT    any service\n";
 
+constexpr const char* kManual =
+    R"(quarvane-exporter serves the Quarvane service's protections, groups,
+snapshots, cluster and event log as Prometheus metrics: /metrics for the
+default target, /probe?target=HOST:PORT for any other. Each scrape logs in,
+reads and logs out; a service that cannot be reached, refuses the login or
+does not answer within the scrape's timeout (Prometheus's
+X-Prometheus-Scrape-Timeout-Seconds, else --timeout) gives quarvane_up 0.
+When it is ready it prints "listening on ADDRESS:PORT" on stdout.)";
+
 struct Options {
     std::string listen = "127.0.0.1:9755";
     std::string target = "127.0.0.1:11580";
@@ -78,6 +87,14 @@ Login ReadCredentials(const std::string& path) {
         (key == "user" ? login.user : login.password) = Widen(line.substr(eq + 1));
     }
     return login;
+}
+
+CLI::Validator Endpoint(bool any_port) {
+    return CLI::Validator(
+        [any_port](std::string& text) -> std::string {
+            return ParseTarget(text, any_port) ? "" : "expected HOST:PORT, not " + text;
+        },
+        "");
 }
 
 void Serve(const Options& options, const Target& listen, const Target& target, Login login) {
@@ -138,28 +155,45 @@ void Serve(const Options& options, const Target& listen, const Target& target, L
 int main(int argc, char** argv) {
     using namespace qvexp;
     Options options;
-    CLI::App app{"quarvane-exporter: the Quarvane service's protections as Prometheus metrics"};
+    CLI::App app{"the Quarvane service's protections as Prometheus metrics", "quarvane-exporter"};
     app.set_version_flag("--version", std::string("quarvane-exporter ") + QV_PACKAGE_VERSION);
     app.add_option("--listen", options.listen, "Address and port to serve on (port 0: any)")
+        ->type_name("ADDRESS:PORT")
+        ->check(Endpoint(true))
         ->capture_default_str();
-    app.add_option("--target", options.target, "The service /metrics reads, HOST:PORT")
+    app.add_option("--target", options.target, "The service /metrics reads")
+        ->type_name("HOST:PORT")
+        ->check(Endpoint(false))
         ->capture_default_str();
     app.add_option("--credentials", options.credentials,
-                   "File with the login: lines user=... and password=...; others may not read it");
+                   "File with the login: lines user=... and password=...; others may not read it")
+        ->type_name("FILE");
     app.add_option("--threads", options.threads, "Scrapes served at once")
+        ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(1u, 256u));
     app.add_option("--timeout", options.timeout,
                    "Longest scrape in seconds, when Prometheus does not say")
+        ->type_name("SECONDS")
         ->capture_default_str()
         ->check(CLI::Range(0.1, 600.0));
-    app.footer(
-        "Exit status:\n"
-        "  0  stopped by SIGTERM or SIGINT\n"
-        "  1  it did not start: an unreadable or open credentials file, the address taken\n"
-        "  2  the command line was wrong");
-    if (const auto status = qvdocs::HandleGenerateRequest(app, argc, argv)) return *status;
-    CLI11_PARSE(app, argc, argv);
+    app.footer(R"(Exit status:
+  0  stopped by SIGTERM or SIGINT
+  1  it did not start: a credentials file unreadable, malformed or open to others; the address taken
+  2  the command line was wrong
+
+Files:
+  ../share/quarvane-exporter/quarvane.rules.yml  alerting rules for Prometheus, from the bin directory
+  ../lib/systemd/system/quarvane-exporter.service  the systemd unit, not enabled by the install
+
+Environment:
+  QUARVANE_PARAMETERS  the parameters file naming the folder of the library's trace file)");
+    if (const auto status = qvdocs::HandleGenerateRequest(app, argc, argv, kManual)) return *status;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     sigset_t stops;
     sigemptyset(&stops);
@@ -168,12 +202,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        auto listen = ParseTarget(options.listen, true);
-        if (!listen) throw StartError{"--listen must be ADDRESS:PORT"};
-        const auto target = ParseTarget(options.target);
-        if (!target) throw StartError{"--target must be HOST:PORT"};
         Login login = options.credentials.empty() ? Login{} : ReadCredentials(options.credentials);
-        Serve(options, *listen, *target, std::move(login));
+        Serve(options, *ParseTarget(options.listen, true), *ParseTarget(options.target),
+              std::move(login));
     } catch (const StartError& e) {
         std::cerr << "quarvane-exporter: " << e.message << "\n";
         return 1;
