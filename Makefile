@@ -8,17 +8,20 @@
 #   make fuzz    the reply fuzzer on every target for FUZZ_SECONDS
 #   make bench   the benchmarks, with the ratios they are judged by
 #   make bench-exporter  one scrape of quarvane-exporter by protections, its memory over 10,000
+#   make tsan    the threads test under ThreadSanitizer (part of make check)
 BUILD_DIR ?= build
 CHECK_DIR ?= build-check
 FUZZ_DIR ?= build-fuzz
 BENCH_DIR ?= build-bench
+TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 2
 FUZZ_JOBS ?= $(JOBS)
 BENCH_ARGS ?=
 
-.PHONY: deps build demo demo-exporter check clean fuzz-build fuzz fuzz-smoke bench bench-exporter uninstall
+.PHONY: deps build demo demo-exporter check clean fuzz-build fuzz fuzz-smoke bench bench-exporter \
+	uninstall tsan
 
 deps:
 	@tools/install-deps.sh
@@ -44,6 +47,15 @@ check: deps
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 	$(MAKE) fuzz-smoke
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	$(MAKE) tsan
+
+# Many threads with handles of their own under ThreadSanitizer: the
+# library's core and the one test program, nothing else.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target qv_thread_tests
+	TSAN_OPTIONS="halt_on_error=1" QUARVANE_PARAMETERS=/nonexistent/qvtest.ini \
+	  $(TSAN_DIR)/tests/qv_thread_tests
 
 # The fuzzer: clang with libFuzzer, the library instrumented throughout.
 fuzz-build: deps
@@ -74,4 +86,4 @@ bench-exporter: deps
 	$(BENCH_DIR)/bench/qv_exporter_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(FUZZ_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(FUZZ_DIR) $(BENCH_DIR) $(TSAN_DIR)

@@ -139,6 +139,8 @@ struct ClusterDisks {
     static uint32_t& Count(List& list) { return list.count; }
     static Entry*& Entries(List& list) { return list.disks; }
     static std::array<QV_WCHAR**, 0> Strings(Entry&) { return {}; }
+};
+
 // qvGetSnapshotList, every snapshot of a group: the owner of each entry is
 // the group's name, one string, and no snapshot is mounted.
 struct SnapshotList {
@@ -183,6 +185,57 @@ struct ViewDisk {
     static std::array<QV_WCHAR**, 12> Strings(Entry& e) { return DiskList::Strings(e); }
 };
 
+// qvGetGroupConfigList, every group: each holds eight members, a block of
+// mirror configurations of its own.
+struct GroupConfigList {
+    static constexpr unsigned kProc = GET_GROUP_CONFIG_LIST;
+    static constexpr std::size_t kMembers = 8;
+    using List = QV_GROUP_CONFIG_LIST;
+    using Entry = QV_GROUP_CONFIG;
+    using Child = QV_MIRROR_CONFIG;
+
+    static qvtest::Bytes Reply(std::size_t entries) {
+        return qvtest::GroupConfigListReply(entries, kMembers);
+    }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        const QV_CONFIG_FILTER all{0, nullptr, {nullptr, 0}};
+        return qvGetGroupConfigList(handle, &all, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreeGroupConfigList(&header, 1);
+    }
+    static uint32_t& Count(List& list) { return list.Count; }
+    static Entry*& Entries(List& list) { return list.Entries; }
+    static std::array<QV_WCHAR**, 2> Strings(Entry& g) {
+        return {Writable(&g.Name), Writable(&g.Text)};
+    }
+    static uint32_t& ChildCount(Entry& g) { return g.MemberCount; }
+    static Child*& Children(Entry& g) { return g.Members; }
+    static auto ChildStrings(Child& c) { return MirConfigList::Strings(c); }
+};
+
+// qvGetGroupStat: the members of one group, each with its name and full
+// statistics.
+struct GroupStat {
+    static constexpr unsigned kProc = GET_GROUP_STAT;
+    using List = QV_GROUP_STAT;
+    using Entry = QV_GROUP_MEMBER_STAT;
+
+    static qvtest::Bytes Reply(std::size_t entries) { return qvtest::GroupStatReply(entries); }
+    static QV_STATUS Get(QV_HANDLE handle, List& list) {
+        const QV_CONFIG_FILTER group{0, u"Payroll", {nullptr, 0}};
+        return qvGetGroupStat(handle, &group, &list);
+    }
+    static void Release(List& list) {
+        List* header = &list;
+        qvFreeGroupStat(&header, 1);
+    }
+    static uint32_t& Count(List& list) { return list.MemberCount; }
+    static Entry*& Entries(List& list) { return list.Members; }
+    static std::array<QV_WCHAR**, 1> Strings(Entry& m) { return {&m.Name}; }
+};
+
 // Calls the generated stub on the memory client; the reply is decoded into
 // `res`, which the caller gives back with xdr_free.
 template <unsigned P>
@@ -206,28 +259,76 @@ void DecodeOnly(qvtest::MemoryClient& client) {
 // (kNoText for a null one) in the order of F::Strings. The library's list
 // is given back at once, so the floor runs on a heap as clean as the
 // library's.
+// A list whose entries hold a block of entries of their own (a group's
+// members) has those rebuilt too, each block with its strings.
+template <typename F>
+constexpr bool kNested = requires { typename F::Child; };
+
+template <typename F>
+struct ChildOf {
+    using Type = char;  // none
+};
+template <typename F>
+    requires kNested<F>
+struct ChildOf<F> {
+    using Type = typename F::Child;
+};
+
 template <typename F>
 struct Shape {
     static constexpr uint32_t kNoText = UINT32_MAX;
     std::vector<typename F::Entry> entries;
     std::vector<uint32_t> lengths;
+    std::vector<typename ChildOf<F>::Type> children;  // every entry's, in order
 
     explicit Shape(QV_HANDLE handle) {
         typename F::List list{};
         if (F::Get(handle, list) != 0) return;
         entries.assign(F::Entries(list), F::Entries(list) + F::Count(list));
         for (auto& entry : entries) {
-            for (QV_WCHAR** text : F::Strings(entry)) {
-                lengths.push_back(
-                    *text == nullptr
-                        ? kNoText
-                        : static_cast<uint32_t>(std::char_traits<char16_t>::length(*text)));
-                *text = nullptr;
+            TakeStrings(F::Strings(entry));
+            if constexpr (kNested<F>) {
+                auto* first = F::Children(entry);
+                const std::size_t count = first == nullptr ? 0 : F::ChildCount(entry);
+                for (std::size_t i = 0; i < count; ++i) {
+                    auto& child = children.emplace_back(first[i]);
+                    TakeStrings(F::ChildStrings(child));
+                }
+                F::Children(entry) = nullptr;
             }
         }
         F::Release(list);
     }
+
+  private:
+    template <typename Strings>
+    void TakeStrings(Strings strings) {
+        for (QV_WCHAR** text : strings) {
+            lengths.push_back(*text == nullptr
+                                  ? kNoText
+                                  : static_cast<uint32_t>(std::char_traits<char16_t>::length(*text)));
+            *text = nullptr;
+        }
+    }
 };
+
+// Copies each of `strings` as a block of its own from the reply's bytes,
+// with the lengths the shape recorded.
+template <typename Strings>
+void CopyStrings(Strings strings, const uint32_t*& length, std::span<const uint8_t> reply,
+                 std::size_t& from) {
+    for (QV_WCHAR** text : strings) {
+        const uint32_t units = *length++;
+        if (units == UINT32_MAX) continue;
+        const std::size_t bytes = units * sizeof(char16_t);
+        if (from + bytes > reply.size()) from = 0;
+        auto* copy = static_cast<QV_WCHAR*>(std::malloc(bytes + sizeof(char16_t)));
+        std::memcpy(copy, reply.data() + from, bytes);
+        copy[units] = 0;
+        from += bytes;
+        *text = copy;
+    }
+}
 
 // The floor: decoding, then the shape's list rebuilt in `list` with the
 // blocks and copies the contract asks for.
@@ -241,18 +342,20 @@ std::size_t FloorConvert(qvtest::MemoryClient& client, const Shape<F>& shape,
     auto* entries = static_cast<Entry*>(std::calloc(count, sizeof(Entry)));
     const uint32_t* length = shape.lengths.data();
     std::size_t from = 0;
+    std::size_t next_child = 0;
     for (uint32_t i = 0; i < count; ++i) {
         entries[i] = shape.entries[i];
-        for (QV_WCHAR** text : F::Strings(entries[i])) {
-            const uint32_t units = *length++;
-            if (units == Shape<F>::kNoText) continue;
-            const std::size_t bytes = units * sizeof(char16_t);
-            if (from + bytes > reply.size()) from = 0;
-            auto* copy = static_cast<QV_WCHAR*>(std::malloc(bytes + sizeof(char16_t)));
-            std::memcpy(copy, reply.data() + from, bytes);
-            copy[units] = 0;
-            from += bytes;
-            *text = copy;
+        CopyStrings(F::Strings(entries[i]), length, reply, from);
+        if constexpr (kNested<F>) {
+            using Child = typename F::Child;
+            const uint32_t children = F::ChildCount(entries[i]);
+            if (children == 0) continue;
+            auto* block = static_cast<Child*>(std::calloc(children, sizeof(Child)));
+            for (uint32_t c = 0; c < children; ++c) {
+                block[c] = shape.children[next_child++];
+                CopyStrings(F::ChildStrings(block[c]), length, reply, from);
+            }
+            F::Children(entries[i]) = block;
         }
     }
     F::Count(list) = count;
@@ -354,6 +457,12 @@ void Sizes(benchmark::internal::Benchmark* b) {
     b->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
 }
 
+// Up to 10,000 groups of eight members each, or members of one group.
+void GroupSizes(benchmark::internal::Benchmark* b) {
+    for (const int64_t n : {10, 100, 1000, 10000}) b->Arg(n);
+    b->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+}
+
 }  // namespace
 
 BENCHMARK(LibraryBenchmark<DiskList>)->Name("Convert/qvGetDiskList/library")->Apply(Sizes);
@@ -382,3 +491,15 @@ BENCHMARK(DecodeBenchmark<SnapshotList>)->Name("Convert/qvGetSnapshotList/decode
 BENCHMARK(LibraryBenchmark<ViewDisk>)->Name("Convert/qvGetBacklookDisk/library")->Apply(Sizes);
 BENCHMARK(FloorBenchmark<ViewDisk>)->Name("Convert/qvGetBacklookDisk/floor")->Apply(Sizes);
 BENCHMARK(DecodeBenchmark<ViewDisk>)->Name("Convert/qvGetBacklookDisk/decode")->Apply(Sizes);
+BENCHMARK(LibraryBenchmark<GroupConfigList>)
+    ->Name("Convert/qvGetGroupConfigList/library")
+    ->Apply(GroupSizes);
+BENCHMARK(FloorBenchmark<GroupConfigList>)
+    ->Name("Convert/qvGetGroupConfigList/floor")
+    ->Apply(GroupSizes);
+BENCHMARK(DecodeBenchmark<GroupConfigList>)
+    ->Name("Convert/qvGetGroupConfigList/decode")
+    ->Apply(GroupSizes);
+BENCHMARK(LibraryBenchmark<GroupStat>)->Name("Convert/qvGetGroupStat/library")->Apply(GroupSizes);
+BENCHMARK(FloorBenchmark<GroupStat>)->Name("Convert/qvGetGroupStat/floor")->Apply(GroupSizes);
+BENCHMARK(DecodeBenchmark<GroupStat>)->Name("Convert/qvGetGroupStat/decode")->Apply(GroupSizes);

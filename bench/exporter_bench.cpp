@@ -11,7 +11,6 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -93,15 +92,6 @@ void BM_Scrape(benchmark::State& state) {
 }
 BENCHMARK(BM_Scrape)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 
-long ResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
 // The exporter process, scraped 10,000 times over HTTP (10 protections):
 // its resident memory after the first 1,000 scrapes and after the last.
 void BM_ExporterResidentMemory(benchmark::State& state) {
@@ -116,9 +106,9 @@ void BM_ExporterResidentMemory(benchmark::State& state) {
         for (int i = 1; i <= 10000; ++i) {
             const auto r = client.Get(target.c_str());
             if (!r || r->status != 200) state.SkipWithError("scrape failed");
-            if (i == 1000) after_warmup = ResidentKiB(exporter.pid);
+            if (i == 1000) after_warmup = qvtest::ResidentKiB(exporter.pid);
         }
-        const long after_all = ResidentKiB(exporter.pid);
+        const long after_all = qvtest::ResidentKiB(exporter.pid);
         state.counters["rss_kib_after_1000"] = static_cast<double>(after_warmup);
         state.counters["rss_kib_after_10000"] = static_cast<double>(after_all);
         state.counters["rss_growth_kib"] = static_cast<double>(after_all - after_warmup);

@@ -701,6 +701,126 @@ QV_API QV_STATUS qvRollbackToSnapshot(QV_HANDLE handle, uint32_t reserved,
 QV_API QV_STATUS qvIsRollbackFinished(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,
                                       uint32_t* finished);
 
+/* ---- Groups: configuration ---------------------------------------------- */
+
+/* A protection group: a named set of protections handled together. Setting2,
+   Setting3, Setting4, Setting7, Setting8 and Switch2 are the group-wide
+   values of the member settings of the same names. A listed group's strings
+   and Members are the library's, given back through qvFreeGroupConfigList. */
+typedef struct QV_GROUP_CONFIG {
+    const QV_WCHAR* Name; /* first, so that the record serves as a QV_GROUP_REF */
+    const QV_WCHAR* Text; /* null is sent as no text and read back as null */
+    uint32_t MirrorKind;  /* 1 or 2, any other value is sent as 0; read back as held */
+    QV_SNAPSHOT_SCHEDULE Schedule; /* Mode read back as held */
+    int32_t Setting2;
+    int32_t Setting3;
+    uint32_t Switch2; /* boolean: sent as 0 or 1, read back as held */
+    uint32_t GroupSetting1;
+    uint32_t Setting4;
+    uint32_t Setting7;    /* not sent */
+    uint32_t Setting8;
+    uint32_t MemberCount; /* not sent */
+    QV_MIRROR_CONFIG* Members; /* not sent; null when the group has none */
+} QV_GROUP_CONFIG;
+
+/* Caller-supplied header of a group configuration list. */
+typedef struct QV_GROUP_CONFIG_LIST {
+    uint32_t Count;
+    QV_GROUP_CONFIG* Entries;
+} QV_GROUP_CONFIG_LIST;
+
+/* Create and change send the group's own fields; MirrorKind also goes
+   unreduced with the schedule. A null config is refused with
+   QV_STATUS_INVALID_PARAMETER before anything is sent. */
+QV_API QV_STATUS qvCreateGroup(QV_HANDLE handle, const QV_GROUP_CONFIG* config);
+QV_API QV_STATUS qvChangeGroupConfig(QV_HANDLE handle, const QV_GROUP_CONFIG* config);
+QV_API QV_STATUS qvDeleteGroup(QV_HANDLE handle, const QV_WCHAR* group);
+/* The member is a protection, named by its primary. */
+QV_API QV_STATUS qvAddGroupMember(QV_HANDLE handle, const QV_WCHAR* group, const QV_WCHAR* name,
+                                  uint32_t number);
+QV_API QV_STATUS qvRemoveGroupMember(QV_HANDLE handle, const QV_WCHAR* group,
+                                     const QV_WCHAR* name, uint32_t number);
+/* Adds count protections at once; members holds count pointers, none of
+   them null (QV_STATUS_INVALID_PARAMETER). A count of 0 sends an empty set. */
+QV_API QV_STATUS qvAddGroupMembers(QV_HANDLE handle, const QV_WCHAR* group, uint32_t count,
+                                   const QV_OBJECT_ID* const* members);
+/* Lists the groups with their members: *list is emptied first and filled on
+   success (release it with qvFreeGroupConfigList); it stays empty on every
+   failure. The filter's Kind 1 and 4 are refused with
+   QV_STATUS_INVALID_PARAMETER; Kind 2 sends Object; a GroupName that is
+   not null selects that group. Each member carries its group's Setting2,
+   Setting3, Setting4, Setting7, Setting8 and Switch2. A reply that
+   contradicts itself gives QV_STATUS_RPC_FAILED, a failed allocation
+   QV_STATUS_NO_MEMORY. */
+QV_API QV_STATUS qvGetGroupConfigList(QV_HANDLE handle, const QV_CONFIG_FILTER* filter,
+                                      QV_GROUP_CONFIG_LIST* list);
+/* Releases the entries of *list with their members and leaves the header
+   empty (Count 0, Entries null); when keepHeader is 0 it also releases the
+   header (a heap block) and sets *list to null. Always 0. */
+QV_API QV_STATUS qvFreeGroupConfigList(QV_GROUP_CONFIG_LIST** list, uint32_t keepHeader);
+
+/* ---- Groups: operations and progress ------------------------------------ */
+
+/* Each acts on every member of the named group. */
+QV_API QV_STATUS qvSuspendGroup(QV_HANDLE handle, const QV_WCHAR* group);
+QV_API QV_STATUS qvResumeGroup(QV_HANDLE handle, const QV_WCHAR* group);
+QV_API QV_STATUS qvStopGroup(QV_HANDLE handle, const QV_WCHAR* group);
+QV_API QV_STATUS qvSyncGroup(QV_HANDLE handle, const QV_WCHAR* group);
+QV_API QV_STATUS qvCancelSyncGroup(QV_HANDLE handle, const QV_WCHAR* group);
+/* request->Owner is a QV_GROUP_REF; Option is sent as it stands. */
+QV_API QV_STATUS qvTakeGroupSnapshot(QV_HANDLE handle, const QV_SNAPSHOT_REQUEST* request);
+QV_API QV_STATUS qvCancelGroupSnapshot(QV_HANDLE handle, const QV_WCHAR* group);
+/* Starts rolling every member back to the group's snapshot snapshotId; the
+   parameters after the handle follow a snapshot entry's first three fields.
+   An ownerKind of 0 is refused with QV_STATUS_INVALID_PARAMETER; any other
+   value is not sent. */
+QV_API QV_STATUS qvRollbackGroup(QV_HANDLE handle, uint32_t ownerKind, const QV_GROUP_REF* group,
+                                 uint32_t snapshotId);
+QV_API QV_STATUS qvCancelGroupRollback(QV_HANDLE handle, const QV_WCHAR* group);
+/* Fill *progress on success (snapshot State 1 to 4, rollback 1 to 5, else
+   0); on failure *progress is left alone. */
+QV_API QV_STATUS qvGetGroupSnapshotProgress(QV_HANDLE handle, const QV_WCHAR* group,
+                                            QV_PROGRESS* progress);
+QV_API QV_STATUS qvGetGroupRollbackProgress(QV_HANDLE handle, const QV_WCHAR* group,
+                                            QV_PROGRESS* progress);
+
+/* ---- Groups: statistics ------------------------------------------------- */
+
+/* One member of a group with its full statistics. */
+typedef struct QV_GROUP_MEMBER_STAT {
+    QV_WCHAR* Name; /* the member's primary */
+    uint32_t Number;
+    QV_MIRROR_STAT Stat;
+} QV_GROUP_MEMBER_STAT;
+
+/* The condition of a group. State is on the scale of QV_MIRROR_STAT's;
+   Condition is that of the first member whose Condition is not 0, 1 or 3.
+   The progress of a group-wide operation is summed over the members
+   (32-bit, wrapping); a verify sums only the three amounts. */
+typedef struct QV_GROUP_STAT {
+    uint32_t State;
+    uint32_t Condition;
+    uint32_t Value1;
+    uint32_t Value2;
+    uint32_t Value3;
+    uint32_t Value4;
+    uint32_t ProgressKind; /* QV_PROGRESS_KIND_... */
+    QV_STAT_PROGRESS Progress;
+    uint32_t MemberCount;
+    QV_GROUP_MEMBER_STAT* Members; /* null when the group has none */
+} QV_GROUP_STAT;
+
+/* Fills *stat with the statistics of the group filter->GroupName (required);
+   Kind 2 also sends filter->Object. On failure *stat is all zero (left
+   alone for an invalid handle, a null filter or a null name). Release the
+   members with qvFreeGroupStat. */
+QV_API QV_STATUS qvGetGroupStat(QV_HANDLE handle, const QV_CONFIG_FILTER* filter,
+                                QV_GROUP_STAT* stat);
+/* Releases the members' names and the member block; MemberCount and Members
+   are left as they stand (pointing to nothing). When keepHeader is 0 it also
+   releases *stat (a heap block) and sets it to null. Always 0. */
+QV_API QV_STATUS qvFreeGroupStat(QV_GROUP_STAT** stat, uint32_t keepHeader);
+
 /* ---- Cluster ------------------------------------------------------------ */
 
 /* Sizes, in UTF-16 units with the terminator, of the texts that cluster

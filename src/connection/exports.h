@@ -15,6 +15,7 @@ enum class Shape {
     kGroupOperation,
     kTokenOperation,
     kObjectReader,
+    kGroupReader,
     kReader,
     kRequest,
     kList,
@@ -51,8 +52,10 @@ enum class Answer {
 // cleared before even the handle is checked (so an invalid handle leaves it
 // zero too); kPartial: as it was after a failed call, but a conversion that
 // runs out of memory may leave fields it had written (the family's tests
-// say which).
-enum class Output { kNone, kCleared, kUntouched, kClearedFirst, kPartial };
+// say which); kKeptOnConversion: zero after a failed call and untouched
+// when the request cannot be built, but a list whose entries run out of
+// memory while converted keeps them all, to be given back by its release.
+enum class Output { kNone, kCleared, kUntouched, kClearedFirst, kPartial, kKeptOnConversion };
 
 // Whether quarvane-sim answers the procedure.
 enum class Sim { kModelled, kNotModelled };

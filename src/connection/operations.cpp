@@ -20,6 +20,7 @@
     }
 // clang-format on
 #define QV_DEFINE_ObjectReader(name, procedure)
+#define QV_DEFINE_GroupReader(name, procedure)
 #define QV_DEFINE_Reader(name, procedure)
 #define QV_DEFINE_Request(name, procedure)
 #define QV_DEFINE_List(name, procedure)

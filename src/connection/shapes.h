@@ -10,6 +10,8 @@
 //       object reference and converts the reply into the caller's record.
 //   ReadRecord<P>(row, handle, out, convert)   the same with the status
 //       record carrying only the token.
+//   ReadByGroup<P>(row, handle, group, out, convert)   the same with the
+//       group name record.
 // The token field of every request is filled from the row's token column.
 #pragma once
 
@@ -99,6 +101,14 @@ uint32_t ReadByObject(const Row& row, QV_HANDLE handle, const char16_t* name, ui
     static_assert(std::is_same_v<typename wire::Proc<P>::Arg, RpcObjectRef>,
                   "a reader by object sends an object reference");
     return ReadRecord<P>(row, handle, out, convert, name, number);
+}
+
+template <unsigned P, typename Out, typename Convert>
+uint32_t ReadByGroup(const Row& row, QV_HANDLE handle, const char16_t* group, Out* out,
+                     Convert&& convert) noexcept {
+    static_assert(std::is_same_v<typename wire::Proc<P>::Arg, RpcGroupName>,
+                  "a reader by group sends the group name record");
+    return ReadRecord<P>(row, handle, out, convert, group);
 }
 
 }  // namespace qv

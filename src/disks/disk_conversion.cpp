@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "connection/rpc_call.h"
-#include "diag/format.h"
 #include "platform/alloc.h"
 
 namespace qv::disks {
@@ -23,31 +22,91 @@ bool NoElements(const RpcWString& s) noexcept {
     return s.RpcWString_len == 0 || s.RpcWString_val == nullptr;
 }
 
-// Stores `text` zero-terminated in `room`, cut to fit; returns the room.
-const char16_t* Terminated(std::u16string_view text, std::span<char16_t> room) noexcept {
-    const std::size_t n = std::min(text.size(), room.size() - 1);
-    std::copy_n(text.begin(), n, room.begin());
-    room[n] = u'\0';
-    return room.data();
-}
+// A text put together in a fixed room: texts and numbers appended in turn,
+// whatever does not fit cut off. Every entry of a list gets a display name
+// made so, directly rather than through the printf-style formatter, which
+// would parse the same few patterns again for each entry.
+template <std::size_t Room>
+class TextBuilder {
+  public:
+    TextBuilder& operator<<(std::u16string_view text) noexcept {
+        const std::size_t n = std::min(text.size(), Room - 1 - used_);
+        std::copy_n(text.begin(), n, room_.begin() + used_);
+        used_ += n;
+        return *this;
+    }
+    // Numbers are printed signed, as the service's own tools show them.
+    TextBuilder& operator<<(uint32_t number) noexcept {
+        const auto value = static_cast<int32_t>(number);
+        uint32_t magnitude = value < 0 ? 0u - number : number;
+        std::array<char16_t, 11> digits;
+        std::size_t first = digits.size();
+        do {
+            digits[--first] = static_cast<char16_t>(u'0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) digits[--first] = u'-';
+        return *this << std::u16string_view(digits.data() + first, digits.size() - first);
+    }
+    std::u16string_view Text() const noexcept { return {room_.data(), used_}; }
+    bool Full() const noexcept { return used_ == Room - 1; }
 
-// Numbers in display names are printed signed, as the service's own tools
-// show them.
-int Signed(uint32_t number) noexcept { return static_cast<int>(static_cast<int32_t>(number)); }
+  private:
+    std::array<char16_t, Room> room_;
+    std::size_t used_ = 0;
+};
 
-// Heap copy of a composed text; false when the heap says no.
+// A received text as read: its units up to the terminator, and whether it
+// had any elements at all.
+struct ReadText {
+    std::u16string_view units;
+    bool present = false;
+};
+ReadText Read(const RpcWString& s) noexcept { return {WireText(s), !NoElements(s)}; }
+
+// What every entry of a disk takes from its record, read once per disk: a
+// disk of many partitions gives as many entries, each with copies of the
+// same texts.
+struct DiskTexts {
+    const RpcDiskRecord* disk = nullptr;
+    std::u16string_view name, text1, text2;
+    const RpcDiskProperties* properties = nullptr;  // the first, if any
+    std::array<ReadText, 2> property_texts;
+    const RpcDiskDescriptor* descriptor = nullptr;  // the first, if any
+    std::array<ReadText, 4> descriptor_texts;
+    TextBuilder<kPartitionNameRoom> partition_prefix;  // "Disk 1 Partition "
+
+    void ReadFrom(const RpcDiskRecord& d) noexcept {
+        *this = DiskTexts{};
+        disk = &d;
+        name = WireText(d.Name);
+        text1 = WireText(d.Text1);
+        text2 = WireText(d.Text2);
+        if (d.Properties.Properties_len != 0 && d.Properties.Properties_val != nullptr) {
+            properties = &d.Properties.Properties_val[0];
+            property_texts = {Read(properties->Text1), Read(properties->Text2)};
+        }
+        if (d.Descriptors.Descriptors_len != 0 && d.Descriptors.Descriptors_val != nullptr) {
+            descriptor = &d.Descriptors.Descriptors_val[0];
+            descriptor_texts = {Read(descriptor->Text1), Read(descriptor->Text2),
+                                Read(descriptor->Text3), Read(descriptor->Text4)};
+        }
+        partition_prefix << u"Disk " << d.Number << u" Partition ";
+    }
+};
+
+// Heap copy of a text; false when the heap says no.
 bool Keep(QV_WCHAR*& out, std::u16string_view text) noexcept {
     out = DupString(text);
     return out != nullptr;
 }
-bool KeepWire(QV_WCHAR*& out, const RpcWString& s) noexcept { return Keep(out, WireText(s)); }
-// Null for a text that has no elements, a copy otherwise.
-bool KeepOptional(QV_WCHAR*& out, const RpcWString& s) noexcept {
-    if (NoElements(s)) {
+// Null for a text that had no elements, a copy otherwise.
+bool KeepOptional(QV_WCHAR*& out, const ReadText& text) noexcept {
+    if (!text.present) {
         out = nullptr;
         return true;
     }
-    return KeepWire(out, s);
+    return Keep(out, text.units);
 }
 
 uint32_t PropertiesMode(uint32_t mask) noexcept {
@@ -57,11 +116,9 @@ uint32_t PropertiesMode(uint32_t mask) noexcept {
     return 0;
 }
 
-bool FillProperties(const RpcDiskRecord& disk, QV_DISK_PROPERTIES& out) noexcept {
-    if (disk.Properties.Properties_len == 0 || disk.Properties.Properties_val == nullptr) {
-        return true;
-    }
-    const RpcDiskProperties& p = disk.Properties.Properties_val[0];
+bool FillProperties(const DiskTexts& texts, QV_DISK_PROPERTIES& out) noexcept {
+    if (texts.properties == nullptr) return true;
+    const RpcDiskProperties& p = *texts.properties;
     out.Value0 = p.P6;
     out.Value1 = p.P0;
     out.Value2 = p.P2;
@@ -69,32 +126,33 @@ bool FillProperties(const RpcDiskRecord& disk, QV_DISK_PROPERTIES& out) noexcept
     out.Value4 = p.P3;
     out.Value5 = p.P4;
     out.Mode = PropertiesMode(p.P5);
-    return KeepOptional(out.Text1, p.Text1) && KeepOptional(out.Text2, p.Text2);
+    return KeepOptional(out.Text1, texts.property_texts[0]) &&
+           KeepOptional(out.Text2, texts.property_texts[1]);
 }
 
-bool FillDescriptor(const RpcDiskRecord& disk, QV_DISK_DESCRIPTOR& out) noexcept {
-    if (disk.Descriptors.Descriptors_len == 0 || disk.Descriptors.Descriptors_val == nullptr) {
-        return true;
-    }
-    const RpcDiskDescriptor& d = disk.Descriptors.Descriptors_val[0];
+bool FillDescriptor(const DiskTexts& texts, QV_DISK_DESCRIPTOR& out) noexcept {
+    if (texts.descriptor == nullptr) return true;
+    const RpcDiskDescriptor& d = *texts.descriptor;
     out.Value = d.Value;
     out.Value64 = static_cast<int64_t>(d.Value64);
-    return KeepOptional(out.Text1, d.Text1) && KeepOptional(out.Text2, d.Text2) &&
-           KeepOptional(out.Text3, d.Text3) && KeepOptional(out.Text4, d.Text4);
+    const auto& t = texts.descriptor_texts;
+    return KeepOptional(out.Text1, t[0]) && KeepOptional(out.Text2, t[1]) &&
+           KeepOptional(out.Text3, t[2]) && KeepOptional(out.Text4, t[3]);
 }
 
 // The fields both kinds of entry take from the disk record.
-bool FillDiskPart(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
+bool FillDiskPart(const DiskTexts& texts, QV_DISK_INFO& e) noexcept {
+    const RpcDiskRecord& disk = *texts.disk;
     e.DiskNumber = disk.Number;
     e.DiskAttribute1 = disk.Attribute1;
     e.DiskAttribute2 = disk.Attribute2;
     e.HighFlag = (disk.Flags & kHighFlag) != 0 ? 1 : 0;
     e.DiskAttribute4 = disk.Attribute4;
-    if (!KeepWire(e.DiskName, disk.Name) || !KeepWire(e.DiskText1, disk.Text1) ||
-        !KeepWire(e.DiskText2, disk.Text2)) {
+    if (!Keep(e.DiskName, texts.name) || !Keep(e.DiskText1, texts.text1) ||
+        !Keep(e.DiskText2, texts.text2)) {
         return false;
     }
-    return FillProperties(disk, e.Properties) && FillDescriptor(disk, e.Descriptor);
+    return FillProperties(texts, e.Properties) && FillDescriptor(texts, e.Descriptor);
 }
 
 enum class Step { kGo, kStop };
@@ -212,10 +270,17 @@ std::size_t DiskTextBytes(const RpcDiskRecord& disk) noexcept {
 std::size_t ConvertedBytes(std::span<const RpcDiskRecord> disks, DiskListShape shape,
                            uint32_t partition) noexcept {
     std::size_t bytes = 0;
+    // Every entry of a disk copies the same texts: counted once per disk.
+    const RpcDiskRecord* counted = nullptr;
+    std::size_t disk_text_bytes = 0;
     WalkEntries(disks, shape, partition,
                 [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
                     std::size_t entry = sizeof(QV_DISK_INFO);
-                    if (disk != nullptr) entry = Add(entry, DiskTextBytes(*disk));
+                    if (disk != nullptr && disk != counted) {
+                        counted = disk;
+                        disk_text_bytes = DiskTextBytes(*disk);
+                    }
+                    if (disk != nullptr) entry = Add(entry, disk_text_bytes);
                     if (part != nullptr) {
                         entry = Add(entry, TextBytes(part->Letters) + TextBytes(part->Label) +
                                                kPartitionNameRoom * sizeof(char16_t));
@@ -270,55 +335,40 @@ std::size_t WireBytes(std::span<const RpcDiskRecord> disks) noexcept {
     return bytes;
 }
 
-bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
-                  std::span<QV_DISK_INFO> entries) noexcept {
-    std::size_t next = 0;
-    bool ok = true;
-    WalkEntries(disks, shape, partition,
-                [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
-                    if (next == entries.size()) return Step::kStop;
-                    QV_DISK_INFO& entry = entries[next++];
-                    if (disk == nullptr) return Step::kGo;  // stays all zero
-                    ok = part == nullptr ? FillDiskEntry(*disk, entry)
-                                         : FillPartitionEntry(*disk, *part, entry);
-                    return ok ? Step::kGo : Step::kStop;
-                });
-    return ok;
-}
+namespace {
 
-bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& e) noexcept {
-    const auto parts = PartitionRecords(disk);
+bool FillDiskEntry(const DiskTexts& texts, QV_DISK_INFO& e) noexcept {
+    const RpcDiskRecord& disk = *texts.disk;
     e.PartitionNumber = 0;
     e.DiskMarked = disk.Marker != 0 ? 1 : 0;
     e.Attribute = disk.Attribute;
     e.DiskAttribute3 = disk.Attribute3;
     e.PartitionAttribute = 0;
-    e.PartitionType = PartitionsListed(disk) ? 0 : kDynamicPartitionType;
     e.Size = disk.Size;
     e.Measure = disk.Measure;
+    if (!FillDiskPart(texts, e)) return false;
+
+    TextBuilder<kDiskNameRoom> name;
+    name << u"Disk " << disk.Number;
+
+    // One pass over the partitions, however many there are: their used
+    // sizes summed, whether one is a dynamic-disk partition, and their
+    // letters in record order without a separator.
+    TextBuilder<kLettersRoom> letters;
+    bool dynamic = false;
     e.UsedSize = 0;
-    for (const RpcPartitionRecord& p : parts) e.UsedSize += p.UsedSize;
-    if (!FillDiskPart(disk, e)) return false;
-
-    std::array<char16_t, kDiskNameRoom> name;
-    Format(name, u"%s %d", u"Disk", Signed(disk.Number));
-
-    // Every partition's letters, in record order, without a separator.
-    std::array<char16_t, kLettersRoom> letters;
-    std::size_t used = 0;
-    for (const RpcPartitionRecord& p : parts) {
-        const std::u16string_view text = WireText(p.Letters);
-        const std::size_t n = std::min(text.size(), letters.size() - 1 - used);
-        std::copy_n(text.begin(), n, letters.begin() + used);
-        used += n;
+    for (const RpcPartitionRecord& p : PartitionRecords(disk)) {
+        e.UsedSize += p.UsedSize;
+        dynamic = dynamic || p.Type == kDynamicPartitionType;
+        if (!letters.Full()) letters << WireText(p.Letters);
     }
-    letters[used] = u'\0';
+    e.PartitionType = dynamic ? kDynamicPartitionType : 0;
 
-    return Keep(e.DisplayName, name.data()) && Keep(e.Letters, letters.data()) &&
+    return Keep(e.DisplayName, name.Text()) && Keep(e.Letters, letters.Text()) &&
            Keep(e.Label, u"");
 }
 
-bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
+bool FillPartitionEntry(const DiskTexts& texts, const RpcPartitionRecord& p,
                         QV_DISK_INFO& e) noexcept {
     e.PartitionNumber = p.Number;
     e.DiskMarked = 0;
@@ -329,32 +379,43 @@ bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& p,
     e.Size = p.Size;
     e.UsedSize = p.UsedSize;
     e.Measure = p.Measure;
-    if (!FillDiskPart(disk, e)) return false;
+    if (!FillDiskPart(texts, e)) return false;
 
-    // The texts go into the name through bounded, terminated copies: what
-    // does not fit the name would be cut anyway.
-    std::array<char16_t, kPartitionNameRoom> letters_room;
-    std::array<char16_t, kPartitionNameRoom> label_room;
+    // "Disk 1 Partition 2", then " - Label (E:)" or " - (E:)" when the
+    // partition has letters.
     const std::u16string_view letters = WireText(p.Letters);
     const std::u16string_view label = WireText(p.Label);
-    const char16_t* letters_text = Terminated(letters, letters_room);
-    const char16_t* label_text = Terminated(label, label_room);
-
-    std::array<char16_t, kPartitionNameRoom> name;
-    const int disk_number = Signed(disk.Number);
-    const int partition_number = Signed(p.Number);
-    if (letters.empty()) {
-        Format(name, u"%s %d %s %d", u"Disk", disk_number, u"Partition", partition_number);
-    } else if (!label.empty()) {
-        Format(name, u"%s %d %s %d - %s %s%s%s", u"Disk", disk_number, u"Partition",
-               partition_number, label_text, u"(", letters_text, u")");
-    } else {
-        Format(name, u"%s %d %s %d - %s%s%s", u"Disk", disk_number, u"Partition", partition_number,
-               u"(", letters_text, u")");
+    TextBuilder<kPartitionNameRoom> name;
+    name << texts.partition_prefix.Text() << p.Number;
+    if (!letters.empty()) {
+        name << u" - ";
+        if (!label.empty()) name << label << u" ";
+        name << u"(" << letters << u")";
     }
 
-    return Keep(e.DisplayName, name.data()) && KeepWire(e.Letters, p.Letters) &&
-           KeepOptional(e.Label, p.Label);
+    // The texts read once for the name are copied as read.
+    if (!Keep(e.DisplayName, name.Text()) || !Keep(e.Letters, letters)) return false;
+    return NoElements(p.Label) || Keep(e.Label, label);
+}
+
+}  // namespace
+
+bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
+                  std::span<QV_DISK_INFO> entries) noexcept {
+    std::size_t next = 0;
+    bool ok = true;
+    DiskTexts texts;
+    WalkEntries(disks, shape, partition,
+                [&](const RpcDiskRecord* disk, const RpcPartitionRecord* part) {
+                    if (next == entries.size()) return Step::kStop;
+                    QV_DISK_INFO& entry = entries[next++];
+                    if (disk == nullptr) return Step::kGo;  // stays all zero
+                    if (texts.disk != disk) texts.ReadFrom(*disk);
+                    ok = part == nullptr ? FillDiskEntry(texts, entry)
+                                         : FillPartitionEntry(texts, *part, entry);
+                    return ok ? Step::kGo : Step::kStop;
+                });
+    return ok;
 }
 
 void ReleaseDiskEntry(QV_DISK_INFO& e) noexcept {

@@ -88,12 +88,6 @@ bool FitsGrowth(std::span<const RpcDiskRecord> disks, std::span<const RpcDiskRec
 bool ConvertDisks(std::span<const RpcDiskRecord> disks, DiskListShape shape, uint32_t partition,
                   std::span<QV_DISK_INFO> entries) noexcept;
 
-// One entry from one record; false when a string cannot be allocated (the
-// entry then holds what was filled, for ReleaseDiskEntry).
-bool FillDiskEntry(const RpcDiskRecord& disk, QV_DISK_INFO& entry) noexcept;
-bool FillPartitionEntry(const RpcDiskRecord& disk, const RpcPartitionRecord& partition,
-                        QV_DISK_INFO& entry) noexcept;
-
 // Gives back the twelve strings of an entry and clears their pointers.
 void ReleaseDiskEntry(QV_DISK_INFO& entry) noexcept;
 void ReleaseDiskEntries(std::span<QV_DISK_INFO> entries) noexcept;

@@ -73,11 +73,10 @@ uint32_t FillRpcMirrorConfig(RpcMirrorConfig& wire, const QV_MIRROR_CONFIG& conf
     wire.Switch1 = WireSwitch(config.Switch1);
     wire.Switch2 = WireSwitch(config.Switch2);
 
-    auto* schedule = static_cast<RpcSnapshotSchedule*>(AllocZeroed(1, sizeof(RpcSnapshotSchedule)));
-    if (schedule == nullptr) return FailFill(wire, kNoMemory);
-    *schedule = ToRpcSnapshotSchedule(config.Schedule);
-    wire.Schedules.Schedules_val = schedule;
-    wire.Schedules.Schedules_len = 1;
+    if (!FillSchedules(wire.Schedules.Schedules_len, wire.Schedules.Schedules_val,
+                       ToRpcSnapshotSchedule(config.Schedule))) {
+        return FailFill(wire, kNoMemory);
+    }
 
     if (text4 == MirrorText4::kSend && !FillOptionalWString(wire.Text4, config.Text4)) {
         return FailFill(wire, kNoMemory);

@@ -2,20 +2,29 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 namespace qv {
 
 #ifdef QV_TEST_HOOKS
 namespace {
 
+// Set by a test while other threads may be waiting: the three fields are
+// read together.
+std::mutex g_wait_mutex;
 wait_clock::Hooks g_wait_hooks;
+
+wait_clock::Hooks WaitHooks() noexcept {
+    std::lock_guard lock(g_wait_mutex);
+    return g_wait_hooks;
+}
 
 }  // namespace
 #endif
 
 std::uint32_t TickCount() noexcept {
 #ifdef QV_TEST_HOOKS
-    if (g_wait_hooks.tick != nullptr) return g_wait_hooks.tick(g_wait_hooks.context);
+    if (const auto hooks = WaitHooks(); hooks.tick != nullptr) return hooks.tick(hooks.context);
 #endif
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -25,8 +34,8 @@ std::uint32_t TickCount() noexcept {
 
 void SleepMs(std::uint32_t ms) noexcept {
 #ifdef QV_TEST_HOOKS
-    if (g_wait_hooks.sleep != nullptr) {
-        g_wait_hooks.sleep(ms, g_wait_hooks.context);
+    if (const auto hooks = WaitHooks(); hooks.sleep != nullptr) {
+        hooks.sleep(ms, hooks.context);
         return;
     }
 #endif
@@ -37,7 +46,10 @@ void SleepMs(std::uint32_t ms) noexcept {
 
 #ifdef QV_TEST_HOOKS
 namespace wait_clock {
-void SetForTesting(const Hooks& hooks) noexcept { g_wait_hooks = hooks; }
+void SetForTesting(const Hooks& hooks) noexcept {
+    std::lock_guard lock(g_wait_mutex);
+    g_wait_hooks = hooks;
+}
 }  // namespace wait_clock
 #endif
 

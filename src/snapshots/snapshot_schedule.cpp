@@ -1,5 +1,7 @@
 #include "snapshots/snapshot_schedule.h"
 
+#include "platform/alloc.h"
+
 namespace qv {
 
 RpcSnapshotSchedule ToRpcSnapshotSchedule(const QV_SNAPSHOT_SCHEDULE& schedule) noexcept {
@@ -12,6 +14,16 @@ RpcSnapshotSchedule ToRpcSnapshotSchedule(const QV_SNAPSHOT_SCHEDULE& schedule) 
     wire.Param5 = schedule.Param5;
     wire.Param6 = schedule.Param6;
     return wire;
+}
+
+bool FillSchedules(u_int& count, RpcSnapshotSchedule*& elements,
+                   const RpcSnapshotSchedule& record) noexcept {
+    auto* schedule = static_cast<RpcSnapshotSchedule*>(AllocZeroed(1, sizeof(RpcSnapshotSchedule)));
+    if (schedule == nullptr) return false;
+    *schedule = record;
+    elements = schedule;
+    count = 1;
+    return true;
 }
 
 QV_SNAPSHOT_SCHEDULE FromRpcSnapshotSchedule(const RpcSnapshotSchedule& wire,

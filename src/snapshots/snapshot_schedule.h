@@ -23,6 +23,11 @@ constexpr uint32_t ReduceScheduleMode(uint32_t mode) noexcept {
 // fill sets GroupParam itself), Mode reduced, the parameters copied.
 RpcSnapshotSchedule ToRpcSnapshotSchedule(const QV_SNAPSHOT_SCHEDULE& schedule) noexcept;
 
+// Makes a configuration's Schedules array hold `record`, its one element.
+// False when the heap says no (the array stays empty).
+bool FillSchedules(u_int& count, RpcSnapshotSchedule*& elements,
+                   const RpcSnapshotSchedule& record) noexcept;
+
 // How the wire Mode is read back: a mirror configuration reduces it like
 // the fill does, a group configuration passes it through unchanged.
 enum class ScheduleModeReadBack { kReduced, kAsSent };

@@ -3,6 +3,7 @@
 // The list and the delete share one request, RpcSnapshotQuery, which names
 // an object by a one-element Objects array or a group by GroupName, and a
 // single snapshot by SnapshotId.
+#include <algorithm>
 #include <span>
 
 #include "connection/shapes.h"
@@ -82,22 +83,20 @@ bool FillQuery(RpcSnapshotQuery& query, uint32_t kind, const Selection& selectio
     return FillWString(query.GroupName, selection.group->Name);
 }
 
-// Fills `list` (empty on entry) from the records, all or nothing. A count
-// above the records received is refused.
+// Fills `list` (empty on entry) from the records. Every record is
+// converted even when one runs out of memory: the list then keeps every
+// entry, the ones short of a text or a view included, for the caller to give
+// back, and the call reports the lack of memory. A count above the records
+// received is refused.
 uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
                      QV_SNAPSHOT_LIST& list) noexcept {
     const auto received = Received(reply.Records);
     std::span<const RpcSnapshotRecord> converted;
     if (selection.single) {
-        const RpcSnapshotRecord* found = nullptr;
-        for (const RpcSnapshotRecord& r : received) {
-            if (r.SnapshotId == selection.snapshot_id) {
-                found = &r;
-                break;
-            }
-        }
-        if (found == nullptr) return QV_STATUS_SNAPSHOT_NOT_FOUND;
-        converted = std::span(found, 1);
+        const auto found =
+            std::ranges::find(received, selection.snapshot_id, &RpcSnapshotRecord::SnapshotId);
+        if (found == received.end()) return QV_STATUS_SNAPSHOT_NOT_FOUND;
+        converted = std::span(&*found, 1);
     } else {
         const auto walked = Walk(received, reply.Count);
         if (!walked) {
@@ -106,13 +105,20 @@ uint32_t ConvertList(const RpcSnapshotList& reply, const Selection& selection,
         }
         converted = *walked;
     }
+    if (converted.empty()) return 0;
+    auto* entries =
+        static_cast<QV_SNAPSHOT_INFO*>(AllocZeroed(converted.size(), sizeof(QV_SNAPSHOT_INFO)));
+    if (entries == nullptr) return QV_STATUS_NO_MEMORY;
+    list.Count = static_cast<uint32_t>(converted.size());
+    list.Entries = entries;
     const snapshots::SnapshotOwner owner = selection.Owner();
-    return ConvertEntries<snapshots::ReleaseSnapshotEntry>(
-        converted,
-        [&](const RpcSnapshotRecord& record, QV_SNAPSHOT_INFO& entry) {
-            return snapshots::ConvertSnapshot(record, owner, entry);
-        },
-        list.Entries, list.Count);
+    uint32_t status = 0;
+    for (const RpcSnapshotRecord& record : converted) {
+        if (snapshots::ConvertSnapshot(record, owner, *entries++) != 0) {
+            status = QV_STATUS_NO_MEMORY;
+        }
+    }
+    return status;
 }
 
 }  // namespace
@@ -157,8 +163,8 @@ extern "C" QV_STATUS qvGetSnapshotList(QV_HANDLE handle, const QV_SNAPSHOT_SELEC
     call.arg.Param2 = selector->Param2;
     call.arg.Param3 = selector->Param3;
     call.arg.token = GetLoginToken(handle);
-    Clear(*list);
     if (!FillQuery(call.arg, selector->Kind, selection)) return NoMemory(rows::qvGetSnapshotList);
+    Clear(*list);
     call.Invoke();
     const uint32_t status = call.Finish(rows::qvGetSnapshotList);
     return status != 0 ? status : ConvertList(call.res, selection, *list);

@@ -78,7 +78,15 @@ const PxeRow kRows[] = {
 // clang-format on
 
 class LocalPxeBoot : public qvtest::MirrorHandleTest,
-                     public ::testing::WithParamInterface<PxeRow> {};
+                     public ::testing::WithParamInterface<PxeRow> {
+protected:
+    // The module's script outlives the test: later tests in this process
+    // find the module as it is by default, not as this row left it.
+    ~LocalPxeBoot() override {
+        const QvTestPxeScript fresh{};
+        QvTestPxeSetScript(&fresh);
+    }
+};
 
 TEST_P(LocalPxeBoot, ActsLocallyThenTellsTheService) {
     const PxeRow& row = GetParam();

@@ -615,5 +615,57 @@ TEST_F(Qvctl, ServiceWithoutASystemBus) {
     });
 }
 
+// Two protections in a group: members added and shown by status, a group
+// snapshot and a rollback to it followed to the end, operations on every
+// member, a member removed, the group changed and deleted.
+TEST_F(Qvctl, GroupWalkthrough) {
+    StartDaemon({"--user", "operator", "--password", "pässword"}, R"({
+      "disks": [
+        { "number": 0, "name": "Disk0", "size_mib": 10000, "system": true,
+          "partitions": [ { "number": 1, "letters": "C:", "size_mib": 4000 } ] },
+        { "number": 1, "name": "Disk1", "size_mib": 8000,
+          "partitions": [ { "number": 1, "letters": "E:", "size_mib": 1000 },
+                          { "number": 2, "letters": "F:", "size_mib": 1000 } ] },
+        { "number": 2, "name": "Disk2", "size_mib": 8000 },
+        { "number": 3, "name": "Disk3", "size_mib": 8000 }
+      ]
+    })");
+    RunTable({
+        {{"mirror", "enable", "Disk1:1", "Disk2"}, 0, {}, "enabled"},
+        {{"mirror", "enable", "Disk1:2", "Disk3"}, 0, {}, "enabled"},
+        {{"mirror", "sync", "Disk1:1", "--progress", "--wait", "--json"}, 0, {{"/state", "mirrored"}}},
+        {{"mirror", "sync", "Disk1:2", "--progress", "--wait", "--json"}, 0, {{"/state", "mirrored"}}},
+        {{"group", "create", "G1", "--text", "nightly", "--json"}, 0, {{"/status", kOk}}},
+        {{"group", "create", "G1"}, 5, {}, {}, "6FFC0041"},
+        {{"group", "add", "G1", "Disk1:1", "Disk1:2", "--json"}, 0, {{"/status", kOk}}},
+        {{"group", "add", "G1", "Disk1:1"}, 5, {}, {}, "6FFC0506"},
+        {{"group", "list", "--json"},
+         0,
+         {{"/0/group", "G1"}, {"/0/members", "Disk1:1,Disk1:2"}, {"/0/text", "nightly"}}},
+        {{"status", "--json"}, 0, {{"/0/group", "G1"}, {"/1/group", "G1"}}},
+        {{"group", "snapshot", "G1", "--wait", "--json"},
+         0,
+         {{"/state", "completed"}, {"/done_bytes", 2000 * kMiB}}},
+        {{"group", "stat", "G1", "--json"}, 0, {{"/members", 2}, {"/state", "mirrored"}}},
+        {{"group", "rollback", "G1", "1"}, 2, {}, {}, "--yes"},
+        {{"group", "rollback", "G1", "7", "--yes"}, 5, {}, {}, "6FFC0400"},
+        {{"group", "rollback", "G1", "1", "--yes", "--wait", "--json"},
+         0,
+         {{"/state", "completed"}, {"/done_bytes", 2000 * kMiB}}},
+        {{"group", "suspend", "G1"}, 0, {}, "Group G1 suspended."},
+        {{"group", "stat", "G1", "--json"}, 0, {{"/state", "suspended"}}},
+        {{"group", "resume", "G1", "--json"}, 0, {{"/status", kOk}}},
+        {{"group", "remove", "G1", "Disk1:2", "--json"}, 0, {{"/status", kOk}}},
+        {{"group", "change", "G1", "--mirror-kind", "2", "--json"}, 0, {{"/status", kOk}}},
+        {{"group", "list", "G1", "--json"},
+         0,
+         {{"/0/members", "Disk1:1"}, {"/0/mirror_kind", 2}, {"/0/text", "nightly"}}},
+        {{"group", "delete", "G1"}, 2, {}, {}, "Delete group G1?"},
+        {{"group", "delete", "G1", "--yes", "--json"}, 0, {{"/status", kOk}}},
+        {{"group", "list", "--json"}, 0, {{"", json::array()}}},
+        {{"group", "stat", "G1"}, 5, {}, {}, "6FFC0300"},
+    });
+}
+
 }  // namespace
 }  // namespace qvctltest

@@ -4,11 +4,15 @@
 // daemon's own life: its state file, its sample inventory, what stops it
 // from starting, its exit status and its request log.
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <latch>
 #include <regex>
 
 #include "fixture.h"
@@ -252,19 +256,124 @@ TEST_F(SimDaemon, ClientsLeavingBeforeTheirReplyDoNotStopIt) {
     ExpectServing();  // and TearDown expects a clean exit
 }
 
-TEST_F(SimDaemon, AHalfSentRequestHoldsUpNobodyElseAndIsAnsweredWhenComplete) {
+TEST_F(SimDaemon, TwoHundredClientsAreServedWhileOthersStallOrLeaveRepliesUnread) {
+    // One client sends half a call and stalls; another sends a thousand
+    // calls and reads none of their replies for now.
     const std::vector<uint8_t> call = CallRecord(++xid_, GET_DISK_LIST, ListArgs(3, token_));
     const auto half = call.begin() + static_cast<std::ptrdiff_t>(call.size() / 2);
-    raw_->Send({call.begin(), half});
-    ExpectServing();
-    uint32_t status = 1;
-    QV_HANDLE other = Connect(user_, password_, &status);
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(qvDisconnect(&other), 0u);
-    raw_->Send({half, call.end()});
-    const std::vector<uint8_t> reply = raw_->ReadRecord();
-    EXPECT_EQ(GetWord(reply, 0), xid_);
-    EXPECT_EQ(GetWord(reply, 7), 6u);  // disks
+    RawConnection stalled(daemon_->port);
+    stalled.Send({call.begin(), half});
+    constexpr uint32_t kUnread = 1000;
+    std::vector<uint8_t> burst;
+    for (uint32_t i = 1; i <= kUnread; ++i) Append(burst, CallRecord(i, GET_DISK_LIST, ListArgs(3, token_)));
+    RawConnection deaf(daemon_->port);
+    deaf.Send(burst);
+
+    // The crowd: every client connected before any of them calls.
+    constexpr int kClients = 200;
+    std::latch connected(kClients);
+    std::atomic<int> served{0};
+    std::vector<std::thread> crowd;
+    for (int c = 0; c < kClients; ++c) {
+        crowd.emplace_back([&] {
+            uint32_t status = 1;
+            QV_HANDLE handle = Connect(user_, password_, &status);
+            connected.arrive_and_wait();
+            DiskList list;
+            const QV_DISK_FILTER filter{5, 0, 0, nullptr};
+            for (int i = 0; i < 5 && status == 0; ++i) {
+                status = qvGetDiskList(handle, &filter, list.Reset());
+                if (list.Count != 6) status = 1;
+            }
+            if (qvDisconnect(&handle) == 0 && status == 0) ++served;
+        });
+    }
+    for (std::thread& t : crowd) t.join();
+    EXPECT_EQ(served, kClients);
+    std::ifstream status("/proc/" + std::to_string(daemon_->pid) + "/status");
+    const std::string text(std::istreambuf_iterator<char>(status), {});
+    EXPECT_NE(text.find("\nThreads:\t1\n"), std::string::npos) << text;
+
+    // Nothing was lost meanwhile: every reply in order, and the half call
+    // answered once complete.
+    for (uint32_t i = 1; i <= kUnread; ++i) ASSERT_EQ(GetWord(deaf.ReadRecord(), 0), i);
+    stalled.Send({half, call.end()});
+    EXPECT_EQ(GetWord(stalled.ReadRecord(), 7), 6u);
+}
+
+TEST_F(SimDaemon, AFloodOfMalformedRecordsIsAnsweredOrDroppedWithoutGrowth) {
+    // Freed blocks are not held back for inspection, so that what the
+    // daemon holds is what it uses.
+    setenv("ASAN_OPTIONS", "quarantine_size_mb=0:thread_local_quarantine_size_kb=0", 1);
+    Daemon target({"--inventory", dir_.Write("flood.json", kInventory)});
+    unsetenv("ASAN_OPTIONS");
+    const uint32_t t = token_;
+    std::vector<uint8_t> round;
+    for (const auto& record : {
+             CallRecord(1, GET_MIRROR_STATS, {}),  // arguments missing
+             CallRecord(2, GET_MIR_CONFIG_LIST, Words({1, t, 0x00100000, 0, 1, 0x41})),
+             CallRecord(3, ENABLE_MIRROR, Words({0, 0xFFFFFFFF, 0, 0})),
+             CallRecord(4, qv::wire::kProcCount, {}),
+             Words({0x80000008, 5, 1}),               // a reply where a call belongs
+             Words({0x80000004, 6}),                  // a header cut short
+             Words({0x00000004, 7, 0x80000000}),      // an empty last fragment
+         }) {
+        Append(round, record);
+    }
+    RawConnection flood(target.port);
+    std::atomic<uint32_t> last{0};
+    std::thread drain([&] {
+        for (std::vector<uint8_t> reply; !(reply = flood.ReadRecord()).empty();) {
+            last = GetWord(reply, 0);
+        }
+    });
+    // Rounds, then a call whose answer shows that all of them were read.
+    uint32_t marker = 100;
+    const auto send_rounds = [&](int rounds) {
+        for (int i = 0; i < rounds; ++i) flood.Send(round);
+        flood.Send(CallRecord(++marker, qv::wire::kProcCount, {}));
+        ASSERT_TRUE(Eventually([&] { return last == marker; }));
+    };
+    send_rounds(2000);
+    const long before = qvtest::ResidentKiB(target.pid);
+    send_rounds(20000);
+    const long after = qvtest::ResidentKiB(target.pid);
+    EXPECT_LT(after - before, 1024) << before << " KiB, then " << after << " KiB";
+
+    // A record longer than any request ends its connection.
+    flood.Send(Words({0x80000000u | (2u << 20)}));
+    drain.join();
+    RawConnection next(target.port);
+    next.Send(CallRecord(8, qv::wire::kProcCount, {}));
+    EXPECT_EQ(GetWord(next.ReadRecord(), 5), kProcUnavailable);
+}
+
+TEST_F(SimE2e, AThousandHandlesFromOneProcessAreEachServed) {
+    // A descriptor for each handle here and for each connection in the
+    // daemon, which inherits the limit.
+    constexpr std::size_t kHandles = 1000;
+    constexpr rlim_t kNeeded = kHandles + 64;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur < kNeeded) {
+        if (limit.rlim_max < kNeeded) GTEST_SKIP() << "descriptor limit " << limit.rlim_max;
+        limit.rlim_cur = kNeeded;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    }
+    Start();
+    std::vector<QV_HANDLE> handles(kHandles);
+    for (QV_HANDLE& handle : handles) {
+        uint32_t status = 1;
+        handle = Connect(user_, password_, &status);
+        ASSERT_EQ(status, 0u);
+    }
+    const QV_DISK_FILTER filter{5, 0, 0, nullptr};
+    for (QV_HANDLE handle : handles) {
+        DiskList list;
+        ASSERT_EQ(qvGetDiskList(handle, &filter, list.Reset()), 0u);
+        ASSERT_EQ(list.Count, 6u);
+    }
+    for (QV_HANDLE& handle : handles) ASSERT_EQ(qvDisconnect(&handle), 0u);
 }
 
 class SimState : public SimE2e {

@@ -34,7 +34,27 @@ std::pair<pid_t, std::string> StartDaemon(const std::string& exe,
     return {pid, line};
 }
 
+std::string ProcDir(pid_t pid) { return "/proc/" + (pid == 0 ? "self" : std::to_string(pid)); }
+
 }  // namespace
+
+long ResidentKiB(pid_t pid) {
+    std::ifstream status(ProcDir(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+long OpenDescriptors(pid_t pid) {
+    std::error_code ec;
+    long count = 0;
+    for (std::filesystem::directory_iterator it(ProcDir(pid) + "/fd", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        ++count;
+    }
+    return ec ? -1 : count;
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "qvtest-XXXXXX").string();

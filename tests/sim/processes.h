@@ -61,6 +61,11 @@ struct Daemon {
     int wait_status = 0;
 };
 
+// What /proc tells of a process (0: this one): its resident memory in KiB
+// and its open descriptors; -1 when it cannot be read.
+long ResidentKiB(pid_t pid = 0);
+long OpenDescriptors(pid_t pid = 0);
+
 // Runs quarvane-sim to its end, stderr to the file `err`; its wait status,
 // or -1 when it started.
 int RunToExit(const std::vector<std::string>& args, const std::string& err = "");

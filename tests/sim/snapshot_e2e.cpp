@@ -15,6 +15,7 @@ enum : uint32_t {
 enum : uint32_t { kOpRunning = 1, kOpCompleted = 2, kOpCancelled = 3 };
 
 using SnapshotList = Owned<QV_SNAPSHOT_LIST, qvFreeSnapshotList>;
+using EventList = Owned<QV_EVENT_LIST, qvFreeEventList>;
 
 class SimE2eSnapshots : public SimE2e {
   protected:
@@ -101,6 +102,71 @@ TEST_F(SimE2eSnapshots, WalkthroughFromSnapshotToRollback) {
     ASSERT_EQ(qvDeleteSnapshots(handle_, &one), 0u);
     EXPECT_EQ(Said(qvDeleteSnapshots(handle_, &one)), Said(kSnapshotNotFound));
     EXPECT_EQ(qvIsOriginalDiskHasSnapshots(handle_, u"Disk1", 1), 0u);
+}
+
+// Snapshots and their views are kept in the state file with the
+// protections; numbers are not given twice after a restart.
+TEST_F(SimE2eSnapshots, SnapshotsAndViewsSurviveARestart) {
+    StopDaemon();
+    const std::vector<std::string> args{"--rate", "1000000", "--state-file",
+                                        (dir_ / "state.json").string()};
+    Start(args);
+    ASSERT_EQ(Enable(Pair()), 0u);
+    ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
+    Take();
+    const uint32_t mounted = Take();
+    const QV_OBJECT_ID disk{u"Disk1", 1};
+    const QV_BACKLOOK_MOUNT mount{0, &disk, mounted, u"Kept"};
+    ASSERT_EQ(qvMountBacklook(handle_, &mount), 0u);
+    // Each snapshot's number, name, time and view, then the view's disk.
+    const auto held = [&] {
+        SnapshotList list;
+        EXPECT_EQ(Snapshots(list), 0u);
+        std::string out;
+        for (uint32_t i = 0; i < list.Count; ++i) {
+            const QV_SNAPSHOT_INFO& e = list.Entries[i];
+            out += std::to_string(e.SnapshotId) + " " + Ascii(e.Text1) + " " +
+                   std::to_string(e.Value64) + " " +
+                   (e.View != nullptr ? Ascii(e.View->ViewName) : "-") + "|";
+        }
+        const QV_SNAPSHOT_KEY key{0, &disk, mounted};
+        DiskList view;
+        EXPECT_EQ(qvGetBacklookDisk(handle_, &key, view.Reset(), 0), 0u);
+        return out + (view.Count == 2 ? Ascii(view.Entries[1].DisplayName) : "no view disk");
+    };
+    const std::string before = held();
+    EXPECT_NE(before.find("|2 Snapshot 2 "), std::string::npos) << before;
+    EXPECT_NE(before.find("Kept|Disk 100 Partition 1 - Kept (E:)"), std::string::npos) << before;
+    StopDaemon();
+    Start(args);
+    EXPECT_EQ(held(), before);
+    EXPECT_EQ(Take(), 3u);
+}
+
+// --fail-verify makes every verify of Disk1:1 meet a disk error halfway: its
+// progress reads ended, and the failure is raised as a notification and
+// written to the event log.
+TEST_F(SimE2eSnapshots, AVerifyMadeToFailIsNotifiedAndLogged) {
+    StopDaemon();
+    Start({"--rate", "1000000", "--fail-verify", "Disk1:1"});
+    ASSERT_EQ(Enable(Pair()), 0u);
+    ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
+    const QV_VERIFY_REQUEST request{{u"Disk1", 1}, 2, 1, 0};
+    ASSERT_EQ(qvVerifyData(handle_, &request), 0u);
+    QV_VERIFY_PROGRESS verify{};
+    ASSERT_TRUE(Eventually([&] {
+        return qvGetVerifyProgress(handle_, u"Disk1", 1, &verify) == 0 && verify.State != 1;
+    }));
+    EXPECT_EQ(std::tuple(verify.State, verify.Amount1KiB, verify.Amount2KiB),
+              std::tuple(3u, 500u * 1024, 1000u * 1024));
+    EXPECT_EQ(State(), kMirrored);
+    EXPECT_EQ(Notifications(), (std::vector<std::string>{"1 Disk1:1: synchronisation finished",
+                                                         "2 Disk1:1: verify failed"}));
+    EventList errors;
+    const QV_EVENT_QUERY query{0, 0, 0, nullptr, QV_EVENT_ERROR, 0, 0, 0};
+    ASSERT_EQ(qvGetEventList(handle_, &query, errors.Reset()), 0u);
+    ASSERT_EQ(errors.count, 1u);
+    EXPECT_EQ(Ascii(errors.events[0].text), "Verify of Disk1:1 failed with EFFC0031.");
 }
 
 TEST_F(SimE2eSnapshots, SlowSnapshotsCanBeCancelled) {

@@ -16,7 +16,7 @@ using qvtest::Text;
 
 namespace {
 
-const QV_OBJECT_ID kDisk{u"Harddisk1", 2};
+const QV_OBJECT_ID kHarddisk{u"Harddisk1", 2};
 
 class SnapshotOperations : public qvtest::MirrorHandleTest {
   protected:
@@ -26,12 +26,12 @@ class SnapshotOperations : public qvtest::MirrorHandleTest {
 // Every function of these families with the line its refusal writes, word
 // for word.
 TEST_F(SnapshotOperations, RefusalsAreLoggedWithTheirOwnWords) {
-    const QV_SNAPSHOT_REQUEST take{&kDisk, 1};
-    const QV_SNAPSHOT_SELECTOR one{1, &kDisk, 0, 0, 0};
-    const QV_SNAPSHOT_KEY key{0, &kDisk, 3};
-    const QV_BACKLOOK_MOUNT mount{0, &kDisk, 3, nullptr};
-    const QV_PARTITION_REQUEST alloc{kDisk, 1, 2, 3, 4};
-    const QV_CONFLICT_QUERY conflict{0, kDisk, kDisk, nullptr};
+    const QV_SNAPSHOT_REQUEST take{&kHarddisk, 1};
+    const QV_SNAPSHOT_SELECTOR one{1, &kHarddisk, 0, 0, 0};
+    const QV_SNAPSHOT_KEY key{0, &kHarddisk, 3};
+    const QV_BACKLOOK_MOUNT mount{0, &kHarddisk, 3, nullptr};
+    const QV_PARTITION_REQUEST alloc{kHarddisk, 1, 2, 3, 4};
+    const QV_CONFLICT_QUERY conflict{0, kHarddisk, kHarddisk, nullptr};
     QV_SNAPSHOT_LIST snapshots{};
     QV_DISK_LIST disks{};
     QV_NOTIFICATION_LIST notes{};
@@ -51,7 +51,7 @@ TEST_F(SnapshotOperations, RefusalsAreLoggedWithTheirOwnWords) {
          u"qvStopSnapshot, stopping snapshot error[6FFC0042]"},
         {GET_SNAPSHOT_LIST, [&] { return qvGetSnapshotList(handle, &one, &snapshots); },
          u"qvGetSnapshotList, getting snapshot error[6FFC0042]"},
-        {ROLLBACK, [&] { return qvRollback(handle, 0, &kDisk, 3, 0); },
+        {ROLLBACK, [&] { return qvRollback(handle, 0, &kHarddisk, 3, 0); },
          u"qvRollbackSnapshot, rollback start error[6FFC0042]"},
         {GET_ROLLBACK_PROGRESS, [&] { return qvGetRollbackProgress(handle, u"d", 1, &progress); },
          u"qvGetRollbackProgress, getting rollback progess error[6FFC0042]"},
@@ -59,7 +59,7 @@ TEST_F(SnapshotOperations, RefusalsAreLoggedWithTheirOwnWords) {
          u"qvStopRollback, stopping rollback error[6FFC0042]"},
         {MOUNT_BACKLOOK, [&] { return qvMountBacklook(handle, &mount); },
          u"qvMountBacklook, mount backlook error[6FFC0042]"},
-        {UNMOUNT_BACKLOOK, [&] { return qvUnmountBacklook(handle, 0, &kDisk, 3); },
+        {UNMOUNT_BACKLOOK, [&] { return qvUnmountBacklook(handle, 0, &kHarddisk, 3); },
          u"qvUnmountBacklook, unmount backlook error[6FFC0042]"},
         {GET_BACKLOOK_DISK, [&] { return qvGetBacklookDisk(handle, &key, &disks, 0); },
          u"qvGetBacklookDisk, calling rpc getting disk list error[6FFC0042]"},
@@ -74,7 +74,7 @@ TEST_F(SnapshotOperations, RefusalsAreLoggedWithTheirOwnWords) {
         {CHECK_RESTORE_CONFLICT,
          [&] { return qvCheckRestoreConflict(handle, &conflict, &conflicts); },
          u"qvCheckRestoreConflict, check restore conflict error[6FFC0042]"},
-        {ROLLBACK_TO_SNAPSHOT, [&] { return qvRollbackToSnapshot(handle, 0, &kDisk, 3); },
+        {ROLLBACK_TO_SNAPSHOT, [&] { return qvRollbackToSnapshot(handle, 0, &kHarddisk, 3); },
          u"qvRollbackToSnapshot call error[Err:6FFC0042]"},
         {IS_ROLLBACK_FINISHED, [&] { return qvIsRollbackFinished(handle, u"d", 1, &value); },
          u"qvIsRollbackFinished call error[Err:6FFC0042]"},
@@ -119,7 +119,7 @@ TEST_F(SnapshotOperations, ViewDiskEntriesFollowTheMarker) {
         reply.Disk.Marker = r.marker;
         reply.Disk.Partitions = {r.partitions, r.partitions != 0 ? parts : nullptr};
         svc.Answer<GET_BACKLOOK_DISK>(reply);
-        const QV_SNAPSHOT_KEY key{1, &kDisk, 3};
+        const QV_SNAPSHOT_KEY key{1, &kHarddisk, 3};
         QV_DISK_LIST list{9, reinterpret_cast<QV_DISK_INFO*>(&list)};
         EXPECT_EQ(qvGetBacklookDisk(handle, &key, &list, 0xAB), r.status);
         ASSERT_EQ(list.Count, r.count);
@@ -292,7 +292,7 @@ TEST_F(SnapshotOperations, MaintenanceRequests) {
 TEST_F(SnapshotOperations, ConflictListAndItsRelease) {
     RpcConflict found[]{{*store.Ref(u"Harddisk4", 3), 8, store.Str(u"busy")}};
     svc.Answer<CHECK_RESTORE_CONFLICT>(RpcConflictList{0, {1, found}});
-    const QV_CONFLICT_QUERY query{1, kDisk, kDisk, nullptr};
+    const QV_CONFLICT_QUERY query{1, kHarddisk, kHarddisk, nullptr};
     auto* list = static_cast<QV_CONFLICT_LIST*>(calloc(1, sizeof(QV_CONFLICT_LIST)));
     ASSERT_EQ(qvCheckRestoreConflict(handle, &query, list), 0u);
     ASSERT_EQ(list->Count, 1u);
@@ -340,7 +340,7 @@ TEST_F(SnapshotOperations, TruthValuesAndOutputsOnFailure) {
 }
 
 TEST_F(SnapshotOperations, RollbackToSnapshotSendsTheRecordWithoutOption) {
-    ASSERT_EQ(qvRollbackToSnapshot(handle, 0xFFFF, &kDisk, 21), 0u);
+    ASSERT_EQ(qvRollbackToSnapshot(handle, 0xFFFF, &kHarddisk, 21), 0u);
     auto req = svc.Last<ROLLBACK_TO_SNAPSHOT>();
     ASSERT_TRUE(req.ok());
     ASSERT_EQ(req->Objects.Objects_len, 1u);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "mirrors/mirror_test_support.h"
+#include "platform/alloc.h"
 #include "snapshots/wire_store.h"
 
 using qvtest::Count;
@@ -233,6 +234,30 @@ TEST_F(Snapshots, FailedListIsEmptiedAndBadKindsTouchNothing) {
     EXPECT_EQ(trace.Lines(), (Lines{u"qvGetSnapshotList, getting snapshot error[6FFC0040]",
                                     u"qvDeleteSnapshots, parameter invalid",
                                     u"qvDeleteSnapshots, parameter invalid"}));
+}
+
+// An entry short of memory does not stop the others: every record is
+// converted and the list keeps them all for the release.
+TEST_F(Snapshots, EntryShortOfMemoryKeepsTheList) {
+    std::vector<RpcSnapshotRecord> records{Record(1, 0, u"x"), Record(2, 0, u"y")};
+    AnswerList(records, 2);
+    const QV_SNAPSHOT_SELECTOR selector{2, &kGroup, 0, 0, 0};
+    QV_SNAPSHOT_LIST list{};
+    qv::alloc_fault::Reset();
+    ASSERT_EQ(qvGetSnapshotList(handle, &selector, &list), 0u);
+    // The last entry's Text1, ViewName, owner and Text3 come last.
+    const unsigned first_text3 = qv::alloc_fault::Count() - 4;
+    QV_SNAPSHOT_LIST* p = &list;
+    qvFreeSnapshotList(&p, 1);
+    qv::alloc_fault::FailAt(first_text3);
+    EXPECT_EQ(qvGetSnapshotList(handle, &selector, &list), QV_STATUS_NO_MEMORY);
+    qv::alloc_fault::Reset();
+    ASSERT_EQ(list.Count, 2u);
+    EXPECT_EQ(list.Entries[0].Text3, nullptr);
+    EXPECT_EQ(std::tuple(list.Entries[1].SnapshotId, std::u16string(list.Entries[1].Text3)),
+              std::tuple(2u, u"y"));
+    EXPECT_TRUE(trace.Lines().empty());
+    qvFreeSnapshotList(&p, 1);
 }
 
 TEST_F(Snapshots, FreeKeepsTheHeaderAsItWasOrReleasesIt) {

@@ -120,6 +120,36 @@ template <>
 constexpr bool kTextIsNoObject<&qvWriteEventMessage> = true;
 template <>
 constexpr bool kTextIsNoObject<&qvClusterCommunication> = true;
+// A group's snapshot is owned by the group: the owner goes as its name.
+template <>
+constexpr bool kTextIsNoObject<&qvTakeGroupSnapshot> = true;
+
+// Groups: a configuration, a reference, the members one pointer each.
+constexpr QV_GROUP_CONFIG SampleGroupConfig() {
+    QV_GROUP_CONFIG g{};
+    g.Name = u"Group1";
+    g.Text = u"text";
+    g.MirrorKind = 1;
+    g.Schedule.Mode = 2;
+    g.Switch2 = 1;
+    return g;
+}
+template <>
+struct Ordinary<QV_GROUP_CONFIG> {
+    static constexpr QV_GROUP_CONFIG value = SampleGroupConfig();
+};
+template <>
+struct Ordinary<QV_GROUP_REF> {
+    static constexpr QV_GROUP_REF value{u"Group1"};
+};
+template <>
+struct Ordinary<const QV_OBJECT_ID*> {
+    static constexpr const QV_OBJECT_ID* value = &kObject;
+};
+template <>
+constexpr bool kNamesObject<QV_GROUP_CONFIG> = false;
+template <>
+constexpr bool kNamesObject<QV_GROUP_REF> = false;
 
 // How an ordinary call passes one parameter.
 template <typename T>
@@ -162,6 +192,19 @@ struct Slot<T*> {  // an output: the call's own record, or a heap block
         std::memset(static_cast<void*>(target), options.fill, sizeof(T));
     }
     T* Arg(bool null) { return null ? nullptr : target; }
+};
+
+// A parameter as function F passes it: as every function of its type does,
+// unless F reads a record of a shared type in its own way.
+template <auto F, typename A>
+struct SlotOf : Slot<A> {};
+// The group list and statistics serve the kind that names the object, and
+// read the filter's second field as the group's name.
+constexpr QV_CONFIG_FILTER kGroupFilter{2, u"Group1", kObject};
+template <auto F>
+requires(F == &qvGetGroupConfigList || F == &qvGetGroupStat) struct SlotOf<F, const QV_CONFIG_FILTER*>
+    : Slot<const QV_CONFIG_FILTER*> {
+    const QV_CONFIG_FILTER* Arg(bool null) { return null ? nullptr : &kGroupFilter; }
 };
 
 template <typename S>
@@ -240,22 +283,30 @@ bool Release(S& slot, R release) {
     }
 }
 
-template <auto F, auto R>
+template <auto F, auto R, qv::Output O>
 struct Thunk;
-template <typename... A, QV_STATUS (*F)(QV_HANDLE, A...), auto R>
-struct Thunk<F, R> {
+template <typename... A, QV_STATUS (*F)(QV_HANDLE, A...), auto R, qv::Output O>
+struct Thunk<F, R, O> {
     static constexpr std::array<bool, sizeof...(A)> kIsPointer{Slot<A>::kPointer...};
     static constexpr int kPointers = (0 + ... + int{Slot<A>::kPointer});
 
-    // A name (then a number), or a record that holds the sample object.
-    template <typename T, typename Record = std::remove_cv_t<std::remove_pointer_t<T>>>
+    // A name followed by a number (a name alone is a group's), or a record
+    // that holds the sample object.
+    template <std::size_t I>
     static constexpr bool NamesObject() {
-        if constexpr (std::is_same_v<T, const QV_WCHAR*>) return true;
-        if constexpr (requires { Ordinary<Record>::value; }) return kNamesObject<Record>;
+        using Params = std::tuple<A..., void>;
+        using T = std::tuple_element_t<I, Params>;
+        using Record = std::remove_cv_t<std::remove_pointer_t<T>>;
+        if constexpr (std::is_same_v<T, const QV_WCHAR*>) {
+            return std::is_same_v<std::tuple_element_t<I + 1, Params>, uint32_t>;
+        } else if constexpr (requires { Ordinary<Record>::value; }) {
+            return kNamesObject<Record>;
+        }
         return false;
     }
-    static constexpr bool kNamesAnObject =
-        (false || ... || NamesObject<A>()) && !kTextIsNoObject<F>;
+    static constexpr bool kNamesAnObject = []<std::size_t... I>(std::index_sequence<I...>) {
+        return (false || ... || NamesObject<I>());
+    }(std::index_sequence_for<A...>{}) && !kTextIsNoObject<F>;
 
     static constexpr int PointerIndex(std::size_t i) {
         int n = 0;
@@ -265,13 +316,16 @@ struct Thunk<F, R> {
 
     template <std::size_t... I>
     static CallResult Run(QV_HANDLE handle, const CallOptions& options, std::index_sequence<I...>) {
-        std::tuple<Slot<A>...> slots;
+        std::tuple<SlotOf<F, A>...> slots;
         (Prepare(std::get<I>(slots), options), ...);
         const QV_STATUS status =
             F(handle, std::get<I>(slots).Arg(PointerIndex(I) == options.null_at)...);
         const Outputs outputs = Combine({State(std::get<I>(slots), options.fill)...});
         bool released = false;
-        if (status == 0 || outputs == Outputs::kZero) {
+        // A list that keeps the entries a conversion short of memory made
+        // holds them for the release function too.
+        const bool kept = O == qv::Output::kKeptOnConversion && outputs == Outputs::kWritten;
+        if (status == 0 || outputs == Outputs::kZero || kept) {
             ((released = Release(std::get<I>(slots), R) || released), ...);
         }
         return {status, outputs, released};
@@ -281,9 +335,9 @@ struct Thunk<F, R> {
     }
 };
 
-template <auto F, auto R>
+template <auto F, auto R, qv::Output O>
 constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
-    using T = Thunk<F, R>;
+    using T = Thunk<F, R, O>;
     return {&row,
             family,
             T::kPointers,
@@ -294,7 +348,7 @@ constexpr RemoteFunction Make(const qv::Row& row, const char* family) {
 
 const RemoteFunction kRemote[] = {
 #define QV_REMOTE(name, family, shape, procedure, sim, token, logs, answer, output, release, no_memory, line) \
-    Make<&name, release>(qv::rows::name, #family),
+    Make<&name, release, qv::Output::k##output>(qv::rows::name, #family),
 #include "exports.def"
 };
 

@@ -185,11 +185,17 @@ RpcMirrorConfig Config(Arena& a, std::u16string_view primary, std::u16string_vie
     return c;
 }
 
-RpcMirrorConfigList ConfigList(std::vector<RpcMirrorConfig> configs, Arena& a) {
-    RpcMirrorConfigList list{};
-    list.Count = static_cast<u_int>(configs.size());
-    a.Put(list.Configs, std::move(configs));
+// A list record whose count states every one of `entries`.
+template <typename List, auto kEntries, typename Entry>
+List Counted(std::vector<Entry> entries, Arena& a) {
+    List list{};
+    list.Count = static_cast<u_int>(entries.size());
+    a.Put(list.*kEntries, std::move(entries));
     return list;
+}
+
+RpcMirrorConfigList ConfigList(std::vector<RpcMirrorConfig> configs, Arena& a) {
+    return Counted<RpcMirrorConfigList, &RpcMirrorConfigList::Configs>(std::move(configs), a);
 }
 
 std::vector<RpcMirrorConfigList> MirrorConfigListSamples(Arena& a) {
@@ -493,6 +499,96 @@ std::vector<RpcMirrorConfig> MirrorConfigSamples(Arena& a) {
 }
 
 // ---------------------------------------------------------------------------
+// Groups
+
+// A group's own settings all differ from its members', so that a member
+// keeping its own shows; the mirror kind and schedule mode are ones a
+// mirror would reduce.
+RpcGroupConfig Group(Arena& a, std::u16string_view name, std::vector<RpcMirrorConfig> members) {
+    RpcGroupConfig g{.Reserved = 1,
+                     .GroupName = a.Text(name),
+                     .Text0 = a.Text(u"unread"),
+                     .Setting2 = -22,
+                     .Setting3 = -33,
+                     .MirrorKind = 7,
+                     .Setting7 = 77,
+                     .Spare1 = 1,
+                     .Setting8 = 88,
+                     .Setting4 = 44,
+                     .Switch2 = 5,
+                     .Spare2 = 2,
+                     .GroupSetting1 = 11,
+                     .Text = a.Text(u"group text")};
+    a.Put(g.Schedules, std::vector{Schedule(7, 700)});
+    a.Put(g.Members, std::vector{ConfigList(std::move(members), a)});
+    return g;
+}
+
+std::vector<RpcGroupConfigList> GroupConfigListSamples(Arena& a) {
+    RpcGroupConfig two = Group(a, u"Group1", {Config(a, u"Harddisk0", u"Harddisk1", 1, 1, 2),
+                                              Config(a, u"Harddisk2", u"Harddisk3", 2, 2, 3)});
+    // No text, no schedule, no member list.
+    RpcGroupConfig bare = Group(a, u"Group2", {});
+    bare.Text = RpcWString{};
+    bare.Schedules = {};
+    bare.Members = {};
+    // A member list that is there but empty.
+    RpcGroupConfig empty = Group(a, u"Group3", {});
+    RpcGroupConfigList full =
+        Counted<RpcGroupConfigList, &RpcGroupConfigList::Groups>(std::vector{two, bare, empty}, a);
+    // A count of 0 is an empty list whatever the array holds.
+    RpcGroupConfigList none = full;
+    none.Count = 0;
+    return {full, none, RpcGroupConfigList{}};
+}
+
+RpcGroupMemberStat MemberStat(Arena& a, std::u16string_view name, u_int number,
+                              const RpcMirrorStats& stats) {
+    RpcGroupMemberStat m{};
+    a.Put(m.Objects, std::vector{Ref(a, name, number)});
+    a.Put(m.Stats, std::vector{stats});
+    return m;
+}
+
+std::vector<RpcGroupStat> GroupStatSamples(Arena& a) {
+    // Members restoring, verifying, rolling back and snapshotting; the second
+    // member's condition (8, read 2) is the first that tells of trouble.
+    const std::vector<RpcMirrorStats> stats = MirrorStatsSamples(a);
+    RpcMirrorStats quiet = stats[0];
+    quiet.Condition = 2;  // read 3
+    std::vector<RpcGroupMemberStat> members{MemberStat(a, u"Harddisk0", 1, quiet),
+                                            MemberStat(a, u"Harddisk2", 2, stats[0]),
+                                            MemberStat(a, u"Harddisk4", 3, stats[1]),
+                                            RpcGroupMemberStat{}};
+    RpcGroupStat s{.State = 12,
+                   .ProgressState = 1,
+                   .DirtyData = 1000,
+                   .TotalDone = 2000,
+                   .Value1 = 1,
+                   .Value3 = 3,
+                   .Value2 = 2,
+                   .Value4 = 4,
+                   .Count = static_cast<u_int>(members.size())};
+    a.Put(s.Members, std::move(members));
+    std::vector<RpcGroupStat> out{s};
+    for (const u_int state : {9u, 10u, 11u, 14u}) {
+        RpcGroupStat other = s;
+        other.State = state;
+        out.push_back(other);
+    }
+    // Without members the reply's own figures count in one state of each.
+    for (const auto& [state, progress] : {std::pair{12u, 1u}, {11u, 2u}, {11u, 4u}, {9u, 3u}}) {
+        RpcGroupStat alone = s;
+        alone.State = state;
+        alone.ProgressState = progress;
+        alone.Count = 0;
+        alone.Members = {};
+        out.push_back(alone);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
 // Dispatch by result record
 
 std::vector<RpcStatus> Samples(Arena&, std::type_identity<RpcStatus>) {
@@ -567,6 +663,12 @@ std::vector<RpcNicList> Samples(Arena& a, std::type_identity<RpcNicList>) {
 }
 std::vector<RpcBootProperties> Samples(Arena& a, std::type_identity<RpcBootProperties>) {
     return BootPropertiesSamples(a);
+}
+std::vector<RpcGroupConfigList> Samples(Arena& a, std::type_identity<RpcGroupConfigList>) {
+    return GroupConfigListSamples(a);
+}
+std::vector<RpcGroupStat> Samples(Arena& a, std::type_identity<RpcGroupStat>) {
+    return GroupStatSamples(a);
 }
 // A result record without samples of its own has none: a test fails for
 // every procedure the library calls whose reply has no sample, so that no
@@ -648,6 +750,40 @@ Bytes MirrorConfigListReply(std::size_t configs) {
     }
     const RpcMirrorConfigList list = ConfigList(std::move(records), a);
     return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
+}
+
+Bytes GroupConfigListReply(std::size_t groups, std::size_t members) {
+    Arena a;
+    std::vector<RpcGroupConfig> records;
+    records.reserve(groups);
+    for (std::size_t g = 0; g < groups; ++g) {
+        std::vector<RpcMirrorConfig> configs;
+        configs.reserve(members);
+        for (std::size_t m = 0; m < members; ++m) {
+            const std::size_t n = g * members + m;
+            configs.push_back(Config(a, Numbered(u"Harddisk", 2 * n), Numbered(u"Harddisk", 2 * n + 1),
+                                     static_cast<u_int>(m + 1), 1, 2));
+        }
+        records.push_back(Group(a, Numbered(u"Group", g), std::move(configs)));
+    }
+    const auto list = Counted<RpcGroupConfigList, &RpcGroupConfigList::Groups>(std::move(records), a);
+    return Encode(qv::wire::Proc<GET_GROUP_CONFIG_LIST>::ResFilter(), &list);
+}
+
+Bytes GroupStatReply(std::size_t members) {
+    Arena a;
+    const RpcMirrorStats stats = MirrorStatsSamples(a)[3];  // snapshotting
+    std::vector<RpcGroupMemberStat> records;
+    records.reserve(members);
+    for (std::size_t m = 0; m < members; ++m) {
+        records.push_back(MemberStat(a, Numbered(u"Harddisk", m), static_cast<u_int>(m % 8 + 1), stats));
+    }
+    RpcGroupStat stat{};
+    stat.State = 12;
+    stat.ProgressState = 1;
+    stat.Count = static_cast<u_int>(records.size());
+    a.Put(stat.Members, std::move(records));
+    return Encode(qv::wire::Proc<GET_GROUP_STAT>::ResFilter(), &stat);
 }
 
 Bytes EventListReply(std::size_t events) {

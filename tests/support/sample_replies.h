@@ -85,6 +85,12 @@ Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk);
 // A GET_MIR_CONFIG_LIST reply of `configs` complete configurations, every
 // text set.
 Bytes MirrorConfigListReply(std::size_t configs);
+// A GET_GROUP_CONFIG_LIST reply of `groups` groups of `members` complete
+// member configurations each, every text set.
+Bytes GroupConfigListReply(std::size_t groups, std::size_t members);
+// A GET_GROUP_STAT reply of a group snapshotting, with `members` members
+// each carrying full statistics.
+Bytes GroupStatReply(std::size_t members);
 // A GET_EVENT_LIST reply of `events` events about an object, each with a text.
 Bytes EventListReply(std::size_t events);
 // A GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST reply of `disks` disks, every text set.

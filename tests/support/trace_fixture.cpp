@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "platform/alloc.h"
 #include "platform/debug_output.h"
@@ -104,6 +105,22 @@ std::vector<std::u16string> TraceFixture::LinesSince(std::size_t before) const {
     auto all = Lines();
     all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())));
     return all;
+}
+
+std::uintmax_t TraceFixture::End() const {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(TraceFile(), error);
+    return error ? 0 : size;
+}
+
+std::vector<std::u16string> TraceFixture::LinesAfter(std::uintmax_t end) const {
+    if (end == 0) return Lines();
+    std::ifstream in(TraceFile(), std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(end));
+    // The tail decodes as a file of its own behind the byte-order mark.
+    std::vector<std::uint8_t> bytes{0xFF, 0xFE};
+    bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bytes.size() == 2 ? std::vector<std::u16string>{} : DecodeEntries(bytes, 0);
 }
 
 void TraceFixture::SetClock(const qv::LocalTime& time) {

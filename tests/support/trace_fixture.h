@@ -55,6 +55,11 @@ class TraceFixture {
     std::vector<std::u16string> Lines() const;
     // The entries written since `before` of them were there.
     std::vector<std::u16string> LinesSince(std::size_t before) const;
+    // Where the trace file ends now, and the entries written past such a
+    // mark: a loop of many failing calls checks each one's lines without
+    // rereading the whole file.
+    std::uintmax_t End() const;
+    std::vector<std::u16string> LinesAfter(std::uintmax_t end) const;
 
     // The debug lines sent since the test started, as sent (with the
     // "qvcliapi, " prefix and the line end).

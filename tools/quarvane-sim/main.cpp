@@ -113,6 +113,20 @@ class SignalFd {
     int fd_ = -1;
 };
 
+// "Harddisk1:2" names a partition, "Harddisk1" the whole disk.
+std::optional<qvsim::ObjectId> ParseObject(const std::string& text) {
+    const std::size_t colon = text.rfind(':');
+    if (text.empty() || colon == 0) return std::nullopt;
+    if (colon == std::string::npos) return qvsim::ObjectId{qvsim::FromUtf8(text), 0};
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return qvsim::ObjectId{qvsim::FromUtf8(text.substr(0, colon)),
+                           static_cast<uint32_t>(std::stoul(digits))};
+}
+
 int Serve(qvsim::Options options) {
     // A client that disconnects before its reply is written must not take
     // the daemon with it.
@@ -121,6 +135,7 @@ int Serve(qvsim::Options options) {
     CapHeap();
 
     qvsim::Model model(qvsim::LoadInventory(options.inventory), options.rates, qvsim::Clock::now());
+    model.FailVerifiesOf(options.failing_verifies);
     std::optional<qvsim::StateFileLock> lock;
     if (!options.state_file.empty()) {
         try {
@@ -168,6 +183,7 @@ int main(int argc, char** argv) {
     std::string password = "secret";
     std::string inventory;
     std::string state_file;
+    std::vector<std::string> failing_verifies;
 
     CLI::App app{"quarvane-sim: a stand-in Quarvane service with an in-memory model",
                  "quarvane-sim"};
@@ -185,7 +201,7 @@ int main(int argc, char** argv) {
         ->type_name("FILE")
         ->check(CLI::ExistingFile);
     app.add_option("--state-file", state_file,
-                   "keep protections and settings in this file across restarts")
+                   "keep protections, settings and snapshots in this file across restarts")
         ->type_name("FILE");
     app.add_option("--user", user, "the user name a login must give")
         ->type_name("NAME")
@@ -199,6 +215,20 @@ int main(int argc, char** argv) {
                    "MiB/s each primary is written by its applications (reads are 3 times that)")
         ->check(CLI::Range(0.0, 1.0e6))
         ->capture_default_str();
+    app.add_option("--fail-verify", failing_verifies,
+                   "a verify of the protection of this primary (NAME:NUMBER, or NAME for a whole "
+                   "disk) meets a disk error halfway and fails; may be given more than once")
+        ->type_name("OBJECT")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                const std::string refused = "expected NAME:NUMBER or NAME in UTF-8";
+                try {
+                    return ParseObject(text) ? std::string() : refused;
+                } catch (const std::exception&) {
+                    return refused;
+                }
+            },
+            ""));
     app.add_flag("--verbose", options.verbose,
                  "trace every request on stderr: time, procedure, object and answer");
     app.set_version_flag("--version", std::string("quarvane-sim ") + QV_PACKAGE_VERSION,
@@ -228,6 +258,9 @@ Environment:
         options.credentials.password = qvsim::FromUtf8(password);
         options.inventory = inventory.empty() ? DefaultInventory() : fs::path(inventory);
         options.state_file = state_file;
+        for (const std::string& text : failing_verifies) {
+            options.failing_verifies.push_back(*ParseObject(text));
+        }
         return Serve(std::move(options));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quarvane-sim: %s\n", e.what());

@@ -12,6 +12,7 @@
 // The settings are stored as sent and echoed back; the only one the daemon
 // acts on is Limit, a cap in MiB/s on the protection's background copying.
 #include "families.h"
+#include "mirror_records.h"
 #include "quarvane.h"
 #include "status.h"
 #include "text.h"
@@ -184,6 +185,8 @@ uint32_t Select(Model& model, const RpcConfigListQuery& q, std::vector<const Pro
 }
 
 }  // namespace
+
+void WriteMirrorConfig(const Protection& p, RpcMirrorConfig& out) { WriteConfig(p, out); }
 
 void RegisterMirrorConfig(Registry& registry, Service& service) {
     registry.On<ENABLE_MIRROR>([&service](const RpcMirrorConfig& arg, RpcStatus& res) {

@@ -237,6 +237,8 @@ void Model::Advance(Clock::time_point now) {
     for (auto& p : protections_) {
         const OpState sync = p.sync.state;
         const OpState verify = p.verify.state;
+        p.verify_fails = std::any_of(failing_verifies_.begin(), failing_verifies_.end(),
+                                     [&](const ObjectId& o) { return Same(o, p.primary); });
         if (p.Step(dt, rates_)) changed_ = true;
         // The service writes the ends of its long operations into its log.
         if (sync == OpState::kRunning && p.sync.state == OpState::kCompleted) {
@@ -331,6 +333,54 @@ NetbootState LoadNetboot(const json& j) {
 
 }  // namespace
 
+namespace {
+
+json SaveSnapshots(const SnapshotStore& store) {
+    json list = json::array();
+    for (const Snapshot& s : store.snapshots) {
+        list.push_back({{"id", s.id},
+                        {"owner", Object(s.owner)},
+                        {"taken_at", s.taken_at},
+                        {"name", ToUtf8(s.name)},
+                        {"view", OptText(s.view)},
+                        {"view_disk", s.view_disk}});
+    }
+    return {{"next_id", store.next_id}, {"next_view_disk", store.next_view_disk}, {"list", list}};
+}
+
+// The snapshots of the protections kept; a snapshot number or a view disk
+// number is never given twice, whatever the file says.
+SnapshotStore LoadSnapshots(const json& j, const std::list<Protection>& protections,
+                            std::vector<std::string>& warnings) {
+    SnapshotStore store;
+    store.next_id = j.at("next_id").get<uint32_t>();
+    store.next_view_disk = j.at("next_view_disk").get<uint32_t>();
+    for (const json& item : j.at("list")) {
+        Snapshot s;
+        s.id = item.at("id").get<uint32_t>();
+        s.owner = Object(item.at("owner"));
+        s.taken_at = item.at("taken_at").get<int64_t>();
+        s.name = FromUtf8(item.at("name").get<std::string>());
+        s.view = OptText(item.at("view"));
+        s.view_disk = s.view ? item.at("view_disk").get<uint32_t>() : 0;
+        const bool owned =
+            std::any_of(protections.begin(), protections.end(),
+                        [&](const Protection& p) { return Same(p.primary, s.owner); });
+        if (!owned) {
+            warnings.push_back("dropping snapshot " + std::to_string(s.id) + " of " +
+                               ToUtf8(s.owner.disk) + ":" + std::to_string(s.owner.number) +
+                               ": its protection is gone");
+            continue;
+        }
+        store.next_id = std::max(store.next_id, s.id + 1);
+        if (s.view) store.next_view_disk = std::max(store.next_view_disk, s.view_disk + 1);
+        store.snapshots.push_back(std::move(s));
+    }
+    return store;
+}
+
+}  // namespace
+
 json Model::SaveState() const {
     json protections = json::array();
     for (const auto& p : protections_) protections.push_back(SaveProtection(p));
@@ -355,6 +405,7 @@ json Model::SaveState() const {
             {"protections", protections},
             {"data_trace", traces},
             {"netboot", netboot},
+            {"snapshots", SaveSnapshots(snapshots_)},
             {"diagnostics", diagnostics_.Save()}};
 }
 
@@ -362,6 +413,7 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
     std::list<Protection> protections;
     std::vector<DataTraceConfig> traces;
     NetbootState netboot;
+    SnapshotStore snapshots;
     try {
         if (state.at("format").get<int>() != kStateFormat) {
             throw std::runtime_error("unsupported state format");
@@ -401,12 +453,16 @@ void Model::LoadState(const json& state, std::vector<std::string>& warnings) {
         diagnostics_.Load(state);
         // State files from before network boot was modelled have none.
         if (const auto it = state.find("netboot"); it != state.end()) netboot = LoadNetboot(*it);
+        if (const auto it = state.find("snapshots"); it != state.end()) {
+            snapshots = LoadSnapshots(*it, protections, warnings);
+        }
     } catch (const json::exception& e) {
         throw std::runtime_error(e.what());
     }
     protections_ = std::move(protections);
     traces_ = std::move(traces);
     netboot_ = std::move(netboot);
+    snapshots_ = std::move(snapshots);
 }
 
 }  // namespace qvsim

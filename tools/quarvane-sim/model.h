@@ -65,6 +65,27 @@ struct NetbootState {
     bool env_changed = false;
 };
 
+// A snapshot of a protection, named by its primary, and the view it is
+// mounted as while it is.
+struct Snapshot {
+    uint32_t id = 0;
+    ObjectId owner;
+    int64_t taken_at = 0;  // seconds since the epoch
+    std::u16string name;
+    std::optional<std::u16string> view;  // the mounted view's name
+    uint32_t view_disk = 0;              // the view disk's number while mounted
+};
+
+// The snapshots the service holds and the numbers the next snapshot and the
+// next view disk get. How they are taken and rolled back to over time is
+// the snapshot book's (snapshot_book.h); what they are is kept with the
+// rest of the state.
+struct SnapshotStore {
+    std::vector<Snapshot> snapshots;
+    uint32_t next_id = 1;
+    uint32_t next_view_disk = 100;
+};
+
 class Model {
   public:
     Model(Inventory inventory, Rates rates, Clock::time_point start);
@@ -76,6 +97,11 @@ class Model {
     // Brings every protection up to `now`. Called before each request, so
     // that every answer sees the present.
     void Advance(Clock::time_point now);
+
+    // The primaries whose verifies meet a disk error halfway and fail.
+    void FailVerifiesOf(std::vector<ObjectId> primaries) {
+        failing_verifies_ = std::move(primaries);
+    }
 
     // 0 and the target, or the word for the disk or the partition not found.
     uint32_t Locate(const ObjectId& id, Target& out) const;
@@ -92,6 +118,7 @@ class Model {
     const Protection* UserOf(const ObjectId& id) const;
 
     NetbootState& netboot() noexcept { return netboot_; }
+    SnapshotStore& snapshot_store() noexcept { return snapshots_; }
 
     DataTraceConfig* FindTrace(const ObjectId& object);
     void SetTrace(DataTraceConfig config);
@@ -109,7 +136,8 @@ class Model {
 
     // The persistent part as JSON, and back. LoadState throws
     // std::runtime_error on a malformed document; protections whose objects
-    // the inventory no longer has are dropped with a warning in `warnings`.
+    // the inventory no longer has are dropped with a warning in `warnings`,
+    // and so are the snapshots of protections that are gone.
     nlohmann::json SaveState() const;
     void LoadState(const nlohmann::json& state, std::vector<std::string>& warnings);
 
@@ -121,6 +149,8 @@ class Model {
     std::vector<DataTraceConfig> traces_;
     Diagnostics diagnostics_;
     NetbootState netboot_;
+    SnapshotStore snapshots_;
+    std::vector<ObjectId> failing_verifies_;
     bool changed_ = false;
 };
 

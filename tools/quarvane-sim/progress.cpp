@@ -7,7 +7,6 @@
 namespace qvsim {
 namespace {
 
-constexpr double kMiB = 1024.0 * 1024.0;
 
 uint32_t Clamp32(double v) {
     if (!(v > 0)) return 0;
@@ -39,7 +38,10 @@ void FillVerifyProgress(const Protection& p, const Rates& rates, RpcVerifyProgre
     const Operation& op = p.verify;
     const double done = op.done_mib * kMiB;
     const double total = op.total_mib * kMiB;
-    out.State = static_cast<uint32_t>(op.state);
+    // A verify knows no failed state: any early end reads as state 3; the
+    // event log and the notifications tell a failure from a cancel.
+    const OpState state = op.state == OpState::kFailed ? OpState::kCancelled : op.state;
+    out.State = static_cast<uint32_t>(state);
     out.Amount0 = Clamp64(total - done);  // left to compare
     out.Amount1 = Clamp64(done);          // compared
     out.Amount2 = Clamp64(total);         // to compare in all

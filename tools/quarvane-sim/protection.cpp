@@ -19,7 +19,6 @@ constexpr std::array<std::pair<MirrorState, const char*>, 7> kStateNames{{
     {MirrorState::kVerifying, "verifying"},
 }};
 
-constexpr double kMiB = 1024.0 * 1024.0;
 
 // The refusal for an operation that needs the protection to itself while
 // verify or restore has it.
@@ -261,7 +260,9 @@ bool Protection::Step(double dt, const Rates& rates) {
         }
         if (op != nullptr) {
             const double rate = CopyRate(rates);
-            const double left = std::max(0.0, op->total_mib - op->done_mib);
+            const bool fails = state == MirrorState::kVerifying && verify_fails;
+            const double end = fails ? op->total_mib / 2 : op->total_mib;
+            const double left = std::max(0.0, end - op->done_mib);
             const bool finishes = left <= rate * dt;
             step = finishes ? left / rate : dt;
             const double moved = finishes ? left : rate * dt;
@@ -283,8 +284,9 @@ bool Protection::Step(double dt, const Rates& rates) {
                 Workload(step, rates);
                 age_s += step;
                 dt -= step;
-                op->done_mib = op->total_mib;
-                op->state = OpState::kCompleted;
+                op->done_mib = end;
+                op->state = fails ? OpState::kFailed : OpState::kCompleted;
+                if (fails) op->result = status::kDiskError;
                 if (state == MirrorState::kSynchronizing) ++completed_syncs;
                 // Each of the three ends with primary and mirror alike.
                 dirty_mib = 0;

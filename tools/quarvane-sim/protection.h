@@ -15,6 +15,9 @@
 
 namespace qvsim {
 
+// The model counts data in MiB; the wire carries bytes.
+inline constexpr double kMiB = 1024.0 * 1024.0;
+
 // The protection's state, as GET_MIRROR_STATS reports it (1 to 14). Values
 // 9 to 12 are the ones whose progress the statistics carry.
 enum class MirrorState : uint32_t {
@@ -151,6 +154,9 @@ class Protection {
     IoSide mirror_bg_io;   // background copying, mirror side
     double age_s = 0;      // time since the protection was enabled
     uint32_t completed_syncs = 0;
+    // A verify of this protection meets a disk error halfway and fails
+    // (quarvane-sim --fail-verify); the model sets it before each step.
+    bool verify_fails = false;
 
     // The six state operations and the two long operations. Each returns the
     // status word to answer: 0 when the transition was made, else the

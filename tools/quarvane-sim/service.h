@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "model.h"
 #include "sessions.h"
@@ -18,6 +19,7 @@ struct Options {
     std::filesystem::path state_file;  // empty: nothing is saved
     Credentials credentials;
     Rates rates;
+    std::vector<ObjectId> failing_verifies;  // --fail-verify
     bool verbose = false;
 };
 

@@ -56,7 +56,8 @@ void SnapshotBook::Refresh(Model& model, Clock::time_point now) {
             s.owner = p->primary;
             s.taken_at = EpochSeconds();
             s.name = u"Snapshot " + FromUtf8(std::to_string(s.id));
-            snapshots_.push_back(s);
+            store_.snapshots.push_back(s);
+            model.MarkChanged();
             model.events().SnapshotTaken(p->primary);
             Raise(
                 NotificationKind::kSnapshotTaken, p->primary,
@@ -82,14 +83,14 @@ void SnapshotBook::Refresh(Model& model, Clock::time_point now) {
 }
 
 Snapshot* SnapshotBook::Find(const ObjectId& owner, uint32_t id) {
-    for (Snapshot& s : snapshots_) {
+    for (Snapshot& s : store_.snapshots) {
         if (s.id == id && Key(s.owner) == Key(owner)) return &s;
     }
     return nullptr;
 }
 
 Snapshot* SnapshotBook::FindView(std::u16string_view name) {
-    for (Snapshot& s : snapshots_) {
+    for (Snapshot& s : store_.snapshots) {
         if (s.view && SameName(*s.view, name)) return &s;
     }
     return nullptr;
@@ -120,7 +121,7 @@ uint32_t SnapshotBook::StartSnapshot(const Protection& p, const Rates& rates,
     t.op.Start(static_cast<double>(p.size_mib), 0, 0);
     t.started = now;
     t.rate_mib_s = p.CopyRate(rates);
-    t.snapshot_id = next_id_++;
+    t.snapshot_id = store_.next_id++;
     return status::kOk;
 }
 

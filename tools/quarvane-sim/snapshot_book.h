@@ -8,8 +8,9 @@
 // events happen: a snapshot taken, a synchronisation finished, a verify
 // that failed; each gets a growing sequence number, its Value3.
 //
-// The book lives in memory only: the state file keeps protections, not
-// snapshots.
+// The snapshots themselves, their views and the numbers they are given are
+// the model's (SnapshotStore), kept in the state file; the operations
+// running and the notifications live in memory only.
 #pragma once
 
 #include <chrono>
@@ -26,15 +27,6 @@
 #include "service.h"
 
 namespace qvsim {
-
-struct Snapshot {
-    uint32_t id = 0;
-    ObjectId owner;
-    int64_t taken_at = 0;  // seconds since the epoch
-    std::u16string name;
-    std::optional<std::u16string> view;  // the mounted view's name
-    uint32_t view_disk = 0;              // the view disk's number while mounted
-};
 
 // A long operation of the book, measured from its start.
 struct TimedOperation {
@@ -60,12 +52,14 @@ struct Notification {
 
 class SnapshotBook {
   public:
+    explicit SnapshotBook(SnapshotStore& store) noexcept : store_(store) {}
+
     // Brings the running operations up to `now` and raises what happened
     // since the last look: snapshots completed, synchronisations finished,
     // verifies failed.
     void Refresh(Model& model, Clock::time_point now);
 
-    std::vector<Snapshot>& snapshots() noexcept { return snapshots_; }
+    std::vector<Snapshot>& snapshots() noexcept { return store_.snapshots; }
     Snapshot* Find(const ObjectId& owner, uint32_t id);
     Snapshot* FindView(std::u16string_view name);
 
@@ -78,7 +72,7 @@ class SnapshotBook {
     TimedOperation* Taking(const ObjectId& owner);
     TimedOperation* RollingBack(const ObjectId& owner);
 
-    uint32_t NextViewDisk() noexcept { return next_view_disk_++; }
+    uint32_t NextViewDisk() noexcept { return store_.next_view_disk++; }
 
     void Raise(NotificationKind kind, const ObjectId& object, std::u16string text);
     const std::vector<Notification>& notifications() const noexcept { return notifications_; }
@@ -86,15 +80,13 @@ class SnapshotBook {
   private:
     static std::string Key(const ObjectId& id);
 
-    std::vector<Snapshot> snapshots_;
+    SnapshotStore& store_;
     std::map<std::string, TimedOperation> taking_;
     std::map<std::string, TimedOperation> rollbacks_;
     std::map<std::string, uint32_t> syncs_seen_;
     std::map<std::string, OpState> verifies_seen_;
     std::vector<Notification> notifications_;
-    uint32_t next_id_ = 1;
     uint32_t next_sequence_ = 1;
-    uint32_t next_view_disk_ = 100;
 };
 
 // What the handlers of the families that share the book hold.

@@ -15,6 +15,7 @@
 
 #include "disk_records.h"
 #include "families.h"
+#include "groups.h"
 #include "progress.h"
 #include "quarvane.h"
 #include "snapshot_book.h"
@@ -36,6 +37,9 @@ constexpr uint32_t kOneOfGroup = 4;
 constexpr uint32_t kYes = 1;
 
 using Context = BookContext;
+
+// A change to the snapshots or their views is saved like any other.
+void MarkChanged(const Context& c) { c.service.model().MarkChanged(); }
 
 void FillRecord(const Snapshot& s, RpcSnapshotRecord& out) {
     wire::SetObject(*wire::Allocate(out.Objects.Objects_len, out.Objects.Objects_val, 1), s.owner);
@@ -135,7 +139,9 @@ void RegisterTakeAndList(Registry& registry, const Context& c) {
             return;
         }
         p = c.Find(wire::First(arg.Objects.Objects_len, arg.Objects.Objects_val), res.status);
-        if (p != nullptr) res.status = Delete(*c.book, p->primary, arg.Kind, arg.SnapshotId);
+        if (p == nullptr) return;
+        res.status = Delete(*c.book, p->primary, arg.Kind, arg.SnapshotId);
+        if (res.status == status::kOk) MarkChanged(c);
     });
 }
 
@@ -170,7 +176,9 @@ void RegisterRollback(Registry& registry, const Context& c) {
             res.status = status::kSnapshotsMounted;
             return;
         }
-        std::erase_if(all, [&](const Snapshot& s) { return Overlap(s.owner, id); });
+        if (std::erase_if(all, [&](const Snapshot& s) { return Overlap(s.owner, id); }) != 0) {
+            MarkChanged(c);
+        }
     });
 }
 
@@ -198,6 +206,7 @@ void RegisterViews(Registry& registry, const Context& c) {
         }
         s->view = name;
         s->view_disk = c.book->NextViewDisk();
+        MarkChanged(c);
     });
     c.On<UNMOUNT_BACKLOOK>(registry, [c](const RpcBacklookRequest& arg, RpcStatus& res) {
         Snapshot* s = ViewSnapshot(c, arg, res.status);
@@ -207,6 +216,7 @@ void RegisterViews(Registry& registry, const Context& c) {
         } else {
             s->view.reset();
             s->view_disk = 0;
+            MarkChanged(c);
         }
     });
     c.On<GET_BACKLOOK_DISK>(registry, [c](const RpcBacklookDiskQuery& arg, RpcBacklookDisk& res) {
@@ -252,9 +262,10 @@ void RegisterSnapshotProcedures(Registry& registry, const BookContext& c) {
 
 void RegisterSnapshots(Registry& registry, Service& service) {
     // One book, shared by the handlers of both files.
-    const BookContext c{service, std::make_shared<SnapshotBook>()};
+    const BookContext c{service, std::make_shared<SnapshotBook>(service.model().snapshot_store())};
     RegisterSnapshotProcedures(registry, c);
     RegisterMaintenanceProcedures(registry, c);
+    RegisterGroupProcedures(registry, c);
 }
 
 }  // namespace qvsim

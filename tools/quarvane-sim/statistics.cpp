@@ -22,6 +22,7 @@
 #include <cmath>
 
 #include "families.h"
+#include "mirror_records.h"
 #include "progress.h"
 #include "quarvane.h"
 #include "status.h"
@@ -30,7 +31,6 @@
 namespace qvsim {
 namespace {
 
-constexpr double kMiB = 1024.0 * 1024.0;
 
 int64_t Bytes(double v) { return v > 0 ? static_cast<int64_t>(v) : 0; }
 
@@ -113,6 +113,10 @@ void Fill(const Model& model, const Protection& p, RpcMirrorStats& out) {
 }
 
 }  // namespace
+
+void FillMirrorStats(const Model& model, const Protection& p, RpcMirrorStats& out) {
+    Fill(model, p, out);
+}
 
 void RegisterStatistics(Registry& registry, Service& service) {
     registry.On<GET_MIRROR_STATS>([&service](const RpcObjectRef& arg, RpcMirrorStats& res) {

@@ -10,7 +10,7 @@ namespace qvctl {
 namespace {
 
 using ClusterInfo = Held<QV_CLUSTER_INFO, qvFreeClusterInfo>;
-using DiskList = Held<QV_CLUSTER_DISK_LIST, qvFreePhysicalDiskList>;
+using ClusterDisks = Held<QV_CLUSTER_DISK_LIST, qvFreePhysicalDiskList>;
 
 // A group's row also carries the cluster's names, for the JSON form and -o.
 struct GroupRecord {
@@ -145,7 +145,7 @@ void AddClusterCommands(CLI::App& app, Commands& commands) {
     commands.Add(d, [disks](const Globals& globals) {
         const QV_CLUSTER_GROUP group = disks->Group();
         Session session(globals);
-        DiskList list;
+        ClusterDisks list;
         Check(qvGetClusterGroupPhysicalDiskList(session.handle(), &group, &list.value),
               "list the physical disks of " + disks->group);
         PrintList(globals, ClusterDiskFields(), list.value.disks, list.value.disks + list.value.count);

@@ -9,17 +9,7 @@ namespace {
 
 using D = QV_DISK_INFO;
 
-// A disk list whose entries are given back when it goes.
-struct DiskList {
-    QV_DISK_LIST list{};
-    DiskList() = default;
-    ~DiskList() {
-        QV_DISK_LIST* header = &list;
-        qvFreeDiskList(&header, 1);
-    }
-    DiskList(const DiskList&) = delete;
-    DiskList& operator=(const DiskList&) = delete;
-};
+using DiskList = Held<QV_DISK_LIST, qvFreeDiskList>;
 
 constexpr uint32_t kDynamicType = 0x42;
 
@@ -74,9 +64,9 @@ void List(const Globals& globals, const ListOptions& options) {
 
     Session session(globals);
     DiskList disks;
-    Check(qvGetDiskList(session.handle(), &filter, &disks.list), "list disks");
-    const D* begin = disks.list.Entries;
-    const D* end = begin == nullptr ? begin : begin + disks.list.Count;
+    Check(qvGetDiskList(session.handle(), &filter, &disks.value), "list disks");
+    const D* begin = disks.value.Entries;
+    const D* end = begin == nullptr ? begin : begin + disks.value.Count;
     PrintList(globals, DiskFields(), begin, end);
 }
 

@@ -204,6 +204,7 @@ int main(int argc, char** argv) {
     AddDiagnosticsCommands(app, commands);
     AddSnapshotCommands(app, commands);
     AddMaintenanceCommands(app, commands);
+    AddGroupCommands(app, commands);
     AddLocalMachineCommands(app, commands);
     AddMessageCommand(app, commands);
     app.footer(kHelpFooter);  // after the subcommands, which would inherit it

@@ -8,7 +8,6 @@
 namespace qvctl {
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 
 struct LayoutArgs {
     std::string object;

@@ -13,7 +13,6 @@ namespace qvctl {
 namespace {
 
 using C = QV_MIRROR_CONFIG;
-constexpr uint64_t kMiB = 1024 * 1024;
 
 // One field set or shown under its record name.
 struct RawField {

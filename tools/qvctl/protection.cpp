@@ -10,7 +10,6 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kPollInterval = 250ms;
 constexpr uint64_t kKiB = 1024;
-constexpr uint64_t kMiB = 1024 * 1024;
 
 std::string ConditionName(uint32_t condition) {
     static constexpr std::array<const char*, 10> kNames{"unknown",
@@ -253,6 +252,8 @@ const Fields<StatRecord>& StatFields() {
             {"snapshots", "SNAPSHOTS", Unit::kCount,
              [](const R& r) -> Value { return Optional(r.snapshots); }},
             {"views", "VIEWS", Unit::kCount, [](const R& r) -> Value { return Optional(r.views); }},
+            {"group", "GROUP", Unit::kText,
+             [](const R& r) -> Value { return r.group ? Value{*r.group} : Value{}; }},
             {"protected", "PROTECTED", Unit::kBytes,
              [](const R& r) -> Value { return r.stat.Amount1KiB * kKiB; }, kDetail},
             {"out_of_sync", "OUT OF SYNC", Unit::kBytes,
@@ -332,7 +333,7 @@ const Fields<RestoreRecord>& RestoreFields() {
 }
 
 StatRecord ReadStat(QV_HANDLE handle, const Object& object) {
-    StatRecord r{object.text, {}, {}, {}, {}};
+    StatRecord r{object.text, {}, {}, {}, {}, {}};
     Check(qvGetMirrorStat(handle, object.name.c_str(), object.number, &r.stat),
           "read the statistics of " + object.text);
     CountSnapshots(handle, object.name.c_str(), object.number, r);

@@ -31,6 +31,7 @@ struct StatRecord {
     QV_MIRROR_STAT stat{};
     std::optional<uint32_t> snapshots;  // when read: the snapshots the protection holds
     std::optional<uint32_t> views;      // and how many of them are mounted as views
+    std::optional<std::string> group;   // the protection group it belongs to, when read
 };
 
 // Reads how many snapshots the protection of `r.primary` holds and how
@@ -88,6 +89,16 @@ extern const LongOperation kRestore;
 
 // The operation a protection in `state` runs, or null.
 const LongOperation* RunningOperation(uint32_t state);
+
+// A snapshot's or a rollback's progress, read by `read` (snapshots.cpp): the
+// record, and one reading of it for Follow.
+using TaskReader = QV_STATUS (*)(QV_HANDLE, const QV_WCHAR*, uint32_t, QV_PROGRESS*);
+RestoreRecord ReadTask(QV_HANDLE handle, const Object& object, TaskReader read);
+Sample TaskSample(const Globals& g, QV_HANDLE handle, const Object& object, TaskReader read);
+
+// The group of each protection, by its primary as ObjectText spells it
+// (groups.cpp); empty when the service lists no groups.
+std::vector<std::pair<std::string, std::string>> GroupsByMember(QV_HANDLE handle);
 
 // Follows `op` on `object` until it ends; Unfinished unless it completed,
 // Interrupted on Ctrl-C (the operation keeps running).

@@ -271,6 +271,9 @@ void AddObjectCommands(CLI::App& parent, Commands& commands, std::span<const Obj
 // `pattern` with "{}" replaced by `object`.
 std::string Fill(const char* pattern, const std::string& object);
 
+// The service counts data in MiB; qvctl shows and takes bytes.
+inline constexpr uint64_t kMiB = 1024 * 1024;
+
 using qvtools::Held;
 
 // `qvctl service`: the local service's unit and the service's own settings
@@ -295,6 +298,7 @@ void AddClusterCommands(CLI::App& app, Commands& commands);
 void AddDiagnosticsCommands(CLI::App& app, Commands& commands);
 void AddSnapshotCommands(CLI::App& app, Commands& commands);     // snapshots.cpp
 void AddMaintenanceCommands(CLI::App& app, Commands& commands);  // maintenance.cpp
+void AddGroupCommands(CLI::App& app, Commands& commands);        // groups.cpp
 
 // The field table of a disk list's entries (disks.cpp), also the view disks'.
 const Fields<QV_DISK_INFO>& DiskFields();

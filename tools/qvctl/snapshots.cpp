@@ -13,7 +13,6 @@
 namespace qvctl {
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 
 // A snapshot list of the service, given back when it goes.
 class SnapshotList {
@@ -56,34 +55,14 @@ const Fields<QV_SNAPSHOT_INFO>& SnapshotFields() {
     return fields;
 }
 
-// A snapshot's and a rollback's progress are records of the restore's
-// shape (QV_PROGRESS, in the service's MiB), shown by the restore's table.
-template <QV_STATUS (*Read)(QV_HANDLE, const QV_WCHAR*, uint32_t, QV_PROGRESS*)>
-RestoreRecord ReadProgress(QV_HANDLE handle, const Object& object) {
-    RestoreRecord r{object.text, {}};
-    Check(Read(handle, object.name.c_str(), object.number, &r.progress),
-          "read the progress of " + object.text);
-    return r;
-}
-
 template <QV_STATUS (*Read)(QV_HANDLE, const QV_WCHAR*, uint32_t, QV_PROGRESS*)>
 Sample ProgressSample(const Globals& g, QV_HANDLE handle, const Object& object) {
-    const RestoreRecord r = ReadProgress<Read>(handle, object);
-    Sample s;
-    s.running = r.progress.State == kOpRunning;
-    s.completed = r.progress.State == kOpCompleted;
-    s.done = r.progress.TotalDone * kMiB;
-    s.total = s.done + r.progress.DirtyData * kMiB;
-    s.percent =
-        s.total == 0 ? (s.completed ? 100 : 0) : static_cast<unsigned>(s.done * 100 / s.total);
-    s.data = JsonOf(g, RestoreFields(), r);
-    s.state = s.data["state"].get<std::string>();
-    return s;
+    return TaskSample(g, handle, object, Read);
 }
 
 template <QV_STATUS (*Read)(QV_HANDLE, const QV_WCHAR*, uint32_t, QV_PROGRESS*)>
 void ShowProgress(const Globals& g, QV_HANDLE handle, const Object& object) {
-    PrintOne(g, RestoreFields(), ReadProgress<Read>(handle, object));
+    PrintOne(g, RestoreFields(), ReadTask(handle, object, Read));
 }
 
 const LongOperation kSnapshot{"snapshot", "Snapshot", ProgressSample<qvGetSnapshotProgress>,
@@ -325,6 +304,29 @@ void AddSchedule(CLI::App& app, Commands& commands) {
 }
 
 }  // namespace
+
+// A snapshot's and a rollback's progress are records of the restore's
+// shape (QV_PROGRESS, in the service's MiB), shown by the restore's table.
+RestoreRecord ReadTask(QV_HANDLE handle, const Object& object, TaskReader read) {
+    RestoreRecord r{object.text, {}};
+    Check(read(handle, object.name.c_str(), object.number, &r.progress),
+          "read the progress of " + object.text);
+    return r;
+}
+
+Sample TaskSample(const Globals& g, QV_HANDLE handle, const Object& object, TaskReader read) {
+    const RestoreRecord r = ReadTask(handle, object, read);
+    Sample s;
+    s.running = r.progress.State == kOpRunning;
+    s.completed = r.progress.State == kOpCompleted;
+    s.done = r.progress.TotalDone * kMiB;
+    s.total = s.done + r.progress.DirtyData * kMiB;
+    s.percent =
+        s.total == 0 ? (s.completed ? 100 : 0) : static_cast<unsigned>(s.done * 100 / s.total);
+    s.data = JsonOf(g, RestoreFields(), r);
+    s.state = s.data["state"].get<std::string>();
+    return s;
+}
 
 void CountSnapshots(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number, StatRecord& r) {
     SnapshotList snapshots;

@@ -13,10 +13,14 @@ namespace {
 std::vector<StatRecord> ReadAll(QV_HANDLE handle) {
     ConfigList configs;
     ReadConfigs(handle, nullptr, configs);
+    const auto groups = GroupsByMember(handle);
     std::vector<StatRecord> records;
     for (const QV_MIRROR_CONFIG& c : configs) {
         const std::string primary = ObjectText(c.Primary.name, c.Primary.number);
-        StatRecord r{primary, ObjectText(c.Mirror.name, c.Mirror.number), {}, {}, {}};
+        StatRecord r{primary, ObjectText(c.Mirror.name, c.Mirror.number), {}, {}, {}, {}};
+        for (const auto& [member, group] : groups) {
+            if (member == primary) r.group = group;
+        }
         const QV_STATUS status = qvGetMirrorStat(handle, c.Primary.name, c.Primary.number, &r.stat);
         // Removed between the two calls: it is no longer there to show.
         if (status == QV_STATUS_SUCCESS) {
@@ -67,7 +71,7 @@ void AddStatusCommand(CLI::App& app, Commands& commands) {
     auto watch = std::make_shared<unsigned>(0);
     CLI::App* status = app.add_subcommand(
         "status",
-        "Show every protection: state, condition, sync, rate, time left, snapshots and views");
+        "Show every protection: state, condition, sync, rate, time left, snapshots, views and group");
     status
         ->add_option("--watch", *watch,
                      "Show it again every N seconds (2 when not given) until Ctrl-C")

@@ -2,8 +2,8 @@
 # A walk through qvctl against a running service: list the disks, protect a
 # partition by a mirror, watch the overview, follow the first
 # synchronisation, verify, suspend (twice: the second is already done) and
-# resume, meet a refusal and read it back from the library's trace file,
-# and remove the protection again.
+# resume, put it in a group and snapshot the group, meet a refusal and read
+# it back from the library's trace file, and remove the protection again.
 #
 #   walkthrough.sh [HOST [PORT]]
 #
@@ -41,7 +41,14 @@ run mirror verify "$primary" --wait
 run mirror suspend "$primary"
 run mirror suspend "$primary"
 run mirror resume "$primary"
+# A group of protections: snapshot every member at once.
+run mirror wait "$primary"
+run group create Nightly
+run group add Nightly "$primary"
+run group snapshot Nightly --wait
+run group stat Nightly
 run status
+run group delete Nightly --yes
 # A refusal: the service's words, exit status 5, and an entry in the trace.
 run mirror stat Harddisk1:3
 run log --since 10m
