@@ -13,15 +13,15 @@ using ClusterInfo = Held<QV_CLUSTER_INFO, qvFreeClusterInfo>;
 using ClusterDisks = Held<QV_CLUSTER_DISK_LIST, qvFreePhysicalDiskList>;
 
 // A group's row also carries the cluster's names, for the JSON form and -o.
-struct GroupRecord {
+struct ClusterGroupRecord {
     const QV_CLUSTER_INFO* cluster;
     const QV_CLUSTER_GROUP* group;
 };
 
 // The node a group runs on: the service numbers the two nodes 1 and 2, the
 // first being this machine's name when it is node 1.
-const Fields<GroupRecord>& GroupFields() {
-    using R = GroupRecord;
+const Fields<ClusterGroupRecord>& ClusterGroupFields() {
+    using R = ClusterGroupRecord;
     static const Fields<R> fields = {
         {"group", "GROUP", Unit::kText, [](const R& r) { return Text(r.group->groupName); }},
         {"tag", "TAG", Unit::kText, [](const R& r) { return Text(r.group->groupTag); }, kDetail},
@@ -75,7 +75,7 @@ void Put(QV_WCHAR (&out)[N], const std::string& text, const char* what) {
     out[units.size()] = 0;
 }
 
-struct GroupArgs {
+struct ClusterGroupArgs {
     std::string group;
     std::string tag;
     std::string disk;
@@ -97,7 +97,7 @@ struct GroupArgs {
     }
 };
 
-CLI::App* GroupCommand(CLI::App* cluster, const char* name, const char* help, GroupArgs& args) {
+CLI::App* ClusterGroupCommand(CLI::App* cluster, const char* name, const char* help, ClusterGroupArgs& args) {
     CLI::App* sub = cluster->add_subcommand(name, help);
     sub->add_option("GROUP", args.group, "The cluster group's name")->required();
     sub->add_option("--tag", args.tag, "The group's tag, when the name is not enough");
@@ -118,7 +118,7 @@ void Info(const Globals& globals) {
     Session session(globals);
     ClusterInfo cluster;
     Check(qvGetClusterInfo(session.handle(), &cluster.value), "read the cluster information");
-    std::vector<GroupRecord> rows;
+    std::vector<ClusterGroupRecord> rows;
     for (uint32_t i = 0; i < cluster.value.groupCount; ++i) {
         rows.push_back({&cluster.value, &cluster.value.groups[i]});
     }
@@ -127,7 +127,7 @@ void Info(const Globals& globals) {
                   << ToUtf8(cluster.value.name2).value_or("") << ", partner "
                   << ToUtf8(cluster.value.name3).value_or("") << "\n";
     }
-    PrintList(globals, GroupFields(), rows.begin(), rows.end());
+    PrintList(globals, ClusterGroupFields(), rows.begin(), rows.end());
 }
 
 }  // namespace
@@ -140,8 +140,8 @@ void AddClusterCommands(CLI::App& app, Commands& commands) {
     CLI::App* info = cluster->add_subcommand("info", "Show the cluster and its groups");
     commands.Add(info, [](const Globals& globals) { Info(globals); });
 
-    auto disks = std::make_shared<GroupArgs>();
-    CLI::App* d = GroupCommand(cluster, "disks", "List the physical disks of a group", *disks);
+    auto disks = std::make_shared<ClusterGroupArgs>();
+    CLI::App* d = ClusterGroupCommand(cluster, "disks", "List the physical disks of a group", *disks);
     commands.Add(d, [disks](const Globals& globals) {
         const QV_CLUSTER_GROUP group = disks->Group();
         Session session(globals);
@@ -151,8 +151,8 @@ void AddClusterCommands(CLI::App& app, Commands& commands) {
         PrintList(globals, ClusterDiskFields(), list.value.disks, list.value.disks + list.value.count);
     });
 
-    auto set = std::make_shared<GroupArgs>();
-    CLI::App* s = GroupCommand(cluster, "set-group",
+    auto set = std::make_shared<ClusterGroupArgs>();
+    CLI::App* s = ClusterGroupCommand(cluster, "set-group",
                                "Configure the service on one of a group's physical disks", *set);
     s->add_option("--disk", set->disk, "The physical disk's name")->required();
     s->add_option("--disk-id", set->disk_id, "The physical disk's id");
@@ -166,8 +166,8 @@ void AddClusterCommands(CLI::App& app, Commands& commands) {
              "Group " + set->group + " configured on " + set->disk + ".");
     });
 
-    auto remove = std::make_shared<GroupArgs>();
-    CLI::App* r = GroupCommand(cluster, "remove-group",
+    auto remove = std::make_shared<ClusterGroupArgs>();
+    CLI::App* r = ClusterGroupCommand(cluster, "remove-group",
                                "Remove the service's configuration of a group", *remove);
     AddYes(r, remove->yes);
     commands.Add(r, [remove](const Globals& globals) {
@@ -180,8 +180,8 @@ void AddClusterCommands(CLI::App& app, Commands& commands) {
              "Configuration of group " + remove->group + " removed.");
     });
 
-    auto failover = std::make_shared<GroupArgs>();
-    CLI::App* f = GroupCommand(cluster, "failover", "Move a group between the nodes", *failover);
+    auto failover = std::make_shared<ClusterGroupArgs>();
+    CLI::App* f = ClusterGroupCommand(cluster, "failover", "Move a group between the nodes", *failover);
     AddChoice(f, "--action", failover->action, kActions, "What to do")->capture_default_str();
     AddYes(f, failover->yes);
     commands.Add(f, [failover](const Globals& globals) {
