@@ -74,7 +74,10 @@ std::vector<std::string> SampleLogin(const TempDir& dir) {
     return {"--credentials", file};
 }
 
-void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16string& mirror) {
+// Protects partition 1 of `primary` (and, when `group` is given, makes it
+// the group's member).
+void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16string& mirror,
+                  const std::u16string& group = u"") {
     const QV_CONNECT_PARAM param{u"127.0.0.1", port, u"admin", u"secret"};
     QV_HANDLE handle = nullptr;
     ASSERT_EQ(qvConnect(&param, &handle), QV_STATUS_SUCCESS);
@@ -82,6 +85,12 @@ void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16st
     enable.Config.Primary = {primary.c_str(), 1};
     enable.Config.Mirror = {mirror.c_str(), primary == u"Harddisk1" ? 2u : 1u};
     EXPECT_EQ(qvEnableMirror(handle, &enable), QV_STATUS_SUCCESS);
+    if (!group.empty()) {
+        QV_GROUP_CONFIG config{};
+        config.Name = group.c_str();
+        EXPECT_EQ(qvCreateGroup(handle, &config), QV_STATUS_SUCCESS);
+        EXPECT_EQ(qvAddGroupMember(handle, group.c_str(), primary.c_str(), 1), QV_STATUS_SUCCESS);
+    }
     qvDisconnect(&handle);
 }
 
@@ -119,6 +128,7 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
         std::optional<json> inventory;
         std::u16string primary;
         std::u16string mirror;
+        std::u16string group;
         std::vector<std::string> lines;
     };
     const Case cases[] = {
@@ -126,6 +136,7 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
          std::nullopt,
          u"Harddisk1",
          u"Harddisk3",
+         u"Projects",
          {"quarvane_up 1",
           R"(quarvane_protection_info{primary="Harddisk1:1",mirror="Harddisk3:2"} 1)",
           R"(quarvane_protection_state{primary="Harddisk1:1",state="synchronizing"} 1)",
@@ -136,11 +147,15 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
           R"(quarvane_cluster_node_role{role="primary"} 1)",
           R"(quarvane_cluster_group_running_here{group="SQL Group"} 1)",
           R"(quarvane_cluster_group_running_here{group="File Server"} 0)",
-          R"(quarvane_cluster_group_node{group="File Server"} 2)"}},
+          R"(quarvane_cluster_group_node{group="File Server"} 2)",
+          R"(quarvane_group_members{group="Projects"} 1)",
+          R"(quarvane_group_state{group="Projects",state="synchronizing"} 1)",
+          R"(quarvane_group_size_bytes{group="Projects"} 8589934592)"}},
         {"names that need escaping",
          kOddInventory,
          u"Q\"d\\x\ny",
          u"Plain",
+         u"",
          {R"(quarvane_protection_info{primary="Q\"d\\x\ny:1",mirror="Plain:1"} 1)"}},
     };
     for (const Case& c : cases) {
@@ -149,7 +164,7 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
         std::vector<std::string> args{"--rate", "1"};
         if (c.inventory) args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
         const Daemon sim(args);
-        EnableMirror(sim.port, c.primary, c.mirror);
+        EnableMirror(sim.port, c.primary, c.mirror, c.group);
         Exporter exporter(sim.port, SampleLogin(dir));
         const auto r = exporter.Get("/metrics");
         ASSERT_TRUE(r);

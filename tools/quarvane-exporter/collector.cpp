@@ -13,6 +13,7 @@
 #include <map>
 
 #include "held.h"
+#include "subjects.h"
 #include "platform/bounded_utf.h"
 
 namespace qvexp {
@@ -30,14 +31,6 @@ constexpr uint32_t kErrorEvents = QV_EVENT_ERROR;
 bool Broken(QV_STATUS status) {
     return (status >= QV_STATUS_NO_HANDLE && status <= QV_STATUS_RPC_FAILED) ||
            status == QV_STATUS_NO_MEMORY;
-}
-
-struct Broke {
-    QV_STATUS status;
-};
-
-void Check(QV_STATUS status) {
-    if (Broken(status)) throw Broke{status};
 }
 
 class Session {
@@ -65,10 +58,6 @@ class Session {
 };
 
 using qvtools::Held;
-
-std::string ObjectText(const QV_WCHAR* name, uint32_t number) {
-    return ToUtf8(name) + ":" + std::to_string(number);
-}
 
 void ReadSnapshots(QV_HANDLE handle, const QV_OBJECT_ID& primary, ProtectionReading& r) {
     Held<QV_SNAPSHOT_LIST, qvFreeSnapshotList> list;
@@ -182,21 +171,6 @@ constexpr std::array<Named, 9> kConditions{{{1, "normal"},
                                             {8, "sync_cancelled"},
                                             {9, "maintenance"}}};
 
-// What the protection families are written for: each protection alone
-// (`primary`), or a group of protections (`group`) with its members'
-// values summed.
-struct Subject {
-    std::string_view label;
-    std::string_view name;
-    std::vector<const P*> members;
-};
-
-struct Subjects {
-    const char* prefix;  // of the family names
-    const char* help;    // added to each family's help text
-    std::vector<Subject> list;
-};
-
 template <typename F>
 double Sum(const Subject& s, F&& value) {
     double sum = 0;
@@ -287,6 +261,55 @@ const IoCounter kIoCounters[] = {
     {"io_errors_total", "Failed requests.", [](const QV_IO_COUNTERS& c) { return c.Count3; }},
 };
 
+void WriteProtections(const std::vector<P>& ps, Exposition& out) {
+    out.Family("quarvane_protection_info", "A protection: its primary and its mirror.",
+               Type::kGauge);
+    for (const P& p : ps) out.Sample({{"primary", p.primary}, {"mirror", p.mirror}}, uint64_t{1});
+    Subjects each{"quarvane_protection_", "", {}};
+    each.list.reserve(ps.size());
+    for (const P& p : ps) each.list.push_back({"primary", p.primary, {&p}});
+    WriteSubjects(each, out);
+}
+
+void WriteCluster(const ClusterReading& c, Exposition& out) {
+    out.Family("quarvane_cluster_info", "The cluster the service's machine is a node of.",
+               Type::kGauge);
+    out.Sample({{"cluster", c.name}, {"local_node", c.local_node}, {"partner_node", c.partner_node}},
+               uint64_t{1});
+    out.Family("quarvane_cluster_node_role",
+               "This node's role in the service's pairing: 1 for the one it has.", Type::kGauge);
+    out.Sample({{"role", "primary"}}, uint64_t{c.role == 1});
+    out.Sample({{"role", "secondary"}}, uint64_t{c.role == 2});
+    out.Family("quarvane_cluster_group_node",
+               "The node that runs the cluster group, 1 or 2 as the cluster lists its nodes.",
+               Type::kGauge);
+    for (const auto& g : c.groups) out.Sample({{"group", g.name}}, double(g.node));
+    out.Family("quarvane_cluster_group_running_here", "1 when this node runs the cluster group.",
+               Type::kGauge);
+    for (const auto& g : c.groups) out.Sample({{"group", g.name}}, uint64_t{g.here});
+    out.Family("quarvane_cluster_group_failovers_total",
+               "Failovers of the cluster group since the service was configured on it.",
+               Type::kCounter);
+    for (const auto& g : c.groups) out.Sample({{"group", g.name}}, double(g.failovers));
+}
+
+void WriteScrape(bool up, double seconds, Exposition& out) {
+    out.Single("quarvane_up", "1 when the service answered the scrape, else 0.", Type::kGauge,
+               up ? 1.0 : 0.0);
+    out.Single("quarvane_scrape_duration_seconds", "How long reading the service took.",
+               Type::kGauge, seconds);
+}
+
+}  // namespace
+
+void Check(QV_STATUS status) {
+    if (Broken(status)) throw Broke{status};
+}
+
+std::string ObjectText(const QV_WCHAR* name, uint32_t number) {
+    return ToUtf8(name) + ":" + std::to_string(number);
+}
+
 void WriteSubjects(const Subjects& subjects, Exposition& out) {
     const auto family = [&](const char* suffix, const char* help, Type type) {
         out.Family(std::string(subjects.prefix) + suffix, std::string(help) + subjects.help, type);
@@ -333,47 +356,6 @@ void WriteSubjects(const Subjects& subjects, Exposition& out) {
     }
 }
 
-void WriteProtections(const std::vector<P>& ps, Exposition& out) {
-    out.Family("quarvane_protection_info", "A protection: its primary and its mirror.",
-               Type::kGauge);
-    for (const P& p : ps) out.Sample({{"primary", p.primary}, {"mirror", p.mirror}}, uint64_t{1});
-    Subjects each{"quarvane_protection_", "", {}};
-    each.list.reserve(ps.size());
-    for (const P& p : ps) each.list.push_back({"primary", p.primary, {&p}});
-    WriteSubjects(each, out);
-}
-
-void WriteCluster(const ClusterReading& c, Exposition& out) {
-    out.Family("quarvane_cluster_info", "The cluster the service's machine is a node of.",
-               Type::kGauge);
-    out.Sample({{"cluster", c.name}, {"local_node", c.local_node}, {"partner_node", c.partner_node}},
-               uint64_t{1});
-    out.Family("quarvane_cluster_node_role",
-               "This node's role in the service's pairing: 1 for the one it has.", Type::kGauge);
-    out.Sample({{"role", "primary"}}, uint64_t{c.role == 1});
-    out.Sample({{"role", "secondary"}}, uint64_t{c.role == 2});
-    out.Family("quarvane_cluster_group_node",
-               "The node that runs the cluster group, 1 or 2 as the cluster lists its nodes.",
-               Type::kGauge);
-    for (const auto& g : c.groups) out.Sample({{"group", g.name}}, double(g.node));
-    out.Family("quarvane_cluster_group_running_here", "1 when this node runs the cluster group.",
-               Type::kGauge);
-    for (const auto& g : c.groups) out.Sample({{"group", g.name}}, uint64_t{g.here});
-    out.Family("quarvane_cluster_group_failovers_total",
-               "Failovers of the cluster group since the service was configured on it.",
-               Type::kCounter);
-    for (const auto& g : c.groups) out.Sample({{"group", g.name}}, double(g.failovers));
-}
-
-void WriteScrape(bool up, double seconds, Exposition& out) {
-    out.Single("quarvane_up", "1 when the service answered the scrape, else 0.", Type::kGauge,
-               up ? 1.0 : 0.0);
-    out.Single("quarvane_scrape_duration_seconds", "How long reading the service took.",
-               Type::kGauge, seconds);
-}
-
-}  // namespace
-
 std::optional<Target> ParseTarget(const std::string& text, bool any_port) {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
@@ -418,6 +400,7 @@ Reading Read(const Target& target, const Login& login) {
     }
     try {
         ReadProtections(session.handle(), reading);
+        ReadGroups(session.handle(), reading);
         ReadCluster(session.handle(), reading);
         ReadNewestEvent(session.handle(), reading);
         reading.up = true;
@@ -433,6 +416,7 @@ void Write(const Reading& reading, double scrape_seconds, Exposition& out) {
     WriteScrape(reading.up, scrape_seconds, out);
     if (!reading.up) return;
     WriteProtections(reading.protections, out);
+    WriteGroups(reading, out);
     if (reading.cluster) WriteCluster(*reading.cluster, out);
     if (reading.newest_event) {
         out.Single("quarvane_event_last_sequence_number",

@@ -57,6 +57,12 @@ struct ClusterReading {
     std::vector<ClusterGroupReading> groups;
 };
 
+// A protection group, its members named by their primaries.
+struct GroupReading {
+    std::string name;
+    std::vector<std::string> members;
+};
+
 // Everything one scrape read. `up` is false when the service could not be
 // reached, refused the login, or the connection broke on the way; the
 // rest is then empty.
@@ -64,6 +70,7 @@ struct Reading {
     bool up = false;
     QV_STATUS status = QV_STATUS_SUCCESS;  // what broke the reading when not up
     std::vector<ProtectionReading> protections;
+    std::vector<GroupReading> groups;
     std::optional<ClusterReading> cluster;  // without a cluster: none
     std::optional<uint32_t> newest_event;   // none while the log is empty
 };

@@ -43,7 +43,8 @@ start() {
   exit 1
 }
 
-# One protection mirrored with a snapshot, one still synchronising.
+# One protection mirrored with a snapshot, one still synchronising, both
+# in a group.
 start quarvane-sim "$sim" --port 0 --rate 8192
 sim_port=$port
 export QVCTL_HOST=127.0.0.1 QVCTL_PORT=$sim_port
@@ -51,6 +52,8 @@ export QVCTL_HOST=127.0.0.1 QVCTL_PORT=$sim_port
 "$qvctl" mirror wait Harddisk1:2
 "$qvctl" snapshot take --wait Harddisk1:2
 "$qvctl" mirror enable --copy-limit 64 Harddisk1:1 Harddisk3:2
+"$qvctl" group create Projects
+"$qvctl" group add Projects Harddisk1:1 Harddisk1:2
 
 # The login comes from a file only its owner may read.
 printf 'user=admin\npassword=secret\n' >"$work/login"
