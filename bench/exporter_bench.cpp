@@ -31,12 +31,17 @@ class Sim {
         nlohmann::json disks = nlohmann::json::array();
         for (int d = 0; d < kDisks; ++d) {
             nlohmann::json parts = nlohmann::json::array();
-            for (int p = 1; p <= kPartitions; ++p) parts.push_back({{"number", p}, {"size_mib", 16}});
-            disks.push_back({{"number", d}, {"name", "Disk" + std::to_string(d)},
-                             {"size_mib", 16 * kPartitions + 16}, {"partitions", parts}});
+            for (int p = 1; p <= kPartitions; ++p)
+                parts.push_back({{"number", p}, {"size_mib", 16}});
+            disks.push_back({{"number", d},
+                             {"name", "Disk" + std::to_string(d)},
+                             {"size_mib", 16 * kPartitions + 16},
+                             {"partitions", parts}});
         }
-        const std::string inventory = dir_.Write("inventory.json", nlohmann::json{{"disks", disks}}.dump());
-        daemon_ = std::make_unique<qvtest::Daemon>(std::vector<std::string>{"--inventory", inventory});
+        const std::string inventory =
+            dir_.Write("inventory.json", nlohmann::json{{"disks", disks}}.dump());
+        daemon_ =
+            std::make_unique<qvtest::Daemon>(std::vector<std::string>{"--inventory", inventory});
         const QV_CONNECT_PARAM param{u"127.0.0.1", daemon_->port, u"admin", u"secret"};
         if (qvConnect(&param, &handle_) != QV_STATUS_SUCCESS) throw std::runtime_error("no login");
     }
@@ -71,14 +76,17 @@ class Sim {
         config.Name = name.c_str();
         std::vector<std::u16string> names;
         std::vector<QV_OBJECT_ID> ids;
-        for (int k = group * kPerGroup; k < (group + 1) * kPerGroup; ++k) names.push_back(Primary(k));
+        for (int k = group * kPerGroup; k < (group + 1) * kPerGroup; ++k)
+            names.push_back(Primary(k));
         for (int k = 0; k < kPerGroup; ++k) {
-            ids.push_back({names[k].c_str(), static_cast<uint32_t>((group * kPerGroup + k) % kPartitions + 1)});
+            ids.push_back({names[k].c_str(),
+                           static_cast<uint32_t>((group * kPerGroup + k) % kPartitions + 1)});
         }
         std::vector<const QV_OBJECT_ID*> members;
         for (const QV_OBJECT_ID& id : ids) members.push_back(&id);
         if (qvCreateGroup(handle_, &config) != QV_STATUS_SUCCESS ||
-            qvAddGroupMembers(handle_, name.c_str(), kPerGroup, members.data()) != QV_STATUS_SUCCESS) {
+            qvAddGroupMembers(handle_, name.c_str(), kPerGroup, members.data()) !=
+                QV_STATUS_SUCCESS) {
             throw std::runtime_error("group failed");
         }
     }
@@ -106,14 +114,21 @@ void BM_Scrape(benchmark::State& state) {
     std::size_t bytes = 0;
     for (auto _ : state) {
         const std::string text = qvexp::Scrape(target, kLogin);
-        if (text.find("\nquarvane_up 1\n") == std::string::npos) state.SkipWithError("service down");
+        if (text.find("\nquarvane_up 1\n") == std::string::npos)
+            state.SkipWithError("service down");
         bytes = text.size();
     }
     state.counters["output_bytes"] = static_cast<double>(bytes);
-    state.counters["bytes_per_protection"] = static_cast<double>(bytes) / static_cast<double>(state.range(0));
+    state.counters["bytes_per_protection"] =
+        static_cast<double>(bytes) / static_cast<double>(state.range(0));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_Scrape)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_Scrape)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // The exporter process, scraped 10,000 times over HTTP (10 protections):
 // its resident memory after the first 1,000 scrapes and after the last.

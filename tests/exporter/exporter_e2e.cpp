@@ -115,12 +115,15 @@ bool Down(const httplib::Result& r) {
 
 // Names come from the service and may hold any character; the escaped
 // label values must still parse.
-const json kOddInventory = {
-    {"disks",
-     {{{"number", 1}, {"name", "Q\"d\\x\ny"}, {"size_mib", 200},
-       {"partitions", {{{"number", 1}, {"size_mib", 100}}}}},
-      {{"number", 2}, {"name", "Plain"}, {"size_mib", 200},
-       {"partitions", {{{"number", 1}, {"size_mib", 100}}}}}}}};
+const json kOddInventory = {{"disks",
+                             {{{"number", 1},
+                               {"name", "Q\"d\\x\ny"},
+                               {"size_mib", 200},
+                               {"partitions", {{{"number", 1}, {"size_mib", 100}}}}},
+                              {{"number", 2},
+                               {"name", "Plain"},
+                               {"size_mib", 200},
+                               {"partitions", {{{"number", 1}, {"size_mib", 100}}}}}}}};
 
 TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
     struct Case {
@@ -162,7 +165,8 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
         SCOPED_TRACE(c.what);
         const TempDir dir;
         std::vector<std::string> args{"--rate", "1"};
-        if (c.inventory) args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
+        if (c.inventory)
+            args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
         const Daemon sim(args);
         EnableMirror(sim.port, c.primary, c.mirror, c.group);
         Exporter exporter(sim.port, SampleLogin(dir));
@@ -192,7 +196,9 @@ TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
     };
     const Case cases[] = {
         {"/probe?target=" + Address(nothing.port), {}, 200},
-        {"/probe?target=" + Address(silent.port), {{"X-Prometheus-Scrape-Timeout-Seconds", "1"}}, 200},
+        {"/probe?target=" + Address(silent.port),
+         {{"X-Prometheus-Scrape-Timeout-Seconds", "1"}},
+         200},
         {"/probe?target=127.0.0.1", {}, 400},
         {"/probe", {}, 400},
     };
@@ -271,11 +277,13 @@ scrape_configs:
   - job_name: quarvane
     static_configs: [{targets: [")" + Address(exporter) + R"("]}]
 )");
-        const int log = open((dir / "prometheus.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        pid = qvtest::Spawn(QV_PROMETHEUS,
-                            {"--config.file=" + config, "--storage.tsdb.path=" + (dir / "data").string(),
-                             "--web.listen-address=" + Address(port), "--log.level=warn"},
-                            {}, -1, log, log);
+        const int log =
+            open((dir / "prometheus.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        pid = qvtest::Spawn(
+            QV_PROMETHEUS,
+            {"--config.file=" + config, "--storage.tsdb.path=" + (dir / "data").string(),
+             "--web.listen-address=" + Address(port), "--log.level=warn"},
+            {}, -1, log, log);
         close(log);
     }
     ~Prometheus() {
@@ -306,9 +314,9 @@ bool Eventually(F&& ok) {
     return false;
 }
 
-TEST(Exporter, PrometheusSeesASynchronisationFinishAndLoadsTheRules) {
+TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule) {
     const TempDir dir;
-    const Daemon sim({"--rate", "2048"});  // the 8 GiB partition in 4 s
+    const Daemon sim({"--rate", "2048", "--fail-verify", "Harddisk1:1"});  // 8 GiB in 4 s
     const Exporter exporter(sim.port, SampleLogin(dir));
     const Prometheus prometheus(dir, exporter.port);
     ASSERT_TRUE(Eventually([&] { return prometheus.Value("quarvane_up") == 1; }))
@@ -316,11 +324,22 @@ TEST(Exporter, PrometheusSeesASynchronisationFinishAndLoadsTheRules) {
 
     EnableMirror(sim.port, u"Harddisk1", u"Harddisk3");
     const auto in = [&](const std::string& state) {
-        return prometheus.Value(R"(quarvane_protection_state{primary="Harddisk1:1",state=")" + state +
-                                R"("})") == 1;
+        return prometheus.Value(R"(quarvane_protection_state{primary="Harddisk1:1",state=")" +
+                                state + R"("})") == 1;
     };
     EXPECT_TRUE(Eventually([&] { return in("synchronizing"); }));
     EXPECT_TRUE(Eventually([&] { return in("mirrored"); }));
+
+    // A verify that fails: counted, and the rule fires.
+    const QV_CONNECT_PARAM param{u"127.0.0.1", sim.port, u"admin", u"secret"};
+    QV_HANDLE handle = nullptr;
+    ASSERT_EQ(qvConnect(&param, &handle), QV_STATUS_SUCCESS);
+    const QV_VERIFY_REQUEST verify{{u"Harddisk1", 1}, 0, 0, 0};
+    EXPECT_EQ(qvVerifyData(handle, &verify), QV_STATUS_SUCCESS);
+    qvDisconnect(&handle);
+    const std::string firing =
+        R"(ALERTS{alertname="QuarvaneVerifyFailed",primary="Harddisk1:1",alertstate="firing"})";
+    EXPECT_TRUE(Eventually([&] { return prometheus.Value(firing) == 1; }));
 
     // Every rule evaluated without error.
     EXPECT_TRUE(Eventually([&] {

@@ -13,8 +13,8 @@
 #include <map>
 
 #include "held.h"
-#include "subjects.h"
 #include "platform/bounded_utf.h"
+#include "subjects.h"
 
 namespace qvexp {
 namespace {
@@ -106,7 +106,8 @@ void ReadProtections(QV_HANDLE handle, Reading& reading) {
         // Removed between the list and its statistics: no longer there.
         if (status != QV_STATUS_SUCCESS) continue;
         ReadSnapshots(handle, c.Primary, r);
-        if (const auto f = failures.find(r.primary); f != failures.end()) r.verify_failures = f->second;
+        if (const auto f = failures.find(r.primary); f != failures.end())
+            r.verify_failures = f->second;
         reading.protections.push_back(std::move(r));
     }
 }
@@ -121,8 +122,11 @@ void ReadCluster(QV_HANDLE handle, Reading& reading) {
     const QV_STATUS status = qvGetClusterInfo(handle, &info.value);
     Check(status);
     if (status != QV_STATUS_SUCCESS) return;
-    ClusterReading c{info.value.infoWord, Fixed(info.value.name1), Fixed(info.value.name2),
-                     Fixed(info.value.name3), {}};
+    ClusterReading c{info.value.infoWord,
+                     Fixed(info.value.name1),
+                     Fixed(info.value.name2),
+                     Fixed(info.value.name3),
+                     {}};
     for (uint32_t i = 0; info.value.groups != nullptr && i < info.value.groupCount; ++i) {
         const QV_CLUSTER_GROUP& g = info.value.groups[i];
         c.groups.push_back({Fixed(g.groupName), g.value1, g.value2 != 0, g.value4});
@@ -179,8 +183,8 @@ double Sum(const Subject& s, F&& value) {
 }
 
 template <std::size_t N>
-void WriteStateSet(Exposition& out, const Subjects& subjects, const char* suffix,
-                   const char* help, const char* label, const std::array<Named, N>& names,
+void WriteStateSet(Exposition& out, const Subjects& subjects, const char* suffix, const char* help,
+                   const char* label, const std::array<Named, N>& names,
                    uint32_t (*code)(const P&)) {
     out.Family(std::string(subjects.prefix) + suffix, std::string(help) + subjects.help,
                Type::kGauge);
@@ -219,12 +223,12 @@ const Gauge kGauges[] = {
     {"size_bytes", "Size of the protected primary.", Type::kGauge, Size, Always},
     {"unsynchronized_bytes", "Bytes of the primary not yet on the mirror.", Type::kGauge,
      [](const P& p) { return double(p.stat.Amount2KiB * kKiB); }, Always},
-    {"copy_rate_bytes_per_second", "Rate at which the service copies to the mirror.",
-     Type::kGauge, [](const P& p) { return double(p.stat.Value5 * kMiB); }, Always},
+    {"copy_rate_bytes_per_second", "Rate at which the service copies to the mirror.", Type::kGauge,
+     [](const P& p) { return double(p.stat.Value5 * kMiB); }, Always},
     {"syncs_completed_total", "Synchronisations completed.", Type::kCounter,
      [](const P& p) { return double(p.stat.Value4); }, Always},
-    {"verify_failures_total", "Failed verifies that the service's event log holds.",
-     Type::kCounter, [](const P& p) { return double(p.verify_failures); }, Always},
+    {"verify_failures_total", "Failed verifies that the service's event log holds.", Type::kCounter,
+     [](const P& p) { return double(p.verify_failures); }, Always},
     {"snapshots", "Snapshots held.", Type::kGauge, [](const P& p) { return double(p.snapshots); },
      SnapshotsRead},
     {"mounted_views", "Snapshots mounted as views.", Type::kGauge,
@@ -274,8 +278,9 @@ void WriteProtections(const std::vector<P>& ps, Exposition& out) {
 void WriteCluster(const ClusterReading& c, Exposition& out) {
     out.Family("quarvane_cluster_info", "The cluster the service's machine is a node of.",
                Type::kGauge);
-    out.Sample({{"cluster", c.name}, {"local_node", c.local_node}, {"partner_node", c.partner_node}},
-               uint64_t{1});
+    out.Sample(
+        {{"cluster", c.name}, {"local_node", c.local_node}, {"partner_node", c.partner_node}},
+        uint64_t{1});
     out.Family("quarvane_cluster_node_role",
                "This node's role in the service's pairing: 1 for the one it has.", Type::kGauge);
     out.Sample({{"role", "primary"}}, uint64_t{c.role == 1});
@@ -314,8 +319,8 @@ void WriteSubjects(const Subjects& subjects, Exposition& out) {
     const auto family = [&](const char* suffix, const char* help, Type type) {
         out.Family(std::string(subjects.prefix) + suffix, std::string(help) + subjects.help, type);
     };
-    WriteStateSet(out, subjects, "state", "1 for the state the protection is in.", "state",
-                  kStates, [](const P& p) { return p.stat.State; });
+    WriteStateSet(out, subjects, "state", "1 for the state the protection is in.", "state", kStates,
+                  [](const P& p) { return p.stat.State; });
     WriteStateSet(out, subjects, "condition", "1 for the condition the protection is in.",
                   "condition", kConditions, [](const P& p) { return p.stat.Condition; });
     // A group's share is its members' weighted by their sizes.
@@ -325,9 +330,9 @@ void WriteSubjects(const Subjects& subjects, Exposition& out) {
         const double size = Sum(s, Size);
         const double ratio =
             s.members.size() == 1 ? Synchronized(*s.members[0])
-            : size > 0            ? Sum(s, [](const P& p) { return Synchronized(p) * Size(p); }) / size
-            : s.members.empty()   ? 1.0
-                                  : Sum(s, Synchronized) / double(s.members.size());
+            : size > 0 ? Sum(s, [](const P& p) { return Synchronized(p) * Size(p); }) / size
+            : s.members.empty() ? 1.0
+                                : Sum(s, Synchronized) / double(s.members.size());
         out.Sample({{s.label, s.name}}, ratio);
     }
     for (const Gauge& g : kGauges) {
@@ -350,7 +355,8 @@ void WriteSubjects(const Subjects& subjects, Exposition& out) {
             for (const IoSide& side : kIoSides) {
                 uint64_t sum = 0;
                 for (const P* p : s.members) sum += c.value(p->stat.*side.counters);
-                out.Sample({{s.label, s.name}, {"side", side.side}, {"traffic", side.traffic}}, sum);
+                out.Sample({{s.label, s.name}, {"side", side.side}, {"traffic", side.traffic}},
+                           sum);
             }
         }
     }
@@ -369,7 +375,8 @@ std::optional<Target> ParseTarget(const std::string& text, bool any_port) {
     const char* last = text.data() + text.size();
     unsigned port = 0;
     const auto [end, ec] = std::from_chars(first, last, port);
-    if (ec != std::errc() || end != last || first == last || (port == 0 && !any_port) || port > 65535) {
+    if (ec != std::errc() || end != last || first == last || (port == 0 && !any_port) ||
+        port > 65535) {
         return std::nullopt;
     }
     t.port = static_cast<uint16_t>(port);
@@ -386,8 +393,8 @@ std::string ToUtf8(const QV_WCHAR* text) {
 
 void Log(const Target& target, const std::string& what) {
     // One write per line, so that lines of scrapes running at once do not mix.
-    const std::string line =
-        "quarvane-exporter: " + target.host + ":" + std::to_string(target.port) + ": " + what + "\n";
+    const std::string line = "quarvane-exporter: " + target.host + ":" +
+                             std::to_string(target.port) + ": " + what + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -420,8 +427,8 @@ void Write(const Reading& reading, double scrape_seconds, Exposition& out) {
     if (reading.cluster) WriteCluster(*reading.cluster, out);
     if (reading.newest_event) {
         out.Single("quarvane_event_last_sequence_number",
-                   "Sequence number of the newest event in the service's event log.",
-                   Type::kGauge, double(*reading.newest_event));
+                   "Sequence number of the newest event in the service's event log.", Type::kGauge,
+                   double(*reading.newest_event));
     }
 }
 

@@ -19,7 +19,8 @@ void ReadGroups(QV_HANDLE handle, Reading& reading) {
         const QV_GROUP_CONFIG& g = list.value.Entries[i];
         GroupReading group{ToUtf8(g.Name), {}};
         for (uint32_t m = 0; g.Members != nullptr && m < g.MemberCount; ++m) {
-            group.members.push_back(ObjectText(g.Members[m].Primary.name, g.Members[m].Primary.number));
+            group.members.push_back(
+                ObjectText(g.Members[m].Primary.name, g.Members[m].Primary.number));
         }
         reading.groups.push_back(std::move(group));
     }
@@ -35,14 +36,16 @@ void WriteGroups(const Reading& reading, Exposition& out) {
     }
     out.Family("quarvane_group_member_info", "A protection of the group.", Type::kGauge);
     for (const GroupReading& g : reading.groups) {
-        for (const std::string& m : g.members) out.Sample({{"group", g.name}, {"primary", m}}, uint64_t{1});
+        for (const std::string& m : g.members)
+            out.Sample({{"group", g.name}, {"primary", m}}, uint64_t{1});
     }
     // A member removed between the two lists has no reading: it adds nothing.
     Subjects groups{"quarvane_group_", " Summed over the group's members.", {}};
     for (const GroupReading& g : reading.groups) {
         Subject s{"group", g.name, {}};
         for (const std::string& m : g.members) {
-            if (const auto p = by_primary.find(m); p != by_primary.end()) s.members.push_back(p->second);
+            if (const auto p = by_primary.find(m); p != by_primary.end())
+                s.members.push_back(p->second);
         }
         groups.list.push_back(std::move(s));
     }

@@ -128,8 +128,9 @@ void Serve(const Options& options, const Target& listen, const Target& target, L
         res.set_content(kIndex, "text/plain");
     });
 
-    const int port = listen.port == 0 ? server.bind_to_any_port(listen.host)
-                                      : (server.bind_to_port(listen.host, listen.port) ? listen.port : -1);
+    const int port = listen.port == 0
+                         ? server.bind_to_any_port(listen.host)
+                         : (server.bind_to_port(listen.host, listen.port) ? listen.port : -1);
     if (port <= 0) throw StartError{"cannot listen on " + options.listen};
     std::cout << "listening on " << listen.host << ":" << port << std::endl;
 
