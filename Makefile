@@ -16,7 +16,7 @@ BENCH_DIR ?= build-bench
 TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
-FUZZ_SMOKE_SECONDS ?= 2
+FUZZ_SMOKE_SECONDS ?= 1
 FUZZ_JOBS ?= $(JOBS)
 BENCH_ARGS ?=
 

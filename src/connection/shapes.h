@@ -74,20 +74,24 @@ uint32_t RunOperation(const Row& row, QV_HANDLE handle, Args... args) noexcept {
 // A null output is refused before anything is sent. When the row says the
 // output is cleared it is all zero after any failure; otherwise a failure
 // leaves it as it was, and `convert` (reply, output) -> status must not touch
-// it when it fails. A failed conversion is logged like a failed call.
+// it when it fails. A failed conversion is logged like a failed call, but
+// where the row keeps what a conversion short of memory had converted, that
+// stays in the output and no line is written.
 // `args` fill the request (nothing but the token when there are none).
 template <unsigned P, typename Out, typename Convert, typename... Args>
 uint32_t ReadRecord(const Row& row, QV_HANDLE handle, Out* out, Convert&& convert,
                     Args... args) noexcept {
     if (!IsValidHandle(handle)) return QV_STATUS_NO_HANDLE;
     if (out == nullptr) return QV_STATUS_INVALID_PARAMETER;
-    const bool cleared = row.output == Output::kCleared;
+    const bool kept = row.output == Output::kKeptOnConversion;
+    const bool cleared = row.output == Output::kCleared || kept;
     if (cleared) Clear(*out);
 
     RemoteCall<P> call(handle);
     uint32_t status = CallWith(call, row, handle, args...);
     if (status != 0) return status;
     status = convert(static_cast<const typename wire::Proc<P>::Res&>(call.res), *out);
+    if (status == QV_STATUS_NO_MEMORY && kept) return status;
     if (status != 0) {
         if (cleared) Clear(*out);
         LogFailure(row, 0, status);

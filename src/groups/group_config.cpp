@@ -140,14 +140,15 @@ uint32_t ConvertGroup(const RpcGroupConfig& wire, QV_GROUP_CONFIG& out) noexcept
     if (!schedules.empty()) {
         out.Schedule = FromRpcSnapshotSchedule(schedules.front(), ScheduleModeReadBack::kAsSent);
     }
-    const uint32_t status = ConvertEntries<ReleaseMirrorConfigStrings>(
-        *MembersOf(wire), ConvertMirrorConfig, out.Members, out.MemberCount);
-    if (status != 0) return status;
-    ApplyGroupSettings(out);
-    return 0;
+    return ConvertEntries<ReleaseMirrorConfigStrings>(*MembersOf(wire), ConvertMirrorConfig,
+                                                      out.Members, out.MemberCount);
 }
 
-// All or nothing: on failure the list stays empty with nothing allocated.
+// The groups are converted in order straight into the caller's list. When
+// the heap says no part-way the call reports it, and the groups converted so
+// far stay in the list (the one being converted as far as it got) for
+// qvFreeGroupConfigList to give back; the group settings are handed to the
+// members only once every group is in.
 uint32_t FillGroupList(const RpcGroupConfigList& reply, QV_GROUP_CONFIG_LIST& list) noexcept {
     if (reply.Count == 0) return 0;  // whatever the array holds
     // Every count is checked against what arrived before anything is
@@ -158,7 +159,17 @@ uint32_t FillGroupList(const RpcGroupConfigList& reply, QV_GROUP_CONFIG_LIST& li
         })) {
         return QV_STATUS_RPC_FAILED;
     }
-    return ConvertEntries<ReleaseGroupEntry>(*walked, ConvertGroup, list.Entries, list.Count);
+    auto* entries =
+        static_cast<QV_GROUP_CONFIG*>(AllocZeroed(walked->size(), sizeof(QV_GROUP_CONFIG)));
+    if (entries == nullptr) return QV_STATUS_NO_MEMORY;
+    list.Entries = entries;
+    list.Count = static_cast<uint32_t>(walked->size());
+    for (const RpcGroupConfig& group : *walked) {
+        const uint32_t status = ConvertGroup(group, *entries++);
+        if (status != 0) return status;
+    }
+    for (QV_GROUP_CONFIG& entry : std::span(list.Entries, list.Count)) ApplyGroupSettings(entry);
+    return 0;
 }
 
 }  // namespace

@@ -102,19 +102,21 @@ void WireProgress(const RpcGroupStat& in, QV_GROUP_STAT& out) noexcept {
     }
 }
 
-// Into a zeroed record; on failure nothing stays allocated.
+// Into a zeroed record; on failure no member stays allocated. Members the
+// heap has no room for leave the group's own state and figures in place,
+// without members or progress.
 uint32_t ConvertGroupStat(const RpcGroupStat& in, QV_GROUP_STAT& out) noexcept {
     const auto walked = Walk(Received(in.Members), in.Count);
     if (!walked) return QV_STATUS_RPC_FAILED;
-    const uint32_t status =
-        ConvertEntries<ReleaseMemberStat>(*walked, ConvertMemberStat, out.Members, out.MemberCount);
-    if (status != 0) return status;
-
     out.State = MirrorState(in.State);
     out.Value1 = in.Value1;
     out.Value2 = in.Value2;
     out.Value3 = in.Value3;
     out.Value4 = in.Value4;
+    const uint32_t status =
+        ConvertEntries<ReleaseMemberStat>(*walked, ConvertMemberStat, out.Members, out.MemberCount);
+    if (status != 0) return status;
+
     const std::span<const QV_GROUP_MEMBER_STAT> members(out.Members, out.MemberCount);
     for (const QV_GROUP_MEMBER_STAT& m : members) {
         if (!IsQuietCondition(m.Stat.Condition)) {

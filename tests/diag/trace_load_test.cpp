@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "qvcliapi.h"
 #include "support/trace_fixture.h"
@@ -55,15 +56,22 @@ TEST(TraceLoad, ConcurrentWritersLoseNoEntryAndKeepTheNames) {
     }
     EXPECT_GE(files, 3);  // it did rotate
 
-    // Every entry's text is one write: find each exactly once.
-    for (int w = 0; w < kWriters; ++w) {
-        for (int i = 0; i < kEntriesEach; ++i) {
-            std::string key = "load " + std::to_string(w) + "/" + std::to_string(i) + " ";
-            const std::u16string marker(key.begin(), key.end());
-            const size_t at = all.find(marker);
-            ASSERT_NE(at, std::u16string::npos) << key;
-            EXPECT_EQ(all.find(marker, at + 1), std::u16string::npos) << key;
-        }
+    // Every entry's text is one write: each is found exactly once, whole
+    // (its padding runs to the bar).
+    std::vector<int> seen(kWriters * kEntriesEach);
+    const std::u16string tag = u"load ";
+    for (size_t at = all.find(tag); at != std::u16string::npos; at = all.find(tag, at + 1)) {
+        const size_t slash = all.find(u'/', at);
+        const size_t blank = all.find(u' ', slash);
+        ASSERT_NE(blank, std::u16string::npos);
+        const int w = std::stoi(std::string(all.begin() + at + 5, all.begin() + slash));
+        const int i = std::stoi(std::string(all.begin() + slash + 1, all.begin() + blank));
+        ASSERT_TRUE(w >= 0 && w < kWriters && i >= 0 && i < kEntriesEach) << w << "/" << i;
+        ASSERT_EQ(all.compare(blank + 1, kPadding + 1, padding + u"|"), 0) << w << "/" << i;
+        ++seen[w * kEntriesEach + i];
+    }
+    for (int k = 0; k < kWriters * kEntriesEach; ++k) {
+        EXPECT_EQ(seen[k], 1) << k / kEntriesEach << "/" << k % kEntriesEach;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/alloc.h"
 #include "support/connected_test.h"
 #include "support/sample_replies.h"
 
@@ -212,6 +213,49 @@ struct GroupStatReply {
     std::vector<RpcProgress> progress;
     std::vector<RpcGroupMemberStat> entries;
 };
+
+// Short of memory part-way, the list keeps the groups converted so far and
+// the statistics their group's own state and figures; neither writes a line.
+TEST_F(Groups, ShortOfMemoryKeepsWhatWasConverted) {
+    const QV_CONFIG_FILTER all{0, nullptr, {}};
+    QV_GROUP_CONFIG_LIST list{};
+    QV_GROUP_CONFIG_LIST* held_list = &list;
+    svc.AnswerRaw(GET_GROUP_CONFIG_LIST, qvtest::SampleReply(GET_GROUP_CONFIG_LIST));
+    qv::alloc_fault::Reset();
+    ASSERT_EQ(qvGetGroupConfigList(handle, &all, &list), 0u);
+    const unsigned last = qv::alloc_fault::Count();  // the last group's name or text
+    const int32_t own_setting2 = list.Entries[0].Members[0].Setting2;
+    qvFreeGroupConfigList(&held_list, 1);
+    qv::alloc_fault::FailAt(last);
+    EXPECT_EQ(qvGetGroupConfigList(handle, &all, &list), QV_STATUS_NO_MEMORY);
+    qv::alloc_fault::Reset();
+    ASSERT_EQ(list.Count, 3u);
+    EXPECT_EQ(std::tuple(std::u16string(list.Entries[1].Name), list.Entries[0].MemberCount),
+              std::tuple(std::u16string(u"Group2"), 2u));
+    // The group settings reach the members only when every group is in.
+    EXPECT_NE(list.Entries[0].Members[0].Setting2, own_setting2);
+    qvFreeGroupConfigList(&held_list, 1);
+
+    const GroupStatReply reply(12, 3, {{5, 12, 10, 1}, {0, 12, 20, 2}});
+    svc.Answer<GET_GROUP_STAT>(reply.record);
+    const QV_CONFIG_FILTER filter{0, u"G1", {}};
+    QV_GROUP_STAT stat;
+    QV_GROUP_STAT* held_stat = &stat;
+    qv::alloc_fault::Reset();
+    ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
+    const unsigned block = qv::alloc_fault::Count() - 2;  // the members, then their names
+    qvFreeGroupStat(&held_stat, 1);
+    for (const unsigned at : {block, block + 2}) {
+        qv::alloc_fault::FailAt(at);
+        EXPECT_EQ(qvGetGroupStat(handle, &filter, &stat), QV_STATUS_NO_MEMORY) << at;
+        qv::alloc_fault::Reset();
+        EXPECT_EQ(std::tuple(stat.State, stat.Condition, stat.ProgressKind, stat.MemberCount,
+                             stat.Members),
+                  std::tuple(12u, 0u, 0u, 0u, nullptr))
+            << at;
+    }
+    EXPECT_TRUE(trace.Lines().empty());
+}
 
 TEST_F(Groups, StatisticsSumTheMembersProgress) {
     const struct {
