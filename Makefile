@@ -1,11 +1,13 @@
 # Entry points:
 #   make demo    quarvane-sim on a free loopback port and the qvctl walkthrough
+#   make demo-exporter  quarvane-exporter before quarvane-sim: one scrape of /metrics
 #   make check   a short run of the fuzzer on every target, then the whole test suite under
 #                AddressSanitizer and UndefinedBehaviorSanitizer
 #   make build   plain build
 #   make uninstall  removes what `cmake --install $(BUILD_DIR)` installed
 #   make fuzz    the reply fuzzer on every target for FUZZ_SECONDS
 #   make bench   the benchmarks, with the ratios they are judged by
+#   make bench-exporter  one scrape of quarvane-exporter by protections, its memory over 10,000
 #   make tsan    the threads test under ThreadSanitizer (part of make check)
 BUILD_DIR ?= build
 CHECK_DIR ?= build-check
@@ -18,7 +20,8 @@ FUZZ_SMOKE_SECONDS ?= 1
 FUZZ_JOBS ?= $(JOBS)
 BENCH_ARGS ?=
 
-.PHONY: deps build demo check clean fuzz-build fuzz fuzz-smoke bench uninstall tsan
+.PHONY: deps build demo demo-exporter check clean fuzz-build fuzz fuzz-smoke bench bench-exporter \
+	uninstall tsan
 
 deps:
 	@tools/install-deps.sh
@@ -35,6 +38,9 @@ uninstall:
 # The walkthrough: quarvane-sim on a free loopback port, qvctl against it.
 demo: build
 	tools/demo.sh $(BUILD_DIR)
+
+demo-exporter: build
+	tools/quarvane-exporter/demo.sh $(BUILD_DIR)
 
 check: deps
 	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON
@@ -72,6 +78,12 @@ bench: deps
 	$(BENCH_DIR)/bench/qv_bench --benchmark_out=$(BENCH_DIR)/bench/results.json \
 	  --benchmark_out_format=json $(BENCH_ARGS)
 	python3 bench/summary.py $(BENCH_DIR)/bench/results.json
+
+bench-exporter: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BENCH=ON \
+	  -DQV_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target qv_exporter_bench
+	$(BENCH_DIR)/bench/qv_exporter_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(FUZZ_DIR) $(BENCH_DIR) $(TSAN_DIR)

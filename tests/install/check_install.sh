@@ -76,7 +76,7 @@ grep -q '^Disk 0' "$work/out.txt" || { echo "no disk listed:"; cat "$work/out.tx
 [ "$("$sim" --version)" = "quarvane-sim $(pkg-config --modversion qvcliapi)" ] || fail "quarvane-sim --version"
 
 # The manual pages render without a warning, with every section.
-for tool in qvctl quarvane-sim; do
+for tool in qvctl quarvane-sim quarvane-exporter; do
   page="$prefix/share/man/man1/$tool.1"
   text=$(groff -man -Tutf8 -P-cbou -ww "$page" 2>"$work/groff.err") && [ ! -s "$work/groff.err" ] ||
     fail "$page: $(cat "$work/groff.err")"

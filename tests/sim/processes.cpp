@@ -17,13 +17,14 @@ namespace {
 
 // Starts quarvane-sim and reads its first line on stdout, byte by byte so
 // that nothing after it is consumed. Empty when it ended without one.
-std::pair<pid_t, std::string> StartSim(const std::vector<std::string>& args,
-                                       const std::string& err) {
+std::pair<pid_t, std::string> StartDaemon(const std::string& exe,
+                                          const std::vector<std::string>& args,
+                                          const std::string& err) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const int err_fd =
         err.empty() ? -1 : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid = Spawn(QV_SIM_EXE, args, {}, -1, out[1], err_fd);
+    const pid_t pid = Spawn(exe, args, {}, -1, out[1], err_fd);
     close(out[1]);
     if (err_fd >= 0) close(err_fd);
     std::string line;
@@ -109,18 +110,28 @@ pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,
     return pid;
 }
 
-Daemon::Daemon(const std::vector<std::string>& args, const std::string& err) {
-    // Writing to a daemon that has gone must fail the test, not end it.
-    signal(SIGPIPE, SIG_IGN);
+namespace {
+std::vector<std::string> SimArgs(const std::vector<std::string>& args) {
     std::vector<std::string> all = {"--listen", "127.0.0.1", "--port", "0"};
     all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+}  // namespace
+
+Daemon::Daemon(const std::vector<std::string>& args, const std::string& err)
+    : Daemon(QV_SIM_EXE, SimArgs(args), err) {}
+
+Daemon::Daemon(const std::string& exe, const std::vector<std::string>& args,
+               const std::string& err) {
+    // Writing to a daemon that has gone must fail the test, not end it.
+    signal(SIGPIPE, SIG_IGN);
     std::string line;
-    std::tie(pid, line) = StartSim(all, err);
+    std::tie(pid, line) = StartDaemon(exe, args, err);
     // The daemon says where it listens once it is ready.
     const std::string prefix = "listening on 127.0.0.1:";
     if (line.rfind(prefix, 0) != 0) {
         Stop(SIGKILL);
-        throw std::runtime_error("quarvane-sim did not start: \"" + line + "\"");
+        throw std::runtime_error(exe + " did not start: \"" + line + "\"");
     }
     port = static_cast<uint16_t>(std::stoul(line.substr(prefix.size())));
 }
@@ -138,7 +149,7 @@ int Daemon::Stop(int signal) {
 }
 
 int RunToExit(const std::vector<std::string>& args, const std::string& err) {
-    const auto [pid, line] = StartSim(args, err);
+    const auto [pid, line] = StartDaemon(QV_SIM_EXE, args, err);
     if (!line.empty()) kill(pid, SIGKILL);  // started after all: the test fails, not waits
     int status = -1;
     waitpid(pid, &status, 0);

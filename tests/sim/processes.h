@@ -44,9 +44,11 @@ pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,
             const std::map<std::string, std::string>& env, int in, int out, int err);
 
 // quarvane-sim on 127.0.0.1 with --port 0 and `args`. Its stderr goes to
-// the file `err` when one is named.
+// the file `err` when one is named. The second form starts any daemon
+// that says "listening on 127.0.0.1:PORT" on stdout once ready.
 struct Daemon {
     explicit Daemon(const std::vector<std::string>& args, const std::string& err = "");
+    Daemon(const std::string& exe, const std::vector<std::string>& args, const std::string& err);
     ~Daemon() { Stop(); }
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;

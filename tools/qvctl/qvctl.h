@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fields.h"
+#include "held.h"
 
 namespace qvctl {
 
@@ -273,19 +274,7 @@ std::string Fill(const char* pattern, const std::string& object);
 // The service counts data in MiB; qvctl shows and takes bytes.
 inline constexpr uint64_t kMiB = 1024 * 1024;
 
-// A record or list header the library fills, given back through its release
-// function (keep flag 1) when it goes.
-template <class T, QV_STATUS (*Release)(T**, uint32_t)>
-struct Held {
-    T value{};
-    Held() = default;
-    ~Held() {
-        T* held = &value;
-        Release(&held, 1);
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-};
+using qvtools::Held;
 
 // `qvctl service`: the local service's unit and the service's own settings
 // share it, whichever family adds its commands first creates it.

@@ -1,0 +1,355 @@
+// quarvane-exporter between quarvane-sim and the real Prometheus tools,
+// every one a process on a free loopback port.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <qvcliapi.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "processes.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using qvtest::Daemon;
+using qvtest::TempDir;
+
+// A socket on a free loopback port: listening (connections complete in
+// its backlog and are never answered) or closed again (nothing listens).
+struct Socket {
+    explicit Socket(bool listening) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+            (listening && listen(fd, 16) != 0)) {
+            throw std::runtime_error("no loopback socket");
+        }
+        port = ntohs(addr.sin_port);
+        if (!listening) Close();
+    }
+    ~Socket() { Close(); }
+    void Close() {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    int fd = -1;
+    uint16_t port = 0;
+};
+
+std::string Address(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+struct Exporter : Daemon {
+    explicit Exporter(uint16_t target, const std::vector<std::string>& more = {},
+                      const std::string& err = "")
+        : Daemon(QV_EXPORTER_EXE, Args(target, more), err) {}
+    static std::vector<std::string> Args(uint16_t target, const std::vector<std::string>& more) {
+        std::vector<std::string> args{"--listen", "127.0.0.1:0", "--target", Address(target)};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+    httplib::Result Get(const std::string& path, const httplib::Headers& headers = {}) const {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(30s);
+        return client.Get(path.c_str(), headers);
+    }
+};
+
+// --credentials with quarvane-sim's sample login, in a file of `dir`.
+std::vector<std::string> SampleLogin(const TempDir& dir) {
+    const std::string file = dir.Write("login", "user=admin\npassword=secret\n");
+    chmod(file.c_str(), 0600);
+    return {"--credentials", file};
+}
+
+// Protects partition 1 of `primary` (and, when `group` is given, makes it
+// the group's member).
+void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16string& mirror,
+                  const std::u16string& group = u"") {
+    const QV_CONNECT_PARAM param{u"127.0.0.1", port, u"admin", u"secret"};
+    QV_HANDLE handle = nullptr;
+    ASSERT_EQ(qvConnect(&param, &handle), QV_STATUS_SUCCESS);
+    QV_MIRROR_ENABLE enable{};
+    enable.Config.Primary = {primary.c_str(), 1};
+    enable.Config.Mirror = {mirror.c_str(), primary == u"Harddisk1" ? 2u : 1u};
+    EXPECT_EQ(qvEnableMirror(handle, &enable), QV_STATUS_SUCCESS);
+    if (!group.empty()) {
+        QV_GROUP_CONFIG config{};
+        config.Name = group.c_str();
+        EXPECT_EQ(qvCreateGroup(handle, &config), QV_STATUS_SUCCESS);
+        EXPECT_EQ(qvAddGroupMember(handle, group.c_str(), primary.c_str(), 1), QV_STATUS_SUCCESS);
+    }
+    qvDisconnect(&handle);
+}
+
+// promtool's exit status for `args` with `input` on its stdin; what it
+// printed in `output`.
+int Promtool(const std::vector<std::string>& args, const std::string& input, std::string& output) {
+    const TempDir dir;
+    const int in = open(dir.Write("in", input).c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const pid_t pid = qvtest::Spawn(QV_PROMTOOL, args, {}, in, out, out);
+    close(in);
+    close(out);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    output = dir.Read("out");
+    return status;
+}
+
+bool Down(const httplib::Result& r) {
+    return r && r->body.find("\nquarvane_up 0\n") != std::string::npos;
+}
+
+// Names come from the service and may hold any character; the escaped
+// label values must still parse.
+const json kOddInventory = {{"disks",
+                             {{{"number", 1},
+                               {"name", "Q\"d\\x\ny"},
+                               {"size_mib", 200},
+                               {"partitions", {{{"number", 1}, {"size_mib", 100}}}}},
+                              {{"number", 2},
+                               {"name", "Plain"},
+                               {"size_mib", 200},
+                               {"partitions", {{{"number", 1}, {"size_mib", 100}}}}}}}};
+
+TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
+    struct Case {
+        const char* what;
+        std::optional<json> inventory;
+        std::u16string primary;
+        std::u16string mirror;
+        std::u16string group;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"sample inventory",
+         std::nullopt,
+         u"Harddisk1",
+         u"Harddisk3",
+         u"Projects",
+         {"quarvane_up 1",
+          R"(quarvane_protection_info{primary="Harddisk1:1",mirror="Harddisk3:2"} 1)",
+          R"(quarvane_protection_state{primary="Harddisk1:1",state="synchronizing"} 1)",
+          R"(quarvane_protection_state{primary="Harddisk1:1",state="mirrored"} 0)",
+          R"(quarvane_protection_condition{primary="Harddisk1:1",condition="synchronizing"} 1)",
+          R"(quarvane_protection_size_bytes{primary="Harddisk1:1"} 8589934592)",
+          R"(quarvane_protection_copy_rate_bytes_per_second{primary="Harddisk1:1"} 1048576)",
+          R"(quarvane_cluster_node_role{role="primary"} 1)",
+          R"(quarvane_cluster_group_running_here{group="SQL Group"} 1)",
+          R"(quarvane_cluster_group_running_here{group="File Server"} 0)",
+          R"(quarvane_cluster_group_node{group="File Server"} 2)",
+          R"(quarvane_group_members{group="Projects"} 1)",
+          R"(quarvane_group_state{group="Projects",state="synchronizing"} 1)",
+          R"(quarvane_group_size_bytes{group="Projects"} 8589934592)"}},
+        {"names that need escaping",
+         kOddInventory,
+         u"Q\"d\\x\ny",
+         u"Plain",
+         u"",
+         {R"(quarvane_protection_info{primary="Q\"d\\x\ny:1",mirror="Plain:1"} 1)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        std::vector<std::string> args{"--rate", "1"};
+        if (c.inventory)
+            args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
+        const Daemon sim(args);
+        EnableMirror(sim.port, c.primary, c.mirror, c.group);
+        Exporter exporter(sim.port, SampleLogin(dir));
+        const auto r = exporter.Get("/metrics");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+        for (const std::string& line : c.lines) {
+            EXPECT_NE(r->body.find("\n" + line + "\n"), std::string::npos) << line;
+        }
+        EXPECT_NE(r->body.find("\nquarvane_event_last_sequence_number "), std::string::npos);
+        std::string lint;
+        EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
+        EXPECT_EQ(exporter.Stop(), 0);  // SIGTERM: a clean exit
+    }
+}
+
+TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
+    const Socket nothing(false);
+    const Socket silent(true);
+    const TempDir dir;
+    const Daemon sim({});
+    const Exporter exporter(sim.port, SampleLogin(dir));
+    struct Case {
+        std::string path;
+        httplib::Headers headers;
+        int status;
+    };
+    const Case cases[] = {
+        {"/probe?target=" + Address(nothing.port), {}, 200},
+        {"/probe?target=" + Address(silent.port),
+         {{"X-Prometheus-Scrape-Timeout-Seconds", "1"}},
+         200},
+        {"/probe?target=127.0.0.1", {}, 400},
+        {"/probe", {}, 400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = exporter.Get(c.path, c.headers);
+        ASSERT_TRUE(r);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+        EXPECT_EQ(r->status, c.status);
+        if (c.status == 200) {
+            EXPECT_TRUE(Down(r)) << r->body;
+        }
+    }
+    // Scrapes of the silent service at once, each answered as down in
+    // time; the service that answers is still read meanwhile.
+    std::vector<std::thread> scrapes;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < 12; ++i) {
+        scrapes.emplace_back([&] {
+            if (Down(exporter.Get("/probe?target=" + Address(silent.port),
+                                  {{"X-Prometheus-Scrape-Timeout-Seconds", "2"}}))) {
+                ++answered;
+            }
+        });
+    }
+    const auto r = exporter.Get("/metrics");
+    for (auto& t : scrapes) t.join();
+    EXPECT_EQ(answered, 12);
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("\nquarvane_up 1\n"), std::string::npos) << r->body;
+}
+
+TEST(Exporter, LogsInFromACredentialsFileOthersCannotRead) {
+    const Daemon sim({});
+    struct Case {
+        const char* content;
+        mode_t mode;
+        std::optional<bool> up;  // none: it must not start
+        const char* error;
+    };
+    const Case cases[] = {
+        {"user=admin\npassword=secret\n", 0600, true, ""},
+        {"# the sample login\n\nuser=admin\npassword=wrong\n", 0600, false, ""},
+        {"user=admin\npassword=secret\n", 0604, std::nullopt, "may be read by others"},
+        {"user admin\n", 0600, std::nullopt, "login:1: expected user=... or password=..."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        const TempDir dir;
+        const std::string file = dir.Write("login", c.content);
+        chmod(file.c_str(), c.mode);
+        const std::vector<std::string> args{"--credentials", file};
+        if (!c.up) {
+            EXPECT_THROW(Exporter(sim.port, args, (dir / "err").string()), std::runtime_error);
+            EXPECT_NE(dir.Read("err").find(c.error), std::string::npos) << dir.Read("err");
+            continue;
+        }
+        const Exporter exporter(sim.port, args);
+        const auto r = exporter.Get("/metrics");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(!Down(r), *c.up) << r->body;
+    }
+}
+
+// Prometheus itself, scraping the exporter twice a second with the
+// shipped rules loaded.
+struct Prometheus {
+    Prometheus(const TempDir& dir, uint16_t exporter) : port(Socket(false).port) {
+        const std::string config = dir.Write("prometheus.yml", R"(global:
+  scrape_interval: 500ms
+  scrape_timeout: 500ms
+  evaluation_interval: 500ms
+rule_files: [")" + std::string(QV_RULES) + R"("]
+scrape_configs:
+  - job_name: quarvane
+    static_configs: [{targets: [")" + Address(exporter) + R"("]}]
+)");
+        const int log =
+            open((dir / "prometheus.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        pid = qvtest::Spawn(
+            QV_PROMETHEUS,
+            {"--config.file=" + config, "--storage.tsdb.path=" + (dir / "data").string(),
+             "--web.listen-address=" + Address(port), "--log.level=warn"},
+            {}, -1, log, log);
+        close(log);
+    }
+    ~Prometheus() {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    json Api(const std::string& path, const httplib::Params& params = {}) const {
+        httplib::Client client("127.0.0.1", port);
+        const auto r = client.Get(("/api/v1/" + path).c_str(), params, {});
+        return r && r->status == 200 ? json::parse(r->body)["data"] : json();
+    }
+    // The value of an instant query that gives one series, or -1.
+    double Value(const std::string& query) const {
+        const json data = Api("query", {{"query", query}});
+        if (!data.is_object() || data["result"].size() != 1) return -1;
+        return std::stod(data["result"][0]["value"][1].get<std::string>());
+    }
+    uint16_t port;
+    pid_t pid;
+};
+
+template <typename F>
+bool Eventually(F&& ok) {
+    for (const auto give_up = std::chrono::steady_clock::now() + 30s;
+         std::chrono::steady_clock::now() < give_up; std::this_thread::sleep_for(100ms)) {
+        if (ok()) return true;
+    }
+    return false;
+}
+
+TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule) {
+    const TempDir dir;
+    const Daemon sim({"--rate", "2048", "--fail-verify", "Harddisk1:1"});  // 8 GiB in 4 s
+    const Exporter exporter(sim.port, SampleLogin(dir));
+    const Prometheus prometheus(dir, exporter.port);
+    ASSERT_TRUE(Eventually([&] { return prometheus.Value("quarvane_up") == 1; }))
+        << dir.Read("prometheus.log");
+
+    EnableMirror(sim.port, u"Harddisk1", u"Harddisk3");
+    const auto in = [&](const std::string& state) {
+        return prometheus.Value(R"(quarvane_protection_state{primary="Harddisk1:1",state=")" +
+                                state + R"("})") == 1;
+    };
+    EXPECT_TRUE(Eventually([&] { return in("synchronizing"); }));
+    EXPECT_TRUE(Eventually([&] { return in("mirrored"); }));
+
+    // A verify that fails: counted, and the rule fires.
+    const QV_CONNECT_PARAM param{u"127.0.0.1", sim.port, u"admin", u"secret"};
+    QV_HANDLE handle = nullptr;
+    ASSERT_EQ(qvConnect(&param, &handle), QV_STATUS_SUCCESS);
+    const QV_VERIFY_REQUEST verify{{u"Harddisk1", 1}, 0, 0, 0};
+    EXPECT_EQ(qvVerifyData(handle, &verify), QV_STATUS_SUCCESS);
+    qvDisconnect(&handle);
+    const std::string firing =
+        R"(ALERTS{alertname="QuarvaneVerifyFailed",primary="Harddisk1:1",alertstate="firing"})";
+    EXPECT_TRUE(Eventually([&] { return prometheus.Value(firing) == 1; }));
+
+    // Every rule evaluated without error.
+    EXPECT_TRUE(Eventually([&] {
+        const json groups = prometheus.Api("rules")["groups"];
+        if (groups.size() != 1 || groups[0]["rules"].size() != 6) return false;
+        for (const json& rule : groups[0]["rules"]) {
+            if (rule["health"] != "ok") return false;
+        }
+        return true;
+    })) << prometheus.Api("rules").dump();
+}
+
+}  // namespace
