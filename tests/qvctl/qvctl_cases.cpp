@@ -296,6 +296,11 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
          "The specified protected disk already exists. (error 6FFC0041)"},
         {{"mirror", "enable", "Disk1:2", "Disk0"}, 5, {}, {}, "(error 6FFC0016)"},
         {{"partition", "relocate", "Disk1:1", "5000"}, 5, {}, {}, "(error 6FFC0506)"},
+        // A restore from the mirror's disk would disturb the protection using it.
+        {{"disk", "conflicts", "Disk0:1", "Диск2", "-H", "-o", "object,value"},
+         0,
+         {},
+         "Disk1:1\t0\n"},
         {{"mirror", "stat", "Disk1:2"}, 5, {}, {}, "Unable to find the specified protected disk."},
         {{"mirror", "change", "Disk1:2", "--copy-limit", "5"}, 5, {}, {}, "(error 6FFC0040)"},
         {{"mirror", "restore", "Disk1:1", "--progress"}, 5, {}, {}, "No task is running."},

@@ -129,22 +129,12 @@ TEST_F(SimE2eSnapshots, SlowSnapshotsCanBeCancelled) {
     EXPECT_EQ(list.Count, 0u);
 }
 
+// Benchmarks, refusals and conflicts run through qvctl.
 TEST_F(SimE2eSnapshots, MaintenanceFigures) {
     uint32_t throughput = 0;
     ASSERT_EQ(qvTestDiskThroughput(handle_, u"Disk1", 0, &throughput), 0u);
     EXPECT_GT(throughput, 0u);
-    EXPECT_EQ(qvBenchMarkDisk(handle_, u"Disk1", 0), 0u);
-    EXPECT_EQ(Said(qvBenchMarkDisk(handle_, u"Nope", 0)), Said(kDiskNotFound));
     EXPECT_EQ(qvRefreshDiskFileSystem(handle_, 0), 0u);
-    ASSERT_EQ(Enable(Pair()), 0u);
-    const QV_CONFLICT_QUERY query{0, {u"Disk0", 2}, {u"Disk3", 2}, nullptr};
-    QV_CONFLICT_LIST conflicts{};
-    ASSERT_EQ(qvCheckRestoreConflict(handle_, &query, &conflicts), 0u);
-    ASSERT_EQ(conflicts.Count, 1u);
-    EXPECT_EQ(std::tuple(Ascii(conflicts.Entries[0].Name), conflicts.Entries[0].Number),
-              std::tuple("Disk1", 1u));
-    QV_CONFLICT_LIST* p = &conflicts;
-    qvFreeConflictList(&p, 1);
 }
 
 }  // namespace
