@@ -86,6 +86,10 @@ TEST_F(SimDiagnostics, EventsClusterAndTraceLevelSurviveARestart) {
     ASSERT_EQ(qvWriteEventMessage(handle_, 4, 1, u"", 0, u"after"), 0u);
     EXPECT_EQ(Events(0, nullptr, 0, 2),
               "2 4 400003E8  after\n");
+    // Events about a number: those whose subject carries it.
+    ASSERT_EQ(qvWriteEventMessage(handle_, 4, 1, u"Disk3", 2, u"two"), 0u);
+    const uint32_t two = 2;
+    EXPECT_EQ(Events(QV_EVENT_SELECT_NUMBER, &two), "3 4 400003E8 Disk3:2 two\n");
 }
 
 // What qvctl's choices never send is refused: an unknown failover action,
