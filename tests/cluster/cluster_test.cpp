@@ -1,7 +1,7 @@
 // The cluster family: texts held in the caller's fixed arrays (bounded,
 // terminated, never spilling into the next field), what qvGetClusterInfo
-// leaves alone, the two release functions, what each request sends, and
-// the lines with their blank before the status.
+// leaves alone, the two release functions and what each request sends.
+// The lines, with their blank before the status, are the table's.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,7 +12,6 @@
 #include "platform/alloc.h"
 
 using qvtest::Count;
-using qvtest::Fault;
 using Lines = qvtest::ConnectedTest::Lines;
 using qvtest::Text;
 
@@ -189,34 +188,6 @@ TEST_F(Cluster, RequestsNameTheGroupAndPassTheirValues) {
     EXPECT_EQ(qvPullInformation(handle, 77, &info), 0u);
     EXPECT_EQ(svc.Last<PULL_INFORMATION>()->infoKind, 77u);
     EXPECT_EQ(std::tuple(info.length, info.text), std::tuple(0u, nullptr));
-}
-
-TEST_F(Cluster, EachFailureIsLoggedWithABlankBeforeTheStatus) {
-    const QV_CLUSTER_GROUP group = Group(u"G", u"");
-    QV_CLUSTER_DISK_LIST list{};
-    QV_PULL_INFO info{3, nullptr};
-    svc.Answer<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>({0x6FFC0704, {}});
-    EXPECT_EQ(qvGetClusterGroupPhysicalDiskList(handle, &group, &list), 0x6FFC0704u);
-    svc.Answer<SET_CLUSTER_GROUP_INFO>({0x6FFC0705});
-    EXPECT_EQ(qvSetClusterGroupInfo(handle, &group), 0x6FFC0705u);
-    svc.Answer<REMOVE_CLUSTER_GROUP_INFO>({0x6FFC0721});
-    EXPECT_EQ(qvRemoveClusterGroupInfo(handle, &group), 0x6FFC0721u);
-    svc.Answer<FAILOVER_ACTION>({0x6FFC0751});
-    EXPECT_EQ(qvFailoverAction(handle, &group, 1), 0x6FFC0751u);
-    svc.Answer<CLUSTER_COMMUNICATION>({0x6FFC0300});
-    EXPECT_EQ(qvClusterCommunication(handle, u"x"), 0x6FFC0300u);
-    svc.Answer<PULL_INFORMATION>({0x6FFC0701, {}});
-    EXPECT_EQ(qvPullInformation(handle, 1, &info), 0x6FFC0701u);
-    EXPECT_EQ(std::tuple(info.length, info.text), std::tuple(3u, nullptr));
-    EXPECT_EQ(trace.Lines(),
-              (Lines{u"qvGetClusterGroupPhysicalDiskList, get cluster physical disks list error "
-                     u"[6FFC0704]",
-                     u"qvSetClusterGroupInfo, set cluster group information failed [6FFC0705]",
-                     u"qvRemoveClusterGroupInfo, remove cluster group information failed "
-                     u"[6FFC0721]",
-                     u"qvFailoverAction, failover action execute failed [6FFC0751]",
-                     u"qvClusterCommunication, execute common action failed [6FFC0300]",
-                     u"qvPollInformation, execute common action failed [6FFC0701]"}));
 }
 
 TEST_F(Cluster, PulledTextIsTerminatedAndCountedAsReceived) {

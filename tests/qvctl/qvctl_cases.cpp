@@ -127,7 +127,7 @@ TEST_F(Qvctl, Walkthrough) {
         {{"disks", "--kind", "raw:5", "-o", "object"}, 0, {}, "OBJECT\nDisk0\nDisk1\nДиск2\n"},
         {{"disks", "-o", "object,nope"}, 2, {}, {}, "no field 'nope'"},
         {{"mirror", "enable", "Disk1:1", "Диск2", "--copy-limit", "1000", "--raw",
-          "text1=nota bene", "--json"},
+          "text1=nota bene", "--raw", "text4=four", "--json"},
          0,
          {{"/operation", "enable"}, {"/object", "Disk1:1"}, {"/status", kOk}, {"/changed", true}}},
         {{"mirror", "list", "--json"},
@@ -169,7 +169,12 @@ TEST_F(Qvctl, Walkthrough) {
          {{"/0/setting1", -5},
           {"/0/switch1", true},
           {"/0/copy_limit_bytes_per_second", 1000 * kMiB},
-          {"/0/text1", "nota bene"}}},
+          {"/0/text1", "nota bene"},
+          {"/0/text4", "four"}}},
+        // By object: the partition or its disk, nothing elsewhere.
+        {{"mirror", "list", "Disk1", "-H", "-o", "primary"}, 0, {}, "Disk1:1\n"},
+        {{"mirror", "list", "Disk1:2", "--json"}, 0, {{"", json::array()}}},
+        {{"mirror", "list", "Nope"}, 5, {}, {}, "6FFC0010"},
         {{"trace-config", "set", "Disk1:1"}, 2, {}, {}, "nothing to change"},
         {{"trace-config", "set", "Disk1:1", "--text", "journal ✓", "--count", "3"}, 0},
         {{"trace-config", "set", "Disk1:1", "--option", "7"}, 0},
@@ -202,6 +207,13 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
         {{"snapshot", "take", "Disk1:1", "--wait", "--json"},
          0,
          {{"/state", "completed"}, {"/progress_percent", 100}, {"/done_bytes", 1000 * 1048576}}},
+        // What happened so far is in the service's event log.
+        {{"events", "list", "-H", "-o", "number,type,code,subject,text"},
+         0,
+         {},
+         "1\tinformation\t400003E8\tDisk1:1\tProtection of Disk1:1 on Диск2 enabled.\n"
+         "2\tinformation\t40010001\tDisk1:1\tSynchronization of Disk1:1 finished.\n"
+         "3\tinformation\t40020001\tDisk1:1\tSnapshot of Disk1:1 taken.\n"},
         {{"snapshot", "list", "Disk1:1", "--json"},
          0,
          {{"/0/id", 1}, {"/0/name", "Snapshot 1"}, {"/0/view", nullptr}}},
@@ -218,11 +230,14 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
          {{"/0/primary", "Disk1:1"}, {"/0/snapshots", 1}, {"/0/views", 1}}},
         {{"rollback", "Disk1:1", "1", "--yes"}, 5, {}, {}, "6FFC0401"},
         {{"view", "unmount", "Disk1:1", "1"}, 0, {}, "unmounted"},
+        {{"view", "unmount", "Disk1:1", "1"}, 5, {}, {}, "6FFC0507"},
+        {{"view", "list", "Disk1:1", "1"}, 5, {}, {}, "6FFC0507"},
         // Rolling back asks first; without a terminal only --yes answers.
         {{"rollback", "Disk1:1", "1"}, 2, {}, {}, "--yes"},
         {{"rollback", "Disk1:1", "1", "--yes", "--wait", "--json"},
          0,
          {{"/state", "completed"}, {"/done_bytes", 1000 * 1048576}}},
+        {{"rollback", "Disk1:1", "8", "--yes"}, 5, {}, {}, "6FFC0400"},
         {{"notifications", "--json"},
          0,
          {{"/0/text", "Disk1:1: synchronisation finished"},
@@ -235,7 +250,10 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
          0,
          {{"/in_force", true}, {"/mode", 2}, {"/param1", 30}}},
         {{"schedule", "remove", "Disk1:1"}, 0, {}, "removed"},
+        {{"schedule", "show", "Disk1:1", "--json"}, 0, {{"/in_force", false}, {"/mode", 2}}},
+        {{"schedule", "remove", "Диск2"}, 5, {}, {}, "6FFC0040"},
         {{"snapshot", "delete", "Disk1:1", "1", "--yes", "--json"}, 0, {{"/status", kOk}}},
+        {{"snapshot", "delete", "Disk1:1", "1", "--yes"}, 5, {}, {}, "6FFC0400"},
         {{"snapshot", "list", "Disk1:1", "--json"}, 0, {{"", json::array()}}},
         {{"snapshot", "cancel", "Disk1:1"}, 5, {}, {}, "6FFC0067"},
     });
@@ -246,12 +264,20 @@ TEST_F(Qvctl, PartitionsAndDiskMaintenance) {
     RunTable({
         {{"partition", "alloc", "Диск2", "--size", "1000", "--fs", "1"}, 0, {}, "allocated"},
         {{"partition", "expand", "Диск2:1", "500", "--json"}, 0, {{"/status", kOk}}},
+        // The rest of the disk, then nothing is free.
+        {{"partition", "alloc", "Диск2", "--size", "0", "--fs", "1"}, 0, {}, "allocated"},
+        {{"partition", "expand", "Диск2:1", "1"}, 5, {}, {}, "6FFC0503"},
+        {{"partition", "alloc", "Диск2", "--size", "1000", "--fs", "1"}, 5, {}, {}, "6FFC0503"},
         {{"partition", "relocate", "Диск2:1", "7000"}, 5, {}, {}, "6FFC0503"},
         {{"disks", "--kind", "object", "--object", "Диск2:1", "--json"},
          0,
          {{"/0/size_bytes", 1500 * 1048576}}},
+        {{"partition", "relocate", "Disk1:2", "4500"}, 0},
         {{"disk", "throughput", "Disk1", "--json"}, 0, {{"/object", "Disk1"}}},
         {{"disk", "bench", "Disk1"}, 0, {}, "done"},
+        {{"disk", "bench", "Nope"}, 5, {}, {}, "6FFC0010"},
+        {{"cluster", "info"}, 5, {}, {}, "6FFC0701"},
+        {{"cluster", "failover", "SQL", "--yes"}, 5, {}, {}, "6FFC0701"},
         {{"disk", "conflicts", "Disk1:1", "Диск2", "--json"}, 0, {{"", json::array()}}},
     });
 }
@@ -260,18 +286,28 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
     StartDaemon();
     const ClosedPort closed;
     RunTable({
-        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0, {}, "enabled"},
+        // Names are kept as the inventory spells them.
+        {{"mirror", "enable", "disk1:1", "Диск2"}, 0, {}, "enabled"},
+        {{"mirror", "list", "-H", "-o", "primary"}, 0, {}, "Disk1:1\n"},
         {{"mirror", "enable", "Disk1:1", "Диск2", "--json"},
          5,
          {},
          {},
          "The specified protected disk already exists. (error 6FFC0041)"},
         {{"mirror", "enable", "Disk1:2", "Disk0"}, 5, {}, {}, "(error 6FFC0016)"},
+        {{"partition", "relocate", "Disk1:1", "5000"}, 5, {}, {}, "(error 6FFC0506)"},
+        // A restore from the mirror's disk would disturb the protection using it.
+        {{"disk", "conflicts", "Disk0:1", "Диск2", "-H", "-o", "object,value"},
+         0,
+         {},
+         "Disk1:1\t0\n"},
         {{"mirror", "stat", "Disk1:2"}, 5, {}, {}, "Unable to find the specified protected disk."},
         {{"mirror", "change", "Disk1:2", "--copy-limit", "5"}, 5, {}, {}, "(error 6FFC0040)"},
         {{"mirror", "restore", "Disk1:1", "--progress"}, 5, {}, {}, "No task is running."},
         {{"disks", "--kind", "object", "--object", "Disk1:9"}, 5, {}, {}, "(error 6FFC0011)"},
         {{"--password", "wrong", "disks"}, 4, {}, {}, "login refused for user 'operator'"},
+        {{"--password", "pässword ", "disks"}, 4, {}, {}, "login refused"},
+        {{"--user", "OPERATOR", "disks"}, 4, {}, {}, "login refused"},
         {{"--port", std::to_string(closed.port()), "mirror", "list"},
          3,
          {},
@@ -467,7 +503,8 @@ constexpr const char* kClusterInventory = R"({
         "disks": [ { "name": "CD1", "id": 101, "text1": "Disk1", "text2": "E:" },
                    { "name": "CD2", "id": 102 } ] },
       { "name": "Files", "owner": "NODE-B", "disks": [ { "name": "CD3", "id": 103 } ] } ] },
-  "system": { "computer": "NODE-A", "processors": 8 }
+  "system": { "computer": "NODE-A", "os": "Sim OS", "version": "9.9", "path": "/opt/qv",
+              "processors": 8, "memory_mib": 2048, "os_major": 6, "os_minor": 3, "os_build": 9600 }
 })";
 
 // Cluster information, a failover, the events it raised, the trace level
@@ -512,10 +549,23 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
         {{"cluster", "message", "ready"}, 0, {}, "Message sent."},
         {{"cluster", "pull", "--kind", "messages"}, 0, {}, "ready\n"},
         {{"cluster", "pull"}, 0, {}, "group SQL on NODE-B configured on CD2\n"},
+        {{"cluster", "set-group", "Files", "--disk", "CD1"}, 5, {}, {}, "6FFC0705"},
+        {{"cluster", "failover", "SQL", "--tag", "T2", "--yes"}, 5, {}, {}, "6FFC0704"},
+        {{"cluster", "failover", "Files", "--action", "here", "--yes"}, 0},
+        {{"cluster", "remove-group", "SQL", "--yes"}, 0, {}, "Configuration of group SQL removed."},
+        {{"cluster", "remove-group", "SQL", "--yes"}, 5, {}, {}, "6FFC0705"},
+        {{"cluster", "info", "--json"},
+         0,
+         {{"/0/configured", false}, {"/0/disk", "CD1"}, {"/1/here", true}, {"/1/node", 1}}},
+        {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "2"}}},
         {{"service", "trace-level", "set", "detail-3"}, 0, {}, "Trace level set to detail-3."},
         {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "detail-3"}}},
         {{"service", "trace-level", "set", "7"}, 2, {}, {}, "7"},
-        {{"sysinfo", "--json"}, 0, {{"/computer", "NODE-A"}, {"/processors", 8}}},
+        {{"sysinfo", "--json"},
+         0,
+         {{"/computer", "NODE-A"}, {"/system", "Sim OS"}, {"/version", "9.9"}, {"/path", "/opt/qv"},
+          {"/processors", 8}, {"/memory_bytes", 2048 * kMiB}, {"/system_version", "6.3.9600"},
+          {"/disks", 1}, {"/protections", 0}}},
         {{"probe", probe}, 0, {}, "Probe capture written to " + probe},
         {{"probe", probe}, 0, {}, {}, "Taking a probe capture from 127.0.0.1:", RunOptions{.terminal = true}},
         {{"probe", (dir_.path() / "no" / "probe.tar").string()}, 1, {}, {},

@@ -190,26 +190,6 @@ TEST_F(ServiceDiag, TraceLevelsAreCumulativeMasksOfTheirFamily) {
     }
 }
 
-TEST_F(ServiceDiag, TraceLevelFailures) {
-    svc.Answer<SET_TRACE_LEVEL>({0x6FFC0300, 0, 0});
-    EXPECT_EQ(qvSetTraceLevel(handle, 2), 0x6FFC0300u);
-    svc.Answer<GET_TRACE_LEVEL>({0x6FFC0300, 0x20000003, 0});
-    uint32_t level = 7;
-    EXPECT_EQ(qvGetTraceLevel(handle, &level), 0x6FFC0300u);
-    EXPECT_EQ(level, 0u);
-    // A transport failure writes only the call's own line.
-    svc.Misbehave(SET_TRACE_LEVEL, Fault::kGarbage);
-    EXPECT_EQ(qvSetTraceLevel(handle, 2), QV_STATUS_RPC_FAILED);
-    svc.Misbehave(GET_TRACE_LEVEL, Fault::kGarbage);
-    level = 7;
-    EXPECT_EQ(qvGetTraceLevel(handle, &level), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(level, 0u);
-    EXPECT_EQ(trace.Lines(), (Lines{u"qvSetTraceLevel, set trace level error[6FFC0300]",
-                                    u"qvGetTraceLevel, get trace level error[6FFC0300]",
-                                    u"Error, rpc call error, client status[00000002]",
-                                    u"Error, rpc call error, client status[00000002]"}));
-}
-
 TEST_F(ServiceDiag, SystemInformationInTheCallersOrder) {
     QV_SYSTEM_INFO info{};
     info.sysWord1 = 5;

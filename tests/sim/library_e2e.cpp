@@ -1,26 +1,11 @@
-// The library against quarvane-sim, through the public interface only:
-// login, the disk lists, protections and their refusals, synchronisation,
-// verify, restore, the state machine, the data trace configuration.
+// The library against quarvane-sim, through the public interface only: the
+// disk lists, protections and their refusals, synchronisation, verify,
+// restore, the state machine, the data trace configuration. Logins and the
+// configuration list by object run through qvctl (tests/qvctl).
 #include "fixture.h"
 
 namespace simtest {
 namespace {
-
-class SimE2eSession : public SimE2e {};
-
-// Only the exact user and password log in. That another handle's logout
-// leaves a session open is seen by SimDaemon's half-sent request.
-TEST_F(SimE2eSession, WrongLoginsAreRefused) {
-    std::tie(user_, password_) = std::pair(u"operator", u"s3cret");
-    Start({"--user", "operator", "--password", "s3cret"});
-    const std::pair<const QV_WCHAR*, const QV_WCHAR*> wrong[] = {
-        {u"operator", u"wrong"}, {u"", u""}, {u"OPERATOR", u"s3cret"}, {u"operator", u"s3cret "}};
-    for (const auto& [user, password] : wrong) {
-        uint32_t status = 0;
-        EXPECT_EQ(Connect(user, password, &status), nullptr);
-        EXPECT_EQ(Said(status), Said(kInvalid));
-    }
-}
 
 class SimE2eDisks : public SimE2e {
   protected:
@@ -159,42 +144,9 @@ TEST_F(SimE2eMirror, EnableRefusesWhatTheServiceRefuses) {
     ConfigList list;
     EXPECT_EQ(ListConfigs(list, 0), 0u);
     EXPECT_EQ(list.Count, 1u);
-}
-
-// What enable stores and lists back is followed by SimState across a restart.
-TEST_F(SimE2eMirror, ChangeAndListByObject) {
-    QV_MIRROR_CONFIG enable = Pair(u"disk1", 1, u"DISK3", 2);
-    enable.Text4 = u"four";
-    enable.Setting7 = 70;
-    ASSERT_EQ(Enable(enable), 0u);
-    ConfigList list;
-    // Names as the inventory spells them. A change replaces the settings but
-    // keeps the fourth text, which only enable carries.
-    QV_MIRROR_CONFIG change = Pair();
-    std::tie(change.Setting7, change.Limit, change.LimitOn) = std::tuple(71, 9, 1);
-    EXPECT_EQ(qvChangeMirrorConfig(handle_, &change), 0u);
-    ASSERT_EQ(ListConfigs(list, 1, u"Disk1", 1), 0u);
-    ASSERT_EQ(list.Count, 1u);
-    EXPECT_EQ(Describe(list.Entries[0]),
-              "Disk1:1 on Disk3:2|<null>|<null>|<null>|four|kind 0 "
-              "schedule 0 0 0 0 0 0 0 settings 0 71 0 0 0 limit 1/9");
-    // Another mirror is no change of configuration; an unknown protection is not found.
-    change.Mirror = {u"Disk2", 0};
+    // Another mirror is no change of configuration.
+    QV_MIRROR_CONFIG change = Pair(u"Disk1", 0, u"Disk3", 2);
     EXPECT_EQ(Said(qvChangeMirrorConfig(handle_, &change)), Said(kInvalid));
-    const QV_MIRROR_CONFIG unknown = Pair(u"Disk1", 2, u"Disk2", 0);
-    EXPECT_EQ(Said(qvChangeMirrorConfig(handle_, &unknown)), Said(kNotFound));
-    // The list by object: the partition or its disk, nothing elsewhere.
-    const std::tuple<const QV_WCHAR*, uint32_t, uint32_t, uint32_t> by_object[] = {
-        {u"Disk1", 1, 0, 1},
-        {u"Disk1", 0, 0, 1},
-        {u"Disk1", 2, 0, 0},
-        {u"Disk2", 0, 0, 0},
-        {u"Nope", 0, kDiskNotFound, 0},
-        {u"", 0, kDiskNotFound, 0}};
-    for (const auto& [name, number, status, count] : by_object) {
-        EXPECT_EQ(Said(ListConfigs(list, 1, name, number)), Said(status)) << Ascii(name) << number;
-        EXPECT_EQ(list.Count, count) << Ascii(name) << ":" << number;
-    }
 }
 
 TEST_F(SimE2eMirror, WalkthroughFollowsTheFirstSynchronisation) {

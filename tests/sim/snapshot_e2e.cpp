@@ -1,5 +1,6 @@
-// Snapshots, views, rollback, schedules, partitions, notifications and disk
-// maintenance: the library against quarvane-sim's model of them.
+// Snapshots, views, groups, notifications and disk maintenance: the library
+// against quarvane-sim's model of them where qvctl's walkthroughs
+// (tests/qvctl) do not reach: restarts, failures, cancelling.
 #include <span>
 
 #include "fixture.h"
@@ -7,13 +8,6 @@
 namespace simtest {
 namespace {
 
-enum : uint32_t {
-    kSnapshotNotFound = 0x6FFC0400,
-    kDismountFirst = 0x6FFC0401,
-    kStorageLimit = 0x6FFC0503,
-    kInUse = 0x6FFC0506,
-    kNotMounted = 0x6FFC0507,
-};
 enum : uint32_t { kOpRunning = 1, kOpCompleted = 2, kOpCancelled = 3 };
 
 using SnapshotList = Owned<QV_SNAPSHOT_LIST, qvFreeSnapshotList>;
@@ -54,57 +48,6 @@ class SimE2eSnapshots : public SimE2e {
         return out;
     }
 };
-
-// Take a snapshot, mount it as a view, list the view disk, unmount, roll
-// back, read the notifications; with the refusals met on the way.
-TEST_F(SimE2eSnapshots, WalkthroughFromSnapshotToRollback) {
-    const QV_OBJECT_ID disk{u"Disk1", 1};
-    const QV_OBJECT_ID unprotected{u"Disk2", 0};
-    const QV_SNAPSHOT_REQUEST refused{&unprotected, 1};
-    EXPECT_EQ(Said(qvTakeSnapshot(handle_, &refused)), Said(kNotFound));
-    ASSERT_EQ(Enable(Pair()), 0u);
-    ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
-    const uint32_t id = Take();
-    ASSERT_NE(id, 0u);
-
-    const QV_BACKLOOK_MOUNT mount{0, &disk, id, u"Morning"};
-    ASSERT_EQ(Said(qvMountBacklook(handle_, &mount)), Said(0));
-    EXPECT_EQ(Said(qvMountBacklook(handle_, &mount)), Said(kInUse));
-    SnapshotList list;
-    ASSERT_EQ(Snapshots(list), 0u);
-    ASSERT_EQ(list.Count, 1u);
-    ASSERT_NE(list.Entries[0].View, nullptr);
-    EXPECT_EQ(Ascii(list.Entries[0].View->ViewName), "Morning");
-
-    const QV_SNAPSHOT_KEY key{0, &disk, id};
-    DiskList view;
-    ASSERT_EQ(qvGetBacklookDisk(handle_, &key, view.Reset(), 0), 0u);
-    ASSERT_EQ(view.Count, 2u);
-    EXPECT_EQ(Ascii(view.Entries[1].DisplayName), "Disk 100 Partition 1 - Morning (E:)");
-
-    EXPECT_EQ(Said(qvRollback(handle_, 0, &disk, id, 0)), Said(kDismountFirst));
-    ASSERT_EQ(qvUnmountBacklook(handle_, 0, &disk, id), 0u);
-    EXPECT_EQ(Said(qvUnmountBacklook(handle_, 0, &disk, id)), Said(kNotMounted));
-    EXPECT_EQ(Said(qvGetBacklookDisk(handle_, &key, view.Reset(), 0)), Said(kNotMounted));
-
-    ASSERT_EQ(Said(qvRollback(handle_, 0, &disk, id, 0)), Said(0));
-    uint32_t finished = 0;
-    ASSERT_TRUE(Eventually([&] {
-        return qvIsRollbackFinished(handle_, u"Disk1", 1, &finished) == 0 && finished == 1;
-    }));
-    QV_PROGRESS progress{};
-    ASSERT_EQ(qvGetRollbackProgress(handle_, u"Disk1", 1, &progress), 0u);
-    EXPECT_EQ(std::tuple(progress.State, progress.TotalDone), std::tuple(kOpCompleted, 1000u));
-    EXPECT_EQ(Said(qvRollback(handle_, 0, &disk, id + 7, 0)), Said(kSnapshotNotFound));
-
-    EXPECT_EQ(Notifications(), (std::vector<std::string>{"1 Disk1:1: synchronisation finished",
-                                                         "2 Disk1:1: snapshot 1 taken"}));
-    EXPECT_EQ(qvIsOriginalDiskHasSnapshots(handle_, u"Disk1", 1), 1u);
-    const QV_SNAPSHOT_SELECTOR one{QV_SNAPSHOT_OF_OBJECT, &key, 0, 0, 0};
-    ASSERT_EQ(qvDeleteSnapshots(handle_, &one), 0u);
-    EXPECT_EQ(Said(qvDeleteSnapshots(handle_, &one)), Said(kSnapshotNotFound));
-    EXPECT_EQ(qvIsOriginalDiskHasSnapshots(handle_, u"Disk1", 1), 0u);
-}
 
 // Snapshots and their views are kept in the state file with the
 // protections; numbers are not given twice after a restart.
@@ -232,59 +175,12 @@ TEST_F(SimE2eSnapshots, SlowSnapshotsCanBeCancelled) {
     EXPECT_EQ(list.Count, 0u);
 }
 
-TEST_F(SimE2eSnapshots, ScheduleIsKeptInTheProtectionsConfiguration) {
-    ASSERT_EQ(Enable(Pair()), 0u);
-    const QV_SNAPSHOT_SCHEDULE schedule{2, 30, 1, 2, 3, 99, 99};
-    ASSERT_EQ(qvScheduleSnapshot(handle_, u"Disk1", 1, &schedule), 0u);
-    ConfigList configs;
-    ASSERT_EQ(ListConfigs(configs, 1, u"Disk1", 1), 0u);
-    ASSERT_EQ(configs.Count, 1u);
-    const QV_MIRROR_CONFIG& c = configs.Entries[0];
-    EXPECT_EQ(std::tuple(c.Setting2, c.Setting3, c.Schedule.Mode, c.Schedule.Param1,
-                         c.Schedule.Param4, c.Schedule.Param5),
-              std::tuple(1, 1, 2u, 30u, 3u, 0u));
-    ASSERT_EQ(qvRemoveSnapshotSchedule(handle_, u"Disk1", 1), 0u);
-    ASSERT_EQ(ListConfigs(configs, 1, u"Disk1", 1), 0u);
-    EXPECT_EQ(std::tuple(configs.Entries[0].Setting2, configs.Entries[0].Schedule.Mode),
-              std::tuple(0, 2u));
-    EXPECT_EQ(Said(qvRemoveSnapshotSchedule(handle_, u"Disk2", 0)), Said(kNotFound));
-}
-
-// Disk2 (8000 MiB) is empty; Disk3's partitions fill 2500 of its 4000.
-TEST_F(SimE2eSnapshots, PartitionsAreLaidOutInTheFreeSpace) {
-    const QV_PARTITION_REQUEST first{{u"Disk2", 0}, 1000, 1, 0, 0};
-    ASSERT_EQ(qvAllocPartitionForDisk(handle_, &first), 0u);
-    ASSERT_EQ(qvExpandDisk(handle_, u"Disk2", 1, 500), 0u);
-    const QV_PARTITION_REQUEST rest{{u"Disk2", 0}, 0, 1, 0, 0};
-    ASSERT_EQ(qvAllocPartitionForDisk(handle_, &rest), 0u);
-    EXPECT_EQ(Said(qvExpandDisk(handle_, u"Disk2", 1, 1)), Said(kStorageLimit));
-    EXPECT_EQ(Said(qvAllocPartitionForDisk(handle_, &first)), Said(kStorageLimit));
-    DiskList list;
-    ASSERT_EQ(List(list, 3), 0u);
-    EXPECT_NE(Summary(list).find("Disk2 Disk2:1 Disk2:2"), std::string::npos);
-    // A protected partition stays where it is.
-    ASSERT_EQ(Enable(Pair()), 0u);
-    EXPECT_EQ(Said(qvRelocatePartition(handle_, u"Disk1", 1, 5000)), Said(kInUse));
-    EXPECT_EQ(Said(qvRelocatePartition(handle_, u"Disk3", 1, 3000)), Said(0));
-    EXPECT_EQ(Said(qvRelocatePartition(handle_, u"Disk3", 1, 3800)), Said(kStorageLimit));
-}
-
+// Benchmarks, refusals and conflicts run through qvctl.
 TEST_F(SimE2eSnapshots, MaintenanceFigures) {
     uint32_t throughput = 0;
     ASSERT_EQ(qvTestDiskThroughput(handle_, u"Disk1", 0, &throughput), 0u);
     EXPECT_GT(throughput, 0u);
-    EXPECT_EQ(qvBenchMarkDisk(handle_, u"Disk1", 0), 0u);
-    EXPECT_EQ(Said(qvBenchMarkDisk(handle_, u"Nope", 0)), Said(kDiskNotFound));
     EXPECT_EQ(qvRefreshDiskFileSystem(handle_, 0), 0u);
-    ASSERT_EQ(Enable(Pair()), 0u);
-    const QV_CONFLICT_QUERY query{0, {u"Disk0", 2}, {u"Disk3", 2}, nullptr};
-    QV_CONFLICT_LIST conflicts{};
-    ASSERT_EQ(qvCheckRestoreConflict(handle_, &query, &conflicts), 0u);
-    ASSERT_EQ(conflicts.Count, 1u);
-    EXPECT_EQ(std::tuple(Ascii(conflicts.Entries[0].Name), conflicts.Entries[0].Number),
-              std::tuple("Disk1", 1u));
-    QV_CONFLICT_LIST* p = &conflicts;
-    qvFreeConflictList(&p, 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -29,21 +30,27 @@ constexpr QV_MIRROR_CONFIG SampleConfig() {
 // new type needs its value here; one of an existing type needs nothing.
 template <typename T>
 struct Ordinary;
+template <typename T, typename... Of>
+constexpr bool kOneOf = (std::is_same_v<T, Of> || ...);
+// Whether a record names the sample object: the view disk's query sends the
+// owner's name and number rather than a reference; the cluster group, the
+// event query, the probe request, the group records name none.
 template <typename T>
-constexpr bool kNamesObject = true;
-template <>
-constexpr bool kNamesObject<QV_DATA_TRACE_CONFIG> = false;
-template <>
-constexpr bool kNamesObject<QV_SERVER_BOOT_CONFIG> = false;
+constexpr bool kNamesObject =
+    !kOneOf<T, QV_DATA_TRACE_CONFIG, QV_SERVER_BOOT_CONFIG, QV_SNAPSHOT_KEY, QV_SNAPSHOT_SCHEDULE,
+            QV_CLUSTER_GROUP, QV_EVENT_QUERY, QV_PROBE_REQUEST, QV_GROUP_CONFIG, QV_GROUP_REF>;
+// The texts of these functions are no object's name: a group's snapshot is
+// owned by the group, and the owner goes as its name.
+template <auto F, auto G>
+constexpr bool kSame = false;
+template <auto F>
+constexpr bool kSame<F, F> = true;
+template <auto F>
+constexpr bool kTextIsNoObject = kSame<F, &qvWriteEventMessage> ||
+                                 kSame<F, &qvClusterCommunication> || kSame<F, &qvTakeGroupSnapshot>;
 
 // An adapter's hardware address, with a byte of the high half.
 constexpr uint8_t kAdapter[QV_MAC_ADDRESS_BYTES] = {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef};
-// The view disk's query sends the owner's name and number, not a reference.
-template <>
-constexpr bool kNamesObject<QV_SNAPSHOT_KEY> = false;
-template <>
-constexpr bool kNamesObject<QV_SNAPSHOT_SCHEDULE> = false;
-
 QV_WCHAR g_trace_path[] = u"/var/trace";
 // clang-format off
 template <> struct Ordinary<QV_DISK_FILTER> {
@@ -98,31 +105,6 @@ constexpr QV_PROBE_REQUEST SampleProbe() {
     for (std::size_t i = 0; path[i] != 0; ++i) r.probeFile[i] = path[i];
     return r;
 }
-template <>
-struct Ordinary<QV_CLUSTER_GROUP> {
-    static constexpr QV_CLUSTER_GROUP value = SampleGroup();
-};
-template <>
-struct Ordinary<QV_PROBE_REQUEST> {
-    static constexpr QV_PROBE_REQUEST value = SampleProbe();
-};
-// The cluster group, the event query and the probe request name no object
-// reference; neither do the texts of these two functions.
-template <>
-constexpr bool kNamesObject<QV_CLUSTER_GROUP> = false;
-template <>
-constexpr bool kNamesObject<QV_EVENT_QUERY> = false;
-template <>
-constexpr bool kNamesObject<QV_PROBE_REQUEST> = false;
-template <auto F>
-constexpr bool kTextIsNoObject = false;
-template <>
-constexpr bool kTextIsNoObject<&qvWriteEventMessage> = true;
-template <>
-constexpr bool kTextIsNoObject<&qvClusterCommunication> = true;
-// A group's snapshot is owned by the group: the owner goes as its name.
-template <>
-constexpr bool kTextIsNoObject<&qvTakeGroupSnapshot> = true;
 
 // Groups: a configuration, a reference, the members one pointer each.
 constexpr QV_GROUP_CONFIG SampleGroupConfig() {
@@ -134,22 +116,17 @@ constexpr QV_GROUP_CONFIG SampleGroupConfig() {
     g.Switch2 = 1;
     return g;
 }
-template <>
-struct Ordinary<QV_GROUP_CONFIG> {
-    static constexpr QV_GROUP_CONFIG value = SampleGroupConfig();
-};
-template <>
-struct Ordinary<QV_GROUP_REF> {
-    static constexpr QV_GROUP_REF value{u"Group1"};
-};
-template <>
-struct Ordinary<const QV_OBJECT_ID*> {
-    static constexpr const QV_OBJECT_ID* value = &kObject;
-};
-template <>
-constexpr bool kNamesObject<QV_GROUP_CONFIG> = false;
-template <>
-constexpr bool kNamesObject<QV_GROUP_REF> = false;
+// clang-format off
+template <> struct Ordinary<QV_CLUSTER_GROUP> {
+    static constexpr QV_CLUSTER_GROUP value = SampleGroup(); };
+template <> struct Ordinary<QV_PROBE_REQUEST> {
+    static constexpr QV_PROBE_REQUEST value = SampleProbe(); };
+template <> struct Ordinary<QV_GROUP_CONFIG> {
+    static constexpr QV_GROUP_CONFIG value = SampleGroupConfig(); };
+template <> struct Ordinary<QV_GROUP_REF> { static constexpr QV_GROUP_REF value{u"Group1"}; };
+template <> struct Ordinary<const QV_OBJECT_ID*> {
+    static constexpr const QV_OBJECT_ID* value = &kObject; };
+// clang-format on
 
 // How an ordinary call passes one parameter.
 template <typename T>

@@ -80,7 +80,7 @@ RpcDiskRecord Disk(Arena& a, u_int number, std::u16string_view name,
     return d;
 }
 
-std::vector<RpcDiskList> DiskListSamples(Arena& a) {
+std::vector<RpcDiskList> Samples(Arena& a, std::type_identity<RpcDiskList>) {
     std::vector<RpcDiskRecord> disks;
 
     // A basic disk: letters and labels in every combination, properties and
@@ -198,7 +198,7 @@ RpcMirrorConfigList ConfigList(std::vector<RpcMirrorConfig> configs, Arena& a) {
     return Counted<RpcMirrorConfigList, &RpcMirrorConfigList::Configs>(std::move(configs), a);
 }
 
-std::vector<RpcMirrorConfigList> MirrorConfigListSamples(Arena& a) {
+std::vector<RpcMirrorConfigList> Samples(Arena& a, std::type_identity<RpcMirrorConfigList>) {
     std::vector<RpcMirrorConfig> configs;
     configs.push_back(Config(a, u"Harddisk0", u"Harddisk1", 1, 1, 2));
 
@@ -242,7 +242,7 @@ RpcVerifyProgress Verify(u_int state) {
     return {0, state, 1, 5LL << 30, 123456789, 0x7FFFFFFFFFFLL, 99, 1, 2, 3, 4, 5, 6 << 10};
 }
 
-std::vector<RpcMirrorStats> MirrorStatsSamples(Arena& a) {
+std::vector<RpcMirrorStats> Samples(Arena& a, std::type_identity<RpcMirrorStats>) {
     RpcMirrorStats s{.State = 9,  // restoring
                      .Unread1 = 1,
                      .Condition = 8,
@@ -278,16 +278,16 @@ std::vector<RpcMirrorStats> MirrorStatsSamples(Arena& a) {
     return out;
 }
 
-std::vector<RpcVerifyProgress> VerifyProgressSamples(Arena&) {
+std::vector<RpcVerifyProgress> Samples(Arena&, std::type_identity<RpcVerifyProgress>) {
     // Running, then met an error (logged), then a state read back as 0.
     return {Verify(2), Verify(3), Verify(8)};
 }
 
-std::vector<RpcProgress> ProgressSamples(Arena&) {
+std::vector<RpcProgress> Samples(Arena&, std::type_identity<RpcProgress>) {
     return {Progress(2, 7), Progress(4, 0xFFFFFFF0u), Progress(6, 1)};
 }
 
-std::vector<RpcDataTraceConfig> DataTraceSamples(Arena& a) {
+std::vector<RpcDataTraceConfig> Samples(Arena& a, std::type_identity<RpcDataTraceConfig>) {
     RpcDataTraceConfig c{
         .token = 0x51, .Option = 3, .Text = a.Text(u"/var/log/quarvane/trace"), .Count = 9};
     a.Put(c.Objects, std::vector{Ref(a, u"Harddisk1", 1)});
@@ -300,7 +300,7 @@ std::vector<RpcDataTraceConfig> DataTraceSamples(Arena& a) {
 
 // Adapters: a high byte in every address, a name too long for its array,
 // one without a name; and the empty list.
-std::vector<RpcNicList> NicListSamples(Arena& a) {
+std::vector<RpcNicList> Samples(Arena& a, std::type_identity<RpcNicList>) {
     auto nic = [&](u_char last, std::u16string_view name, int value) {
         RpcNicInfo n{};
         const u_char mac[6] = {0x00, 0x1b, 0x21, 0xab, 0xcd, last};
@@ -318,7 +318,7 @@ std::vector<RpcNicList> NicListSamples(Arena& a) {
 }
 
 // Boot properties with both paths, with none, and with one too long.
-std::vector<RpcBootProperties> BootPropertiesSamples(Arena& a) {
+std::vector<RpcBootProperties> Samples(Arena& a, std::type_identity<RpcBootProperties>) {
     RpcBootProperties p{0, 1, a.Text(u"/srv/tftp/boot"), 2, 0xFFFFFFFFu, a.Text(u"/srv/images"), 4};
     RpcBootProperties none{0, 5, RpcWString{}, 6, 7, a.Text(u""), 8};
     RpcBootProperties long_path = p;
@@ -343,7 +343,7 @@ RpcClusterDisk ClusterDisk(Arena& a, u_int id, std::u16string_view name, std::u1
 
 // Two groups, the second with a disk whose texts are empty and names longer
 // than their caller-side arrays.
-std::vector<RpcClusterInfo> ClusterInfoSamples(Arena& a) {
+std::vector<RpcClusterInfo> Samples(Arena& a, std::type_identity<RpcClusterInfo>) {
     RpcClusterInfo info{};
     info.infoWord = 1;
     info.name1 = a.Text(u"QVCLUSTER");
@@ -367,14 +367,14 @@ std::vector<RpcClusterInfo> ClusterInfoSamples(Arena& a) {
     return {info, no_groups};
 }
 
-std::vector<RpcClusterDiskList> ClusterDiskSamples(Arena& a) {
+std::vector<RpcClusterDiskList> Samples(Arena& a, std::type_identity<RpcClusterDiskList>) {
     RpcClusterDiskList list{};
     a.Put(list.disks, std::vector{ClusterDisk(a, 101, u"Cluster Disk 1", u"Harddisk1", u"E:"),
                                   ClusterDisk(a, 102, u"", std::u16string(90, u't'), u"G:")});
     return {list, RpcClusterDiskList{}};
 }
 
-std::vector<RpcPullReply> PullSamples(Arena& a) {
+std::vector<RpcPullReply> Samples(Arena& a, std::type_identity<RpcPullReply>) {
     RpcPullReply reply{};
     const std::string text = "cluster QVCLUSTER\n";
     a.Put(reply.data, std::vector<char>(text.c_str(), text.c_str() + text.size() + 1));
@@ -384,7 +384,7 @@ std::vector<RpcPullReply> PullSamples(Arena& a) {
 // ---------------------------------------------------------------------------
 // Service diagnostics
 
-std::vector<RpcEventList> EventSamples(Arena& a) {
+std::vector<RpcEventList> Samples(Arena& a, std::type_identity<RpcEventList>) {
     RpcEventRecord object{};
     object.word0 = 7;
     object.word1 = 1700000000;
@@ -412,7 +412,7 @@ std::vector<RpcEventList> EventSamples(Arena& a) {
     return {list, fewer, empty};
 }
 
-std::vector<RpcSystemInfo> SystemInfoSamples(Arena& a) {
+std::vector<RpcSystemInfo> Samples(Arena& a, std::type_identity<RpcSystemInfo>) {
     RpcSystemInfo info{};
     info.sysWord1 = 4;
     info.sysWord2 = 16384;
@@ -430,7 +430,7 @@ std::vector<RpcSystemInfo> SystemInfoSamples(Arena& a) {
     return {info, no_text2};
 }
 
-std::vector<RpcProbeData> ProbeSamples(Arena& a) {
+std::vector<RpcProbeData> Samples(Arena& a, std::type_identity<RpcProbeData>) {
     RpcProbeData probe{};
     a.Put(probe.data, std::vector<u_char>{'q', 'v', 0, 0xFF, '\n'});
     return {probe, RpcProbeData{}};
@@ -451,7 +451,7 @@ RpcSnapshotRecord Snapshot(Arena& a, u_int id, bool view) {
     return r;
 }
 
-std::vector<RpcSnapshotList> SnapshotListSamples(Arena& a) {
+std::vector<RpcSnapshotList> Samples(Arena& a, std::type_identity<RpcSnapshotList>) {
     // A mounted one, one without Text3 and with an empty Text1 array, a
     // plain one.
     RpcSnapshotRecord bare = Snapshot(a, 2, false);
@@ -466,7 +466,7 @@ std::vector<RpcSnapshotList> SnapshotListSamples(Arena& a) {
     return {full, shorter, RpcSnapshotList{}};
 }
 
-std::vector<RpcBacklookDisk> BacklookDiskSamples(Arena& a) {
+std::vector<RpcBacklookDisk> Samples(Arena& a, std::type_identity<RpcBacklookDisk>) {
     RpcBacklookDisk view{};
     view.Disk =
         Disk(a, 7, u"Backlook7", {Partition(a, 1, u"V:", u"View"), Partition(a, 2, u"", u"")});
@@ -479,14 +479,14 @@ std::vector<RpcBacklookDisk> BacklookDiskSamples(Arena& a) {
     return {view, dynamic, bare};
 }
 
-std::vector<RpcNotificationList> NotificationSamples(Arena& a) {
+std::vector<RpcNotificationList> Samples(Arena& a, std::type_identity<RpcNotificationList>) {
     std::vector<RpcNotification> n{{1, 2, 7, a.Text(u"Snapshot taken")}, {3, 4, 9, RpcWString{}}};
     RpcNotificationList list{};
     a.Put(list.Notifications, std::move(n));
     return {list, RpcNotificationList{}};
 }
 
-std::vector<RpcConflictList> ConflictSamples(Arena& a) {
+std::vector<RpcConflictList> Samples(Arena& a, std::type_identity<RpcConflictList>) {
     std::vector<RpcConflict> c{{Ref(a, u"Harddisk3", 2), 5, a.Text(u"in use")},
                                {Ref(a, u"", 0), 6, RpcWString{}}};
     RpcConflictList list{};
@@ -494,7 +494,7 @@ std::vector<RpcConflictList> ConflictSamples(Arena& a) {
     return {list, RpcConflictList{}};
 }
 
-std::vector<RpcMirrorConfig> MirrorConfigSamples(Arena& a) {
+std::vector<RpcMirrorConfig> Samples(Arena& a, std::type_identity<RpcMirrorConfig>) {
     return {Config(a, u"Harddisk0", u"Harddisk1", 1, 1, 2)};
 }
 
@@ -524,7 +524,7 @@ RpcGroupConfig Group(Arena& a, std::u16string_view name, std::vector<RpcMirrorCo
     return g;
 }
 
-std::vector<RpcGroupConfigList> GroupConfigListSamples(Arena& a) {
+std::vector<RpcGroupConfigList> Samples(Arena& a, std::type_identity<RpcGroupConfigList>) {
     RpcGroupConfig two = Group(a, u"Group1", {Config(a, u"Harddisk0", u"Harddisk1", 1, 1, 2),
                                               Config(a, u"Harddisk2", u"Harddisk3", 2, 2, 3)});
     // No text, no schedule, no member list.
@@ -550,10 +550,10 @@ RpcGroupMemberStat MemberStat(Arena& a, std::u16string_view name, u_int number,
     return m;
 }
 
-std::vector<RpcGroupStat> GroupStatSamples(Arena& a) {
+std::vector<RpcGroupStat> Samples(Arena& a, std::type_identity<RpcGroupStat>) {
     // Members restoring, verifying, rolling back and snapshotting; the second
     // member's condition (8, read 2) is the first that tells of trouble.
-    const std::vector<RpcMirrorStats> stats = MirrorStatsSamples(a);
+    const std::vector<RpcMirrorStats> stats = Samples(a, std::type_identity<RpcMirrorStats>{});
     RpcMirrorStats quiet = stats[0];
     quiet.Condition = 2;  // read 3
     std::vector<RpcGroupMemberStat> members{MemberStat(a, u"Harddisk0", 1, quiet),
@@ -597,24 +597,6 @@ std::vector<RpcStatus> Samples(Arena&, std::type_identity<RpcStatus>) {
 std::vector<RpcTokenRecord> Samples(Arena&, std::type_identity<RpcTokenRecord>) {
     return {RpcTokenRecord{0, 0x600D}};
 }
-std::vector<RpcDiskList> Samples(Arena& a, std::type_identity<RpcDiskList>) {
-    return DiskListSamples(a);
-}
-std::vector<RpcSnapshotList> Samples(Arena& a, std::type_identity<RpcSnapshotList>) {
-    return SnapshotListSamples(a);
-}
-std::vector<RpcBacklookDisk> Samples(Arena& a, std::type_identity<RpcBacklookDisk>) {
-    return BacklookDiskSamples(a);
-}
-std::vector<RpcNotificationList> Samples(Arena& a, std::type_identity<RpcNotificationList>) {
-    return NotificationSamples(a);
-}
-std::vector<RpcConflictList> Samples(Arena& a, std::type_identity<RpcConflictList>) {
-    return ConflictSamples(a);
-}
-std::vector<RpcMirrorConfig> Samples(Arena& a, std::type_identity<RpcMirrorConfig>) {
-    return MirrorConfigSamples(a);
-}
 std::vector<RpcDiskMaintenanceResult> Samples(Arena& a,
                                               std::type_identity<RpcDiskMaintenanceResult>) {
     return {RpcDiskMaintenanceResult{0, a.Text(u"MiB/s"), 550, 495, a.Text(u""), RpcWString{}}};
@@ -622,53 +604,8 @@ std::vector<RpcDiskMaintenanceResult> Samples(Arena& a,
 std::vector<RpcThroughputResult> Samples(Arena&, std::type_identity<RpcThroughputResult>) {
     return {RpcThroughputResult{0, 850}};
 }
-std::vector<RpcMirrorConfigList> Samples(Arena& a, std::type_identity<RpcMirrorConfigList>) {
-    return MirrorConfigListSamples(a);
-}
-std::vector<RpcMirrorStats> Samples(Arena& a, std::type_identity<RpcMirrorStats>) {
-    return MirrorStatsSamples(a);
-}
-std::vector<RpcVerifyProgress> Samples(Arena& a, std::type_identity<RpcVerifyProgress>) {
-    return VerifyProgressSamples(a);
-}
-std::vector<RpcProgress> Samples(Arena& a, std::type_identity<RpcProgress>) {
-    return ProgressSamples(a);
-}
-std::vector<RpcDataTraceConfig> Samples(Arena& a, std::type_identity<RpcDataTraceConfig>) {
-    return DataTraceSamples(a);
-}
-std::vector<RpcClusterInfo> Samples(Arena& a, std::type_identity<RpcClusterInfo>) {
-    return ClusterInfoSamples(a);
-}
-std::vector<RpcClusterDiskList> Samples(Arena& a, std::type_identity<RpcClusterDiskList>) {
-    return ClusterDiskSamples(a);
-}
-std::vector<RpcPullReply> Samples(Arena& a, std::type_identity<RpcPullReply>) {
-    return PullSamples(a);
-}
-std::vector<RpcEventList> Samples(Arena& a, std::type_identity<RpcEventList>) {
-    return EventSamples(a);
-}
-std::vector<RpcSystemInfo> Samples(Arena& a, std::type_identity<RpcSystemInfo>) {
-    return SystemInfoSamples(a);
-}
-std::vector<RpcProbeData> Samples(Arena& a, std::type_identity<RpcProbeData>) {
-    return ProbeSamples(a);
-}
 std::vector<RpcClusterReply> Samples(Arena&, std::type_identity<RpcClusterReply>) {
     return {RpcClusterReply{0}};
-}
-std::vector<RpcNicList> Samples(Arena& a, std::type_identity<RpcNicList>) {
-    return NicListSamples(a);
-}
-std::vector<RpcBootProperties> Samples(Arena& a, std::type_identity<RpcBootProperties>) {
-    return BootPropertiesSamples(a);
-}
-std::vector<RpcGroupConfigList> Samples(Arena& a, std::type_identity<RpcGroupConfigList>) {
-    return GroupConfigListSamples(a);
-}
-std::vector<RpcGroupStat> Samples(Arena& a, std::type_identity<RpcGroupStat>) {
-    return GroupStatSamples(a);
 }
 // A result record without samples of its own has none: a test fails for
 // every procedure the library calls whose reply has no sample, so that no
@@ -719,131 +656,108 @@ Bytes SampleReply(unsigned proc) {
     return all.empty() ? Bytes{} : std::move(all.front());
 }
 
-Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk) {
+namespace {
+
+// A reply of P whose array `kArray` holds `n` elements made by
+// `make(arena, i)`; `kCount`, where the record states one, says n.
+template <unsigned P, auto kArray, auto kCount = nullptr, typename Make>
+Bytes ListOf(std::size_t n, Make make, typename qv::wire::Proc<P>::Res record = {}) {
     Arena a;
-    std::vector<RpcDiskRecord> records;
-    records.reserve(disks);
-    for (std::size_t d = 0; d < disks; ++d) {
-        std::vector<RpcPartitionRecord> partitions;
-        for (std::size_t p = 1; p <= partitions_per_disk; ++p) {
-            partitions.push_back(Partition(a, static_cast<u_int>(p), u"C:", u"Volume"));
-        }
-        RpcDiskRecord disk =
-            Disk(a, static_cast<u_int>(d), Numbered(u"Harddisk", d), std::move(partitions));
-        a.Put(disk.Properties, std::vector{Properties(a, 0x1)});
-        a.Put(disk.Descriptors, std::vector{Descriptor(a)});
-        records.push_back(disk);
+    std::vector<decltype(make(a, std::size_t{}))> elements;
+    elements.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) elements.push_back(make(a, i));
+    if constexpr (kCount != nullptr) record.*kCount = static_cast<u_int>(n);
+    a.Put(record.*kArray, std::move(elements));
+    return Encode(qv::wire::Proc<P>::ResFilter(), &record);
+}
+
+// A disk of `partitions` partitions with its properties and descriptor.
+RpcDiskRecord FullDisk(Arena& a, u_int number, std::u16string_view name, std::size_t partitions,
+                       std::u16string_view letters, std::u16string_view label) {
+    std::vector<RpcPartitionRecord> parts;
+    for (std::size_t p = 1; p <= partitions; ++p) {
+        parts.push_back(Partition(a, static_cast<u_int>(p), letters, label));
     }
-    RpcDiskList list{};
-    list.DiskCount = static_cast<u_int>(records.size());
-    a.Put(list.Disks, std::move(records));
-    return Encode(qv::wire::Proc<GET_DISK_LIST>::ResFilter(), &list);
+    RpcDiskRecord disk = Disk(a, number, name, std::move(parts));
+    a.Put(disk.Properties, std::vector{Properties(a, 0x1)});
+    a.Put(disk.Descriptors, std::vector{Descriptor(a)});
+    return disk;
+}
+
+}  // namespace
+
+Bytes DiskListReply(std::size_t disks, std::size_t partitions_per_disk) {
+    return ListOf<GET_DISK_LIST, &RpcDiskList::Disks, &RpcDiskList::DiskCount>(
+        disks, [&](Arena& a, std::size_t d) {
+            return FullDisk(a, static_cast<u_int>(d), Numbered(u"Harddisk", d),
+                            partitions_per_disk, u"C:", u"Volume");
+        });
 }
 
 Bytes MirrorConfigListReply(std::size_t configs) {
-    Arena a;
-    std::vector<RpcMirrorConfig> records;
-    records.reserve(configs);
-    for (std::size_t i = 0; i < configs; ++i) {
-        records.push_back(Config(a, Numbered(u"Harddisk", 2 * i), Numbered(u"Harddisk", 2 * i + 1),
-                                 static_cast<u_int>(i % 8 + 1), 1, 2));
-    }
-    const RpcMirrorConfigList list = ConfigList(std::move(records), a);
-    return Encode(qv::wire::Proc<GET_MIR_CONFIG_LIST>::ResFilter(), &list);
+    return ListOf<GET_MIR_CONFIG_LIST, &RpcMirrorConfigList::Configs, &RpcMirrorConfigList::Count>(
+        configs, [](Arena& a, std::size_t i) {
+            return Config(a, Numbered(u"Harddisk", 2 * i), Numbered(u"Harddisk", 2 * i + 1),
+                          static_cast<u_int>(i % 8 + 1), 1, 2);
+        });
 }
 
 Bytes GroupConfigListReply(std::size_t groups, std::size_t members) {
-    Arena a;
-    std::vector<RpcGroupConfig> records;
-    records.reserve(groups);
-    for (std::size_t g = 0; g < groups; ++g) {
-        std::vector<RpcMirrorConfig> configs;
-        configs.reserve(members);
-        for (std::size_t m = 0; m < members; ++m) {
-            const std::size_t n = g * members + m;
-            configs.push_back(Config(a, Numbered(u"Harddisk", 2 * n), Numbered(u"Harddisk", 2 * n + 1),
-                                     static_cast<u_int>(m + 1), 1, 2));
-        }
-        records.push_back(Group(a, Numbered(u"Group", g), std::move(configs)));
-    }
-    const auto list = Counted<RpcGroupConfigList, &RpcGroupConfigList::Groups>(std::move(records), a);
-    return Encode(qv::wire::Proc<GET_GROUP_CONFIG_LIST>::ResFilter(), &list);
+    return ListOf<GET_GROUP_CONFIG_LIST, &RpcGroupConfigList::Groups, &RpcGroupConfigList::Count>(
+        groups, [&](Arena& a, std::size_t g) {
+            std::vector<RpcMirrorConfig> configs;
+            for (std::size_t m = 0, n = g * members; m < members; ++m, ++n) {
+                configs.push_back(Config(a, Numbered(u"Harddisk", 2 * n),
+                                         Numbered(u"Harddisk", 2 * n + 1),
+                                         static_cast<u_int>(m + 1), 1, 2));
+            }
+            return Group(a, Numbered(u"Group", g), std::move(configs));
+        });
 }
 
 Bytes GroupStatReply(std::size_t members) {
-    Arena a;
-    const RpcMirrorStats stats = MirrorStatsSamples(a)[3];  // snapshotting
-    std::vector<RpcGroupMemberStat> records;
-    records.reserve(members);
-    for (std::size_t m = 0; m < members; ++m) {
-        records.push_back(MemberStat(a, Numbered(u"Harddisk", m), static_cast<u_int>(m % 8 + 1), stats));
-    }
-    RpcGroupStat stat{};
-    stat.State = 12;
-    stat.ProgressState = 1;
-    stat.Count = static_cast<u_int>(records.size());
-    a.Put(stat.Members, std::move(records));
-    return Encode(qv::wire::Proc<GET_GROUP_STAT>::ResFilter(), &stat);
+    Arena held;
+    // Snapshotting.
+    const RpcMirrorStats stats = Samples(held, std::type_identity<RpcMirrorStats>{})[3];
+    return ListOf<GET_GROUP_STAT, &RpcGroupStat::Members, &RpcGroupStat::Count>(
+        members,
+        [&](Arena& a, std::size_t m) {
+            return MemberStat(a, Numbered(u"Harddisk", m), static_cast<u_int>(m % 8 + 1), stats);
+        },
+        RpcGroupStat{.State = 12, .ProgressState = 1});
 }
 
 Bytes EventListReply(std::size_t events) {
-    Arena a;
-    std::vector<RpcEventRecord> records;
-    records.reserve(events);
-    for (std::size_t i = 0; i < events; ++i) {
-        RpcEventRecord e{};
-        e.word0 = static_cast<u_int>(i + 1);
-        e.word2 = 4;
-        e.word3 = 0x40010001;
-        e.subjectKind = 1;
-        e.subjectName = a.Text(Numbered(u"Harddisk", i));
-        e.subjectNumber = 1;
-        e.text = a.Text(u"Synchronization of the protection finished.");
-        records.push_back(e);
-    }
-    RpcEventList list{};
-    list.count = static_cast<u_int>(records.size());
-    a.Put(list.events, std::move(records));
-    return Encode(qv::wire::Proc<GET_EVENT_LIST>::ResFilter(), &list);
+    return ListOf<GET_EVENT_LIST, &RpcEventList::events, &RpcEventList::count>(
+        events, [](Arena& a, std::size_t i) {
+            return RpcEventRecord{.word0 = static_cast<u_int>(i + 1),
+                                  .word2 = 4,
+                                  .word3 = 0x40010001,
+                                  .subjectKind = 1,
+                                  .subjectName = a.Text(Numbered(u"Harddisk", i)),
+                                  .subjectNumber = 1,
+                                  .text = a.Text(u"Synchronization of the protection finished.")};
+        });
 }
 
 Bytes ClusterDiskListReply(std::size_t disks) {
-    Arena a;
-    std::vector<RpcClusterDisk> records;
-    records.reserve(disks);
-    for (std::size_t i = 0; i < disks; ++i) {
-        records.push_back(ClusterDisk(a, static_cast<u_int>(i), Numbered(u"Cluster Disk ", i),
-                                      Numbered(u"Harddisk", i), u"E:"));
-    }
-    RpcClusterDiskList list{};
-    a.Put(list.disks, std::move(records));
-    return Encode(qv::wire::Proc<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST>::ResFilter(), &list);
+    return ListOf<GET_CLUSTER_GROUP_PHYSICAL_DISK_LIST, &RpcClusterDiskList::disks>(
+        disks, [](Arena& a, std::size_t i) {
+            return ClusterDisk(a, static_cast<u_int>(i), Numbered(u"Cluster Disk ", i),
+                               Numbered(u"Harddisk", i), u"E:");
+        });
 }
 
 Bytes SnapshotListReply(std::size_t snapshots) {
-    Arena a;
-    std::vector<RpcSnapshotRecord> records;
-    records.reserve(snapshots);
-    for (std::size_t i = 0; i < snapshots; ++i) {
-        records.push_back(Snapshot(a, static_cast<u_int>(i + 1), false));
-    }
-    RpcSnapshotList list{};
-    list.Count = static_cast<u_int>(records.size());
-    a.Put(list.Records, std::move(records));
-    return Encode(qv::wire::Proc<GET_SNAPSHOT_LIST>::ResFilter(), &list);
+    return ListOf<GET_SNAPSHOT_LIST, &RpcSnapshotList::Records, &RpcSnapshotList::Count>(
+        snapshots,
+        [](Arena& a, std::size_t i) { return Snapshot(a, static_cast<u_int>(i + 1), false); });
 }
 
 Bytes BacklookDiskReply(std::size_t partitions) {
     Arena a;
-    std::vector<RpcPartitionRecord> records;
-    records.reserve(partitions);
-    for (std::size_t p = 1; p <= partitions; ++p) {
-        records.push_back(Partition(a, static_cast<u_int>(p), u"V:", u"View"));
-    }
     RpcBacklookDisk view{};
-    view.Disk = Disk(a, 100, u"Backlook100", std::move(records));
-    a.Put(view.Disk.Properties, std::vector{Properties(a, 0x1)});
-    a.Put(view.Disk.Descriptors, std::vector{Descriptor(a)});
+    view.Disk = FullDisk(a, 100, u"Backlook100", partitions, u"V:", u"View");
     return Encode(qv::wire::Proc<GET_BACKLOOK_DISK>::ResFilter(), &view);
 }
 
