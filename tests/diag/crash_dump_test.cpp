@@ -160,6 +160,7 @@ TEST(CrashGuard, TwoThreadsFaultingLeaveOneWholeDump) {
 }
 
 sigjmp_buf g_back;
+constexpr int kFaults[] = {SIGSEGV, SIGFPE};
 void JumpBack(int) { siglongjmp(g_back, 1); }
 
 TEST(CrashGuard, ALaterFaultReplacesTheDump) {
@@ -168,8 +169,13 @@ TEST(CrashGuard, ALaterFaultReplacesTheDump) {
         {
             PrepareChild();
             // A caller that recovers from faults by jumping out of them.
-            for (int sig : {SIGSEGV, SIGFPE}) signal(sig, JumpBack);
-            for (int sig : {SIGSEGV, SIGFPE}) {
+            for (int sig : kFaults) signal(sig, JumpBack);
+            // The index lives in memory: the jump back out of a fault finds
+            // it as the loop left it, not as a register held it.
+            volatile std::size_t next = 0;
+            while (next < std::size(kFaults)) {
+                const int sig = kFaults[next];
+                next = next + 1;
                 if (sigsetjmp(g_back, 1) == 0) FaultUnderGuard(sig);
             }
             _exit(7);
