@@ -1,7 +1,8 @@
 // quarvane-exporter's cost: one scrape (connect, the list and statistics
 // calls, disconnect, the exposition written) against quarvane-sim with 10
-// to 1,000 protections in groups of 10, its time and bytes of output; and the exporter's
-// resident memory over 10,000 scrapes served over HTTP.
+// to 1,000 protections in groups of 10, its time and bytes of output; the exporter's
+// resident memory over 10,000 scrapes served over HTTP; and its requests per
+// second under concurrent scrapes.
 //
 // The CPU column is the scrape's own work, the library's and the
 // exposition's; the wall time also holds quarvane-sim's answers, and the
@@ -10,9 +11,13 @@
 //   make bench-exporter
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "collector.h"
 #include "processes.h"
@@ -153,6 +158,44 @@ void BM_ExporterResidentMemory(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ExporterResidentMemory)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The exporter process (its default 16 threads) scraped by 1, 16 or 200
+// clients at once, 2,000 scrapes in all (/probe, 10 protections): requests
+// answered per second, and of them those that reached the service; past
+// four scrapes of one target at once the others answer down at once.
+void BM_ConcurrentScrapes(benchmark::State& state) {
+    Sim sim;
+    sim.Protect(10);
+    const std::string target = "/probe?target=127.0.0.1:" + std::to_string(sim.port());
+    const auto clients = static_cast<int>(state.range(0));
+    const qvtest::TempDir dir;
+    const std::string login = dir.Write("login", "user=admin\npassword=secret\n");
+    chmod(login.c_str(), 0600);
+    for (auto _ : state) {
+        qvtest::Daemon exporter(QV_EXPORTER_EXE,
+                                {"--listen", "127.0.0.1:0", "--credentials", login}, "");
+        std::atomic<int> answered{0}, up{0};
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::thread> crowd;
+        for (int c = 0; c < clients; ++c) {
+            crowd.emplace_back([&] {
+                httplib::Client client("127.0.0.1", exporter.port);
+                for (int i = 0; i < 2000 / clients; ++i) {
+                    const auto r = client.Get(target.c_str());
+                    if (!r || r->status != 200) continue;
+                    ++answered;
+                    if (r->body.find("\nquarvane_up 1\n") != std::string::npos) ++up;
+                }
+            });
+        }
+        for (std::thread& t : crowd) t.join();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        if (answered != 2000 / clients * clients) state.SkipWithError("scrapes unanswered");
+        state.counters["requests_per_second"] = answered / took.count();
+        state.counters["up_per_second"] = up / took.count();
+    }
+}
+BENCHMARK(BM_ConcurrentScrapes)->Arg(1)->Arg(16)->Arg(200)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

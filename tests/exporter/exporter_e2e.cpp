@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -230,6 +231,95 @@ TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
     EXPECT_EQ(answered, 12);
     ASSERT_TRUE(r);
     EXPECT_NE(r->body.find("\nquarvane_up 1\n"), std::string::npos) << r->body;
+}
+
+// A connection to `port` on which `request` has been sent.
+int Open(uint16_t port, const std::string& request) {
+    const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    EXPECT_EQ(connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), std::ssize(request));
+    return sock;
+}
+
+// The status line's start of the answer to `request`, sent whole; empty
+// when the connection was closed without one.
+std::string Exchange(uint16_t port, const std::string& request) {
+    const int sock = Open(port, request);
+    shutdown(sock, SHUT_WR);
+    std::string reply(12, '\0');
+    reply.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(recv(sock, reply.data(), 12, MSG_WAITALL), 0)));
+    close(sock);
+    return reply;
+}
+
+TEST(Exporter, ACrowdIsServedByFewThreadsWhileOthersStallOrFloodWithoutGrowth) {
+    const TempDir dir;
+    const Daemon sim({});
+    std::vector<std::string> args = SampleLogin(dir);
+    args.insert(args.end(), {"--threads", "4"});
+    // Freed blocks are not held back for inspection, so that what the
+    // exporter holds is what it uses.
+    setenv("ASAN_OPTIONS", "quarantine_size_mb=0:thread_local_quarantine_size_kb=0", 1);
+    const Exporter exporter(sim.port, args);
+    unsetenv("ASAN_OPTIONS");
+    // As many clients as threads send half a request and stall; one sends
+    // five requests and reads no response.
+    std::vector<int> idle;
+    std::string five;
+    for (int i = 0; i < 5; ++i) five += "GET /metrics HTTP/1.1\r\n\r\n";
+    for (int i = 0; i < 4; ++i)
+        idle.push_back(Open(exporter.port, "GET /metrics HTTP/1.1\r\nHost"));
+    idle.push_back(Open(exporter.port, five));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> served{0}, threads{0};
+    std::thread count([&] {
+        for (std::string line; !done; std::this_thread::sleep_for(5ms)) {
+            std::ifstream status("/proc/" + std::to_string(exporter.pid) + "/status");
+            while (std::getline(status, line) && line.rfind("Threads:", 0) != 0) {
+            }
+            if (!line.empty()) threads = std::max(threads.load(), std::stoi(line.substr(8)));
+        }
+    });
+    std::vector<std::thread> crowd;
+    const auto start = std::chrono::steady_clock::now();
+    for (int c = 0; c < 200; ++c) {
+        crowd.emplace_back([&] {
+            const auto r = exporter.Get("/metrics");
+            if (r && r->status == 200 && r->body.find("\nquarvane_up ") != std::string::npos)
+                ++served;
+        });
+    }
+    for (std::thread& t : crowd) t.join();
+    // The stalled ones hold their threads for the 2 s read timeout.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    done = true;
+    count.join();
+    EXPECT_EQ(served, 200);
+    // Four serving, sixteen scraping, the accepting, the signals' and the main thread.
+    EXPECT_LE(threads, 23);
+    for (const int fd : idle) close(fd);
+
+    const std::string malformed[] = {
+        "\x01\x02 garbage\r\n\r\n",
+        "GET /metrics HTTP/1.1\r\nno colon\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n",
+        "GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n",
+    };
+    const auto flood = [&](int rounds) {
+        for (int i = 0; i < rounds; ++i) {
+            for (const std::string& request : malformed) {
+                const std::string reply = Exchange(exporter.port, request);
+                EXPECT_TRUE(reply.empty() || reply.starts_with("HTTP/1.1 4")) << request << reply;
+            }
+        }
+        return qvtest::ResidentKiB(exporter.pid);
+    };
+    const long before = flood(200);
+    const long after = flood(1500);
+    EXPECT_LT(after - before, 1024) << before << " KiB, then " << after << " KiB";
 }
 
 TEST(Exporter, LogsInFromACredentialsFileOthersCannotRead) {

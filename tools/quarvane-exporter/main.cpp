@@ -6,13 +6,16 @@
 // Every scrape connects, reads and disconnects; scrapes are served by a
 // bounded pool of threads.
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "cli_docs.h"
@@ -40,13 +43,51 @@ default target, /probe?target=HOST:PORT for any other. Each scrape logs in,
 reads and logs out; a service that cannot be reached, refuses the login or
 does not answer within the scrape's timeout (Prometheus's
 X-Prometheus-Scrape-Timeout-Seconds, else --timeout) gives quarvane_up 0.
-When it is ready it prints "listening on ADDRESS:PORT" on stdout.)";
+When it is ready it prints "listening on ADDRESS:PORT" on stdout.
+
+--threads connections are served at once and up to 256 more wait for a
+thread; the others wait in the listening socket's backlog, so that a crowd
+costs neither threads nor memory without bound. Each connection carries one
+request. A client has 2 seconds to start its request and 2 seconds for each
+part of it, 5 seconds to take each part of the response; a client that
+stalls or stops reading holds its thread no longer. Requests larger than
+64 KiB are refused (413), malformed ones answered 400.)";
+
+// Connections accepted but not yet served, past which no more are accepted.
+constexpr std::size_t kMaxWaiting = 256;
+
+// The server's threads, with a bound on the connections waiting for one:
+// past it the accepting thread waits too, and further connections wait in
+// the listening socket's backlog, which costs this process nothing.
+class BoundedPool : public httplib::ThreadPool {
+  public:
+    explicit BoundedPool(std::size_t threads) : ThreadPool(threads) {}
+    void enqueue(std::function<void()> serve) override {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return waiting_ < kMaxWaiting; });
+        ++waiting_;
+        lock.unlock();
+        ThreadPool::enqueue([this, serve = std::move(serve)] {
+            {
+                const std::lock_guard taken(mutex_);
+                --waiting_;
+            }
+            room_.notify_one();
+            serve();
+        });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable room_;
+    std::size_t waiting_ = 0;
+};
 
 struct Options {
     std::string listen = "127.0.0.1:9755";
     std::string target = "127.0.0.1:11580";
     std::string credentials;
-    unsigned threads = 4;
+    unsigned threads = 16;
     double timeout = 10;
 };
 
@@ -102,10 +143,20 @@ void Serve(const Options& options, const Target& listen, const Target& target, L
     const std::chrono::duration<double> limit{options.timeout};
     httplib::Server server;
     const unsigned threads = options.threads;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    server.new_task_queue = [threads] { return new BoundedPool(threads); };
+    // One request a connection: a scrape comes seconds apart, and a
+    // kept-alive connection would hold its thread idle meanwhile.
+    server.set_keep_alive_max_count(1);
     server.set_keep_alive_timeout(2);
     server.set_tcp_nodelay(true);
-    server.set_read_timeout(5);
+    server.set_read_timeout(2);
+    server.set_write_timeout(5);
+    server.set_payload_max_length(64 * 1024);
+    int listener = -1;
+    server.set_socket_options([&listener](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listener = sock;
+    });
     const auto scrape = [&](const httplib::Request& req, httplib::Response& res,
                             const Target& which) {
         const auto timeout =
@@ -132,6 +183,9 @@ void Serve(const Options& options, const Target& listen, const Target& target, L
                          ? server.bind_to_any_port(listen.host)
                          : (server.bind_to_port(listen.host, listen.port) ? listen.port : -1);
     if (port <= 0) throw StartError{"cannot listen on " + options.listen};
+    // The server listens with a backlog of 5; a crowd connecting at once
+    // would see its connections dropped and retried a second later.
+    ::listen(listener, SOMAXCONN);
     std::cout << "listening on " << listen.host << ":" << port << std::endl;
 
     // SIGTERM and SIGINT stop the server; the signals are taken by a
@@ -169,7 +223,7 @@ int main(int argc, char** argv) {
     app.add_option("--credentials", options.credentials,
                    "File with the login: lines user=... and password=...; others may not read it")
         ->type_name("FILE");
-    app.add_option("--threads", options.threads, "Scrapes served at once")
+    app.add_option("--threads", options.threads, "Connections served at once")
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(1u, 256u));
