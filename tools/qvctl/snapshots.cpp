@@ -13,25 +13,13 @@
 namespace qvctl {
 namespace {
 
-
 // A snapshot list of the service, given back when it goes.
-class SnapshotList {
-  public:
-    SnapshotList() = default;
-    ~SnapshotList() {
-        QV_SNAPSHOT_LIST* p = &list_;
-        qvFreeSnapshotList(&p, 1);
-    }
-    SnapshotList(const SnapshotList&) = delete;
-    SnapshotList& operator=(const SnapshotList&) = delete;
-    QV_SNAPSHOT_LIST* get() { return &list_; }
-    const QV_SNAPSHOT_INFO* begin() const { return list_.Entries; }
+struct SnapshotList : Held<QV_SNAPSHOT_LIST, qvFreeSnapshotList> {
+    QV_SNAPSHOT_LIST* get() { return &value; }
+    const QV_SNAPSHOT_INFO* begin() const { return value.Entries; }
     const QV_SNAPSHOT_INFO* end() const {
-        return list_.Entries == nullptr ? list_.Entries : list_.Entries + list_.Count;
+        return value.Entries == nullptr ? value.Entries : value.Entries + value.Count;
     }
-
-  private:
-    QV_SNAPSHOT_LIST list_{};
 };
 
 QV_STATUS ReadSnapshots(QV_HANDLE handle, const QV_WCHAR* name, uint32_t number,

@@ -8,19 +8,10 @@ namespace qvctl {
 namespace {
 
 // A configuration read from the service, its text given back when it goes.
-struct TraceConfig {
-    QV_DATA_TRACE_CONFIG config{};
-    TraceConfig() = default;
-    ~TraceConfig() {
-        QV_DATA_TRACE_CONFIG* p = &config;
-        qvFreeDataTraceConfig(&p, 1);
-    }
-    TraceConfig(const TraceConfig&) = delete;
-    TraceConfig& operator=(const TraceConfig&) = delete;
-};
+using TraceConfig = Held<QV_DATA_TRACE_CONFIG, qvFreeDataTraceConfig>;
 
 void Read(QV_HANDLE handle, const Object& object, TraceConfig& out) {
-    Check(qvGetDataTraceConfig(handle, object.name.c_str(), object.number, &out.config),
+    Check(qvGetDataTraceConfig(handle, object.name.c_str(), object.number, &out.value),
           "read the data trace configuration of " + object.text);
 }
 
@@ -47,7 +38,7 @@ void Get(const Globals& globals, const Object& object) {
     Session session(globals);
     TraceConfig trace;
     Read(session.handle(), object, trace);
-    PrintOne(globals, TraceFields(), TraceRecord{object.text, &trace.config});
+    PrintOne(globals, TraceFields(), TraceRecord{object.text, &trace.value});
 }
 
 struct SetArgs {
@@ -70,7 +61,7 @@ void Set(const Globals& globals, const SetArgs& args) {
     Session session(globals);
     TraceConfig current;
     Read(session.handle(), object, current);
-    QV_DATA_TRACE_CONFIG config = current.config;
+    QV_DATA_TRACE_CONFIG config = current.value;
     if (args.option_given->count() > 0) config.Option = args.option;
     if (args.count_given->count() > 0) config.Count = args.count;
     // The setter reads the text and keeps none of it.
