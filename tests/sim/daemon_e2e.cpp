@@ -540,8 +540,7 @@ TEST_F(SimState, VerboseLinesCarryTimeProcedureObjectAndAnswer) {
     const char* lines[] = {
         "LOGIN user admin -> 00000000 Ok",
         "ENABLE_MIRROR Disk1:1 on Disk3:2 token [0-9A-F]{8} -> 00000000 Ok",
-        R"(GET_MIRROR_STATS Disk2 token [0-9A-F]{8} -> 6FFC0040 ProtectionNotFound )"
-        R"("Unable to find the specified protected disk\.")",
+        R"(GET_MIRROR_STATS Disk2 token [0-9A-F]{8} -> 6FFC0040 ProtectionNotFound "Unable to find the specified protected disk\.")",
     };
     for (const char* line : lines) {
         EXPECT_TRUE(std::regex_search(said, std::regex(stamp + line + "\n"))) << line << "\n"

@@ -111,7 +111,7 @@ SystemdMock::SystemdMock() {
     }
     // The mock is there once it owns the manager's name.
     for (int waited = 0; waited < kStartupMs; waited += 20) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
         sd_bus_message* reply = nullptr;
         int owned = 0;
         if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -150,7 +150,7 @@ void SystemdMock::Call(const char* path, const char* interface, const char* meth
                        const char* types, ...) {
     if (bus_ == nullptr) return;
     sd_bus_message* call = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
     int r = sd_bus_message_new_method_call(bus_, &call, "org.freedesktop.systemd1", path, interface,
                                            method);
     if (r >= 0) {
