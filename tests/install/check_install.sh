@@ -42,7 +42,7 @@ pc_dir=$(dirname "$(find "$prefix" -name qvcliapi.pc | head -1)")
 export PKG_CONFIG_PATH="$pc_dir"
 libdir=$(pkg-config --variable=libdir qvcliapi)
 # shellcheck disable=SC2086
-cc -std=c11 -Wall -Wextra -Werror $flags "$work/typical_use.c" \
+"${CC:-cc}" -std=c11 -Wall -Wextra -Werror $flags "$work/typical_use.c" \
    $(pkg-config --cflags --libs qvcliapi) -Wl,-rpath,"$libdir" -o "$work/typical_use"
 
 # The same program from CMake through the installed package.
