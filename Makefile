@@ -1,8 +1,9 @@
 # Entry points:
 #   make demo    quarvane-sim on a free loopback port and the qvctl walkthrough
 #   make demo-exporter  quarvane-exporter before quarvane-sim: one scrape of /metrics
-#   make check   a short run of the fuzzer on every target, then the whole test suite under
-#                AddressSanitizer and UndefinedBehaviorSanitizer
+#   make check   the whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer
+#                (clang), a short run of the fuzzer on every target, and the threads test
+#                under ThreadSanitizer (gcc)
 #   make build   plain build
 #   make uninstall  removes what `cmake --install $(BUILD_DIR)` installed
 #   make fuzz    the reply fuzzer on every target for FUZZ_SECONDS
@@ -16,12 +17,12 @@ BENCH_DIR ?= build-bench
 TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
-FUZZ_SMOKE_SECONDS ?= 1
+FUZZ_SMOKE_RUNS ?= 1000
 FUZZ_JOBS ?= $(JOBS)
 BENCH_ARGS ?=
 
 .PHONY: deps build demo demo-exporter check clean fuzz-build fuzz fuzz-smoke bench bench-exporter \
-	uninstall tsan
+	uninstall tsan tsan-run check-fuzz check-tests
 
 deps:
 	@tools/install-deps.sh
@@ -42,17 +43,34 @@ demo: build
 demo-exporter: build
 	tools/quarvane-exporter/demo.sh $(BUILD_DIR)
 
+# One checked tree: clang, the sanitizers everywhere, the fuzzer built next
+# to the tests. Then three runs side by side, since the tests spend most of
+# their time waiting on the processes they start: the fuzzer on every target
+# (its seeds and FUZZ_SMOKE_RUNS inputs in all), the test suite, and the
+# ThreadSanitizer tree, built with gcc so that both compilers see the
+# library's code with warnings as errors. Line tables are all the
+# sanitizers' reports need.
 check: deps
-	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON
+	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON -DQV_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only
 	cmake --build $(CHECK_DIR) -j $(JOBS)
-	$(MAKE) fuzz-smoke
+	$(MAKE) --no-print-directory -j 3 --output-sync=target check-fuzz check-tests tsan-run
+
+check-fuzz:
+	fuzz/run_fuzzers.sh --smoke $(CHECK_DIR)/fuzz $(FUZZ_SMOKE_RUNS) $(JOBS)
+
+check-tests:
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
-	$(MAKE) tsan
 
 # Many threads with handles of their own under ThreadSanitizer: the
 # library's core and the one test program, nothing else.
 tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_TSAN=ON
+	$(MAKE) --no-print-directory tsan-run
+
+tsan-run:
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_TSAN=ON \
+	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target qv_thread_tests
 	TSAN_OPTIONS="halt_on_error=1" QUARVANE_PARAMETERS=/nonexistent/qvtest.ini \
 	  $(TSAN_DIR)/tests/qv_thread_tests
@@ -67,7 +85,7 @@ fuzz: fuzz-build
 	fuzz/run_fuzzers.sh $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 fuzz-smoke: fuzz-build
-	fuzz/run_fuzzers.sh --smoke $(FUZZ_DIR)/fuzz $(FUZZ_SMOKE_SECONDS) $(FUZZ_JOBS)
+	fuzz/run_fuzzers.sh --smoke $(FUZZ_DIR)/fuzz $(FUZZ_SMOKE_RUNS) $(FUZZ_JOBS)
 
 # The benchmarks: an optimised build without sanitizers; each pair of
 # measurements is printed with its ratio after the run.

@@ -2,12 +2,14 @@
 # Runs the fuzzer of a fuzz build on every target for a while and prints,
 # per target, how many inputs it ran and how fast.
 #
-#   fuzz/run_fuzzers.sh [--smoke] <build-fuzz/fuzz> <seconds per target> [parallel runs]
+#   fuzz/run_fuzzers.sh <build-fuzz/fuzz> <seconds per target> [parallel runs]
+#   fuzz/run_fuzzers.sh --smoke <fuzz directory> <inputs per target> [parallel runs]
 #
 # Each run pins one target (--target=<name>) and starts from its seed corpus
 # (seeds/<name>, written at build time) and keeps what it finds in
 # corpus/<name>, so later runs go on from there; --smoke starts from the
-# seeds alone and keeps nothing. A crash, leak, sanitizer report, timeout
+# seeds alone, stops after a number of inputs rather than a time (so that a
+# slow machine checks as much as a fast one) and keeps nothing. A crash, leak, sanitizer report, timeout
 # or runaway allocation leaves its input in artifacts/ and fails the run.
 set -euo pipefail
 
@@ -17,11 +19,11 @@ if [ "${1:-}" = "--smoke" ]; then
   shift
 fi
 if [ $# -lt 2 ]; then
-  echo "usage: $0 [--smoke] <fuzz build directory> <seconds> [parallel runs]" >&2
+  echo "usage: $0 [--smoke] <fuzz build directory> <seconds, or inputs with --smoke> [parallel runs]" >&2
   exit 2
 fi
 dir=$1
-seconds=$2
+limit=-max_total_time=$2
 jobs=${3:-1}
 cd "$dir"
 [ -s targets.txt ] || { echo "$dir/targets.txt: no targets listed" >&2; exit 2; }
@@ -30,15 +32,16 @@ mkdir -p artifacts logs results
 rm -f results/*
 work=corpus
 if [ "$smoke" = 1 ]; then
+  limit=-runs=$2
   work=$(mktemp -d "${TMPDIR:-/tmp}/qvfuzz-smoke.XXXXXX")
   trap 'rm -rf "$work"' EXIT
 fi
 
 run_one() {
-  local name=$1 seconds=$2 work=$3
+  local name=$1 limit=$2 work=$3
   local log=logs/$name.log status=ok
   mkdir -p "$work/$name"
-  if ! ./qv_fuzz -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! ./qv_fuzz "$limit" -timeout=10 -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="artifacts/$name-" \
        "$work/$name" "seeds/$name" --target="$name" </dev/null >"$log" 2>&1; then
     status=FAILED
@@ -51,8 +54,8 @@ run_one() {
 }
 export -f run_one
 
-echo "fuzzing $(wc -l <targets.txt) targets, ${seconds}s each, $jobs at a time"
-xargs -P "$jobs" -I{} bash -c 'run_one "$@"' _ {} "$seconds" "$work" <targets.txt
+echo "fuzzing $(wc -l <targets.txt) targets, ${limit#-} each, $jobs at a time"
+xargs -P "$jobs" -I{} bash -c 'run_one "$@"' _ {} "$limit" "$work" <targets.txt
 
 failed=$(grep -l 'FAILED$' results/* 2>/dev/null || true)
 if [ -n "$failed" ]; then
