@@ -49,6 +49,7 @@ run_one() {
   local execs rate
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  [ "${rate:-}" = 0 ] && rate=-  # a run shorter than a second has no rate
   printf '%-30s %12s runs %10s runs/s  %s\n' "$name" "${execs:-?}" "${rate:-?}" "$status" |
     tee "results/$name"
 }
