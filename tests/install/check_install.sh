@@ -61,7 +61,8 @@ cmake -S "$work/consumer" -B "$work/consumer/build" -DCMAKE_PREFIX_PATH="$prefix
 cmake --build "$work/consumer/build" >/dev/null
 
 # Run it against the stand-in service with its sample inventory.
-"$sim" --port 0 >"$work/sim.out" 2>"$work/sim.err" </dev/null &
+# A fast synchronisation: the example follows the first one to its end.
+"$sim" --port 0 --rate 1000000 >"$work/sim.out" 2>"$work/sim.err" </dev/null &
 pid=$!
 port=""
 for _ in $(seq 100); do
