@@ -20,8 +20,12 @@ namespace simtest {
 
 // Disk0 10000 MiB, system: 1 C: 4000, 2 D: 2000. Disk1 8000: 1 E: 1000,
 // 2 3000. Disk2 8000, no partitions. Disk3 4000: 1 F: 500, 2 G: 2000.
-// Disk4 4000, dynamic: 1 (0x42), 2. Disk5 removable. Disk6 offline.
-inline constexpr const char* kInventory = R"({"disks": [
+// Disk4 4000, dynamic: 1 (0x42), 2. Disk5 removable. Disk6 offline. This
+// machine is the secondary node of a two-node cluster.
+inline constexpr const char* kInventory = R"({"cluster": {"name": "CL", "role": "secondary",
+  "nodes": ["NODE-A", "NODE-B"], "local_node": "NODE-A",
+  "groups": [{"name": "SQL", "owner": "NODE-A", "disks": [{"name": "CD1", "id": 101}]}]},
+ "disks": [
  {"number": 0, "name": "Disk0", "size_mib": 10000, "system": true, "vendor": "QVSIM",
   "product": "System", "serial": "S0", "partitions": [
    {"number": 1, "letters": "C:", "label": "System", "size_mib": 4000, "used_mib": 3000},
@@ -63,12 +67,9 @@ enum : uint32_t {
     kDiskNotSupported = 0x6FFC0019,
     kNotFound = 0x6FFC0040,
     kExists = 0x6FFC0041,
-    kCancelled = 0x6FFC0065,
-    kNoTask = 0x6FFC0067,
     kDiskOffline = 0x6FFC0070,
     kNotConnected = 0x6FFC0200,
     kInvalid = 0x6FFC0300,
-    kDiskError = 0xEFFC0031,
 };
 enum : uint32_t { kMirrored = 1, kSynchronizing, kSuspended, kStopped, kOutOfSync };
 enum : uint32_t { kRestoring = 9, kVerifying, kGone = kNotFound };
@@ -112,7 +113,6 @@ struct Owned : T {
 };
 using DiskList = Owned<QV_DISK_LIST, qvFreeDiskList>;
 using ConfigList = Owned<QV_MIRROR_CONFIG_LIST, qvFreeMirConfigList>;
-using TraceConfig = Owned<QV_DATA_TRACE_CONFIG, qvFreeDataTraceConfig>;
 
 // "Disk0 Disk0:1 Disk2": the entries of a disk list in order.
 std::string Summary(const QV_DISK_LIST& list);
@@ -120,9 +120,6 @@ std::string Summary(const QV_DISK_LIST& list);
 // texts and sizes of the listed disk or partition, then HighFlag,
 // DiskMarked, Properties.Mode, PartitionType, then Attribute/DiskAttribute3.
 std::string Describe(const QV_DISK_LIST& list, std::string_view disk, uint32_t number);
-// "Disk1:1 on Disk3:2|first|<null>||four|...": a configuration's objects,
-// texts and settings.
-std::string Describe(const QV_MIRROR_CONFIG& config);
 
 class SimE2e : public ::testing::Test {
   protected:

@@ -1,7 +1,8 @@
 // The library against quarvane-sim, through the public interface only: the
 // disk lists, protections and their refusals, synchronisation, verify,
-// restore, the state machine, the data trace configuration. Logins and the
-// configuration list by object run through qvctl (tests/qvctl).
+// restore, the state machine, values out of range. Logins, the configuration
+// list by object, what a restart keeps and the long operations followed to
+// their end or cancelled run through qvctl (tests/qvctl).
 #include "fixture.h"
 
 namespace simtest {
@@ -93,22 +94,6 @@ TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
     }
 }
 
-TEST_F(SimE2eDisks, RefreshReadsTheInventoryAgain) {
-    std::string more = kInventory;
-    more.insert(more.rfind(']'), R"(, {"number": 7, "name": "Disk7", "size_mib": 16000})");
-    dir_.Write("inventory.json", more);
-    DiskList list;
-    ASSERT_EQ(List(list, 5), 0u);
-    EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5");  // not read again unasked
-    ASSERT_EQ(List(list, 5, nullptr, 0, 1), 0u);
-    EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5 Disk7");
-    // A broken file is reported and the inventory read last stays.
-    dir_.Write("inventory.json", "{ \"disks\": [ ");
-    EXPECT_EQ(Said(qvRefreshDiskList(handle_)), Said(kDiskError));
-    ASSERT_EQ(List(list, 5), 0u);
-    EXPECT_EQ(list.Count, 7u);
-}
-
 class SimE2eMirror : public SimE2e {
   protected:
     // A synchronisation of the test partitions ends at once; a protection's
@@ -182,77 +167,6 @@ TEST_F(SimE2eMirror, WalkthroughFollowsTheFirstSynchronisation) {
     EXPECT_EQ(Stat().Condition, 6u);
 }
 
-TEST_F(SimE2eMirror, VerifyAndRestoreReportProgressAndCancel) {
-    Protect();
-    QV_VERIFY_PROGRESS verify{};
-    QV_PROGRESS restore{};
-    const auto verified = [&] { return qvGetVerifyProgress(handle_, u"Disk1", 1, &verify); };
-    const auto restored = [&] {
-        return qvGetRestorePrimaryProgress(handle_, u"Disk1", 1, &restore);
-    };
-    EXPECT_EQ(Said(verified()), Said(kNoTask));
-    EXPECT_EQ(Said(restored()), Said(kNoTask));
-
-    const QV_VERIFY_REQUEST request{{u"Disk1", 1}, 2, 1, 0};
-    ASSERT_EQ(qvVerifyData(handle_, &request), 0u);
-    ASSERT_TRUE(Eventually([&] { return verified() == 0 && verify.Amount1KiB > 0; }));
-    EXPECT_LT(verify.Amount1KiB, verify.Amount2KiB);
-    // State, KiB in all, the mode asked for, KiB per second.
-    EXPECT_EQ(std::tuple(verify.State, verify.Amount2KiB, verify.Value4, verify.Value6KiB),
-              std::tuple(1u, 1000u * 1024, 2u, 1024u));
-    const QV_MIRROR_STAT stat = Stat();
-    EXPECT_EQ(std::tuple(stat.State, stat.ProgressKind, stat.Progress.Verify.Amount2KiB),
-              std::tuple(kVerifying, QV_PROGRESS_KIND_VERIFY, 1000u * 1024));
-    EXPECT_EQ(qvCancelVeridyData(handle_, u"Disk1", 1), 0u);
-    ASSERT_EQ(verified(), 0u);
-    EXPECT_EQ(verify.State, 3u);
-    EXPECT_EQ(State(), kMirrored);
-    EXPECT_EQ(Said(qvCancelVeridyData(handle_, u"Disk1", 1)), Said(kNoTask));
-
-    QV_RESTORE_REQUEST from{{u"Disk1", 1}, 1, {u"Disk2", 0}, 0, 0, 0};
-    EXPECT_EQ(Said(qvRestorePrimary(handle_, &from)), Said(kInvalid));  // not its mirror
-    from.Counterpart = {u"Disk3", 2};
-    ASSERT_EQ(qvRestorePrimary(handle_, &from), 0u);
-    const QV_MIRROR_STAT restoring = Stat();
-    EXPECT_EQ(
-        std::tuple(restoring.State, restoring.ProgressKind, restoring.Progress.Operation.State),
-        std::tuple(kRestoring, QV_PROGRESS_KIND_RESTORE, 1u));
-    ASSERT_TRUE(Eventually([&] { return restored() == 0 && restore.TotalDone > 0; }));
-    EXPECT_EQ(restore.State, 1u);
-    EXPECT_EQ(restore.TotalDone + restore.DirtyData, 1000u);
-    EXPECT_EQ(qvCancelRestorePrimary(handle_, u"Disk1", 1), 0u);
-    ASSERT_EQ(restored(), 0u);
-    EXPECT_EQ(std::tuple(restore.State, Said(restore.Result)), std::tuple(3u, Said(kCancelled)));
-    EXPECT_EQ(State(), kSuspended);
-    EXPECT_EQ(Said(qvCancelRestorePrimary(handle_, u"Disk1", 1)), Said(kNoTask));
-    // A restore named by its primary alone runs to its end in qvctl's walkthrough.
-}
-
-TEST_F(SimE2eMirror, DataTraceConfigurationGoesWithTheProtection) {
-    const auto get = [&](const QV_WCHAR* name, uint32_t number) {
-        TraceConfig got;
-        const uint32_t status = qvGetDataTraceConfig(handle_, name, number, &got);
-        return Said(status) + " " + std::to_string(got.Option) + "|" + Ascii(got.Text) + "|" +
-               std::to_string(got.Count);
-    };
-    EXPECT_EQ(get(u"Nope", 0), Said(kDiskNotFound) + " 0|<null>|0");
-    EXPECT_EQ(get(u"Disk1", 9), Said(kPartitionNotFound) + " 0|<null>|0");
-    EXPECT_EQ(get(u"Disk1", 1), Said(kNotFound) + " 0|<null>|0");
-    ASSERT_EQ(Enable(Pair()), 0u);
-    EXPECT_EQ(get(u"Disk1", 1), Said(0) + " 0|<null>|5");
-    const std::tuple<int32_t, const QV_WCHAR*, uint32_t, std::string> cases[] = {
-        {3, u"trace", 0, "3|trace|5"}, {-1, nullptr, 7, "-1|<null>|7"}, {0, u"", 1, "0||1"}};
-    for (const auto& [option, text, count, kept] : cases) {
-        const QV_DATA_TRACE_CONFIG set{option, const_cast<QV_WCHAR*>(text), count};
-        EXPECT_EQ(qvSetDataTraceConfig(handle_, u"Disk1", 1, &set), 0u);
-        EXPECT_EQ(get(u"DISK1", 1), Said(0) + " " + kept);
-    }
-    ASSERT_EQ(qvDisableMirror(handle_, u"Disk1", 1), 0u);
-    EXPECT_EQ(get(u"Disk1", 1), Said(kNotFound) + " 0|<null>|0");
-    ASSERT_EQ(Enable(Pair()), 0u);
-    EXPECT_EQ(get(u"Disk1", 1), Said(0) + " 0|<null>|5");
-}
-
 // Each operation from each state: the service's answer and the state it
 // leaves. Every start is reached from a fresh protection in sync whose
 // copying is capped at 1 MiB/s, so that nothing ends on its own meanwhile.
@@ -308,6 +222,21 @@ TEST_F(SimE2eMirror, EachOperationFromEachState) {
             qvDisableMirror(handle_, u"Disk1", 1);
         }
     }
+}
+
+// What qvctl's choices never send is refused: an unknown failover action,
+// an empty message, a trace level, event type or message code out of range.
+TEST_F(SimE2eDisks, ValuesOutOfRangeAreRefused) {
+    Owned<QV_CLUSTER_INFO, qvFreeClusterInfo> info;
+    ASSERT_EQ(qvGetClusterInfo(handle_, info.Reset()), 0u);
+    EXPECT_EQ(info.infoWord, 2u);  // the inventory's role: secondary
+    QV_CLUSTER_GROUP sql{};
+    std::u16string_view(u"SQL").copy(sql.groupName, QV_CLUSTER_GROUP_NAME_UNITS - 1);
+    const uint32_t refused[] = {qvFailoverAction(handle_, &sql, 3),
+                                qvClusterCommunication(handle_, u""), qvSetTraceLevel(handle_, 6),
+                                qvWriteEventMessage(handle_, 3, 1, u"", 0, u"x"),
+                                qvWriteEventMessage(handle_, 4, 10, u"", 0, u"x")};
+    for (const uint32_t status : refused) EXPECT_EQ(Said(status), Said(kInvalid));
 }
 
 }  // namespace
