@@ -22,33 +22,9 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using qvtest::Daemon;
+using qvtest::Eventually;
+using qvtest::LoopbackSocket;
 using qvtest::TempDir;
-
-// A socket on a free loopback port: listening (connections complete in
-// its backlog and are never answered) or closed again (nothing listens).
-struct Socket {
-    explicit Socket(bool listening) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-            (listening && listen(fd, 16) != 0)) {
-            throw std::runtime_error("no loopback socket");
-        }
-        port = ntohs(addr.sin_port);
-        if (!listening) Close();
-    }
-    ~Socket() { Close(); }
-    void Close() {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
-    int fd = -1;
-    uint16_t port = 0;
-};
 
 std::string Address(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
 
@@ -98,16 +74,9 @@ void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16st
 // promtool's exit status for `args` with `input` on its stdin; what it
 // printed in `output`.
 int Promtool(const std::vector<std::string>& args, const std::string& input, std::string& output) {
-    const TempDir dir;
-    const int in = open(dir.Write("in", input).c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const pid_t pid = qvtest::Spawn(QV_PROMTOOL, args, {}, in, out, out);
-    close(in);
-    close(out);
-    int status = -1;
-    waitpid(pid, &status, 0);
-    output = dir.Read("out");
-    return status;
+    const qvtest::RunResult r = qvtest::Run(QV_PROMTOOL, args, {}, {.input = input});
+    output = r.out + r.err;
+    return r.exit_code;
 }
 
 bool Down(const httplib::Result& r) {
@@ -185,8 +154,8 @@ TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
 }
 
 TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
-    const Socket nothing(false);
-    const Socket silent(true);
+    const LoopbackSocket nothing(false);
+    const LoopbackSocket silent(true);
     const TempDir dir;
     const Daemon sim({});
     const Exporter exporter(sim.port, SampleLogin(dir));
@@ -359,7 +328,7 @@ TEST(Exporter, LogsInFromACredentialsFileOthersCannotRead) {
 // Prometheus itself, scraping the exporter twice a second with the
 // shipped rules loaded.
 struct Prometheus {
-    Prometheus(const TempDir& dir, uint16_t exporter) : port(Socket(false).port) {
+    Prometheus(const TempDir& dir, uint16_t exporter) : port(LoopbackSocket(false).port) {
         const std::string config = dir.Write("prometheus.yml", R"(global:
   scrape_interval: 500ms
   scrape_timeout: 500ms
@@ -396,15 +365,6 @@ scrape_configs:
     uint16_t port;
     pid_t pid;
 };
-
-template <typename F>
-bool Eventually(F&& ok) {
-    for (const auto give_up = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < give_up; std::this_thread::sleep_for(100ms)) {
-        if (ok()) return true;
-    }
-    return false;
-}
 
 TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule) {
     const TempDir dir;

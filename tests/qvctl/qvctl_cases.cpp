@@ -12,12 +12,19 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "harness.h"
+#include "../sim/processes.h"
 
 namespace qvctltest {
 namespace {
 
 using nlohmann::json;
+using namespace qvtest;
+
+// Runs the built qvctl (qvtest::Run).
+RunResult RunQvctl(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env, const RunOptions& options = {}) {
+    return Run(QVCTL_EXE, args, env, options);
+}
 
 struct Case {
     std::vector<std::string> args;
@@ -326,7 +333,7 @@ TEST_F(Qvctl, PartitionsAndDiskMaintenance) {
 
 TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
     StartDaemon();
-    const ClosedPort closed;
+    const LoopbackSocket closed(false);
     RunTable({
         // Names are kept as the inventory spells them.
         {{"mirror", "enable", "disk1:1", "Диск2"}, 0, {}, "enabled"},
@@ -350,7 +357,7 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
         {{"--password", "wrong", "disks"}, 4, {}, {}, "login refused for user 'operator'"},
         {{"--password", "pässword ", "disks"}, 4, {}, {}, "login refused"},
         {{"--user", "OPERATOR", "disks"}, 4, {}, {}, "login refused"},
-        {{"--port", std::to_string(closed.port()), "mirror", "list"},
+        {{"--port", std::to_string(closed.port), "mirror", "list"},
          3,
          {},
          {},
@@ -525,7 +532,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
     std::filesystem::create_directory(log);
     env_["QUARVANE_PARAMETERS"] =
         dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n");
-    env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
+    env_["QVCTL_PORT"] = std::to_string(LoopbackSocket(false).port);
     const std::string bom = "\xFF\xFE";
     dir_.Write("log/qvapi2.log", bom + Entry("2002-02-02 00:00:00 older"));
     dir_.Write("log/qvapi1.log", bom + Entry("2001-01-01 00:00:00 oldest"));
@@ -557,7 +564,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
 }
 
 TEST_F(Qvctl, UsageErrorsExitTwo) {
-    env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
+    env_["QVCTL_PORT"] = std::to_string(LoopbackSocket(false).port);
     RunTable({
         {{}, 2, {}, {}, "A subcommand is required"},
         {{"mirror"}, 2, {}, {}, "A subcommand is required"},

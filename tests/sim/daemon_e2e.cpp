@@ -14,6 +14,7 @@
 #include <fstream>
 #include <latch>
 #include <regex>
+#include <thread>
 
 #include "fixture.h"
 #include "proc_table.h"

@@ -6,12 +6,9 @@
 #include <gtest/gtest.h>
 #include <qvcliapi.h>
 
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "processes.h"
@@ -44,18 +41,8 @@ inline constexpr const char* kInventory = R"({"cluster": {"name": "CL", "role": 
  {"number": 6, "name": "Disk6", "size_mib": 8000, "offline": true}]})";
 
 using qvtest::Daemon;
+using qvtest::Eventually;
 using qvtest::RunToExit;
-
-// Polls `done` until it holds, for a generous while at most. Only for what
-// progresses with the daemon's clock.
-inline bool Eventually(const std::function<bool()>& done) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // The daemon's status words, and protection states (kGone: State() for none).
 enum : uint32_t {
