@@ -430,15 +430,13 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
         {"a rate out of range", kInventory, {"--rate", "0"}, 2, "--rate"},
     };
     // clang-format on
-    const std::string err = (dir_ / "err.txt").string();
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--port", "0", "--inventory",
                                          dir_.Write("case.json", c.inventory)};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const int status = RunToExit(args, err);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exit) << c.what << ": " << status;
-        EXPECT_NE(dir_.Read("err.txt").find(c.says), std::string::npos)
-            << c.what << ": " << dir_.Read("err.txt");
+        const qvtest::RunResult run = qvtest::Run(QV_SIM_EXE, args, {});
+        EXPECT_EQ(run.exit_code, c.exit) << c.what;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.what << ": " << run.err;
     }
     EXPECT_EQ(State(), kGone);  // the daemon that holds the file serves on
 }

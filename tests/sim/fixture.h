@@ -42,7 +42,6 @@ inline constexpr const char* kInventory = R"({"cluster": {"name": "CL", "role": 
 
 using qvtest::Daemon;
 using qvtest::Eventually;
-using qvtest::RunToExit;
 
 // The daemon's status words, and protection states (kGone: State() for none).
 enum : uint32_t {

@@ -21,25 +21,6 @@ extern char** environ;
 namespace qvtest {
 namespace {
 
-// Starts quarvane-sim and reads its first line on stdout, byte by byte so
-// that nothing after it is consumed. Empty when it ended without one.
-std::pair<pid_t, std::string> StartDaemon(const std::string& exe,
-                                          const std::vector<std::string>& args,
-                                          const std::string& err) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    const int err_fd =
-        err.empty() ? -1 : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid = Spawn(exe, args, {}, -1, out[1], err_fd);
-    close(out[1]);
-    if (err_fd >= 0) close(err_fd);
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    close(out[0]);
-    return {pid, line};
-}
-
 std::string ProcDir(pid_t pid) { return "/proc/" + (pid == 0 ? "self" : std::to_string(pid)); }
 
 // A pipe whose ends are closed when it goes.
@@ -150,9 +131,16 @@ Daemon::Daemon(const std::string& exe, const std::vector<std::string>& args,
                const std::string& err) {
     // Writing to a daemon that has gone must fail the test, not end it.
     signal(SIGPIPE, SIG_IGN);
+    Pipe out;
+    const int err_fd =
+        err.empty() ? -1 : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid = Spawn(exe, args, {}, -1, out.fd[1], err_fd);
+    out.CloseWrite();
+    if (err_fd >= 0) close(err_fd);
+    // The daemon says where it listens once it is ready. Its first line is
+    // read byte by byte so that nothing after it is consumed.
     std::string line;
-    std::tie(pid, line) = StartDaemon(exe, args, err);
-    // The daemon says where it listens once it is ready.
+    for (char c = 0; read(out.fd[0], &c, 1) == 1 && c != '\n';) line.push_back(c);
     const std::string prefix = "listening on 127.0.0.1:";
     if (line.rfind(prefix, 0) != 0) {
         Stop(SIGKILL);
@@ -171,14 +159,6 @@ int Daemon::Stop(int signal) {
     }
     pid = -1;
     return wait_status;
-}
-
-int RunToExit(const std::vector<std::string>& args, const std::string& err) {
-    const auto [pid, line] = StartDaemon(QV_SIM_EXE, args, err);
-    if (!line.empty()) kill(pid, SIGKILL);  // started after all: the test fails, not waits
-    int status = -1;
-    waitpid(pid, &status, 0);
-    return line.empty() ? status : -1;
 }
 
 LoopbackSocket::LoopbackSocket(bool listening) {

@@ -69,10 +69,6 @@ struct Daemon {
 long ResidentKiB(pid_t pid = 0);
 long OpenDescriptors(pid_t pid = 0);
 
-// Runs quarvane-sim to its end, stderr to the file `err`; its wait status,
-// or -1 when it started.
-int RunToExit(const std::vector<std::string>& args, const std::string& err = "");
-
 struct RunResult {
     int exit_code = -1;  // -1 when the process did not exit normally
     std::string out;
