@@ -48,27 +48,25 @@ TEST_F(SimE2eDisks, EachKindListsItsDisksAndPartitions) {
 }
 
 TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
-    // Before and after Disk1:1 and Disk1:2 are protected by Disk3:2 and Disk2:
-    // attributes 1 for a primary, 2 for a mirror; a disk counts its primaries.
+    // Each entry, with no attributes before Disk1:1 and Disk1:2 are
+    // protected by Disk3:2 and Disk2; the attributes after: 1 for a primary,
+    // 2 for a mirror, and a disk counts its primaries.
     const std::tuple<const char*, uint32_t, std::string, std::string> cases[] = {
-        {"Disk0", 0, "Disk 0|C:D:||10000/3010 MiB|1 1 1 0|0/0", ""},
-        {"Disk0", 1, "Disk 0 Partition 1 - System (C:)|C:|System|4000/3000 MiB|1 0 1 7|0/0", ""},
-        {"Disk0", 2, "Disk 0 Partition 2 - (D:)|D:||2000/10 MiB|1 0 1 7|0/0", ""},  // empty label
-        {"Disk1", 0, "Disk 1|E:||8000/600 MiB|0 1 1 0|0/0", "Disk 1|E:||8000/600 MiB|0 1 1 0|1/2"},
-        {"Disk1", 1, "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7|0/0",
-         "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7|1/0"},
-        {"Disk1", 2, "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7|0/0",
-         "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7|1/0"},
-        {"Disk2", 0, "Disk 2|||8000/0 MiB|0 0 1 0|0/0", "Disk 2|||8000/0 MiB|0 0 1 0|2/0"},
-        {"Disk3", 2, "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7|0/0",
-         "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7|2/0"},
-        {"Disk4", 0, "Disk 4|||4000/0 MiB|0 1 1 66|0/0", ""},  // dynamic
-        {"Disk6", 0, "Disk 6|||8000/0 MiB|0 0 3 0|0/0", ""},   // offline
+        {"Disk0", 0, "Disk 0|C:D:||10000/3010 MiB|1 1 1 0", "0/0"},
+        {"Disk0", 1, "Disk 0 Partition 1 - System (C:)|C:|System|4000/3000 MiB|1 0 1 7", "0/0"},
+        {"Disk0", 2, "Disk 0 Partition 2 - (D:)|D:||2000/10 MiB|1 0 1 7", "0/0"},  // empty label
+        {"Disk1", 0, "Disk 1|E:||8000/600 MiB|0 1 1 0", "1/2"},
+        {"Disk1", 1, "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7", "1/0"},
+        {"Disk1", 2, "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7", "1/0"},
+        {"Disk2", 0, "Disk 2|||8000/0 MiB|0 0 1 0", "2/0"},
+        {"Disk3", 2, "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7", "2/0"},
+        {"Disk4", 0, "Disk 4|||4000/0 MiB|0 1 1 66", "0/0"},  // dynamic
+        {"Disk6", 0, "Disk 6|||8000/0 MiB|0 0 3 0", "0/0"},   // offline
     };
     DiskList list;
     ASSERT_EQ(List(list, 255), 0u);
-    for (const auto& [disk, number, before, after] : cases) {
-        EXPECT_EQ(Describe(list, disk, number), before);
+    for (const auto& [disk, number, entry, after] : cases) {
+        EXPECT_EQ(Describe(list, disk, number), entry + "|0/0");
     }
     const QV_DISK_INFO& system = list.Entries[0];
     EXPECT_EQ(Ascii(system.DiskText1) + "|" + Ascii(system.DiskText2), "QVSIM System|S0");
@@ -77,8 +75,8 @@ TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
     ASSERT_EQ(Enable(Pair()), 0u);
     ASSERT_EQ(Enable(Pair(u"Disk1", 2, u"Disk2", 0)), 0u);
     ASSERT_EQ(List(list, 255), 0u);
-    for (const auto& [disk, number, before, after] : cases) {
-        EXPECT_EQ(Describe(list, disk, number), after.empty() ? before : after);
+    for (const auto& [disk, number, entry, after] : cases) {
+        EXPECT_EQ(Describe(list, disk, number), entry + "|" + after);
     }
     // A disk with protected partitions offers only those; what is in use is
     // no mirror candidate, a mirror no primary.
