@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -95,62 +96,26 @@ const json kOddInventory = {{"disks",
                                {"size_mib", 200},
                                {"partitions", {{{"number", 1}, {"size_mib", 100}}}}}}}};
 
-TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
-    struct Case {
-        const char* what;
-        std::optional<json> inventory;
-        std::u16string primary;
-        std::u16string mirror;
-        std::u16string group;
-        std::vector<std::string> lines;
-    };
-    const Case cases[] = {
-        {"sample inventory",
-         std::nullopt,
-         u"Harddisk1",
-         u"Harddisk3",
-         u"Projects",
-         {"quarvane_up 1",
-          R"(quarvane_protection_info{primary="Harddisk1:1",mirror="Harddisk3:2"} 1)",
-          R"(quarvane_protection_state{primary="Harddisk1:1",state="synchronizing"} 1)",
-          R"(quarvane_protection_state{primary="Harddisk1:1",state="mirrored"} 0)",
-          R"(quarvane_protection_condition{primary="Harddisk1:1",condition="synchronizing"} 1)",
-          R"(quarvane_protection_size_bytes{primary="Harddisk1:1"} 8589934592)",
-          R"(quarvane_protection_copy_rate_bytes_per_second{primary="Harddisk1:1"} 1048576)",
-          R"(quarvane_cluster_node_role{role="primary"} 1)",
-          R"(quarvane_cluster_group_running_here{group="SQL Group"} 1)",
-          R"(quarvane_cluster_group_running_here{group="File Server"} 0)",
-          R"(quarvane_cluster_group_node{group="File Server"} 2)",
-          R"(quarvane_group_members{group="Projects"} 1)",
-          R"(quarvane_group_state{group="Projects",state="synchronizing"} 1)",
-          R"(quarvane_group_size_bytes{group="Projects"} 8589934592)"}},
-        {"names that need escaping",
-         kOddInventory,
-         u"Q\"d\\x\ny",
-         u"Plain",
-         u"",
-         {R"(quarvane_protection_info{primary="Q\"d\\x\ny:1",mirror="Plain:1"} 1)"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TempDir dir;
-        std::vector<std::string> args{"--rate", "1"};
-        if (c.inventory)
-            args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
-        const Daemon sim(args);
-        EnableMirror(sim.port, c.primary, c.mirror, c.group);
-        Exporter exporter(sim.port, SampleLogin(dir));
-        const auto r = exporter.Get("/metrics");
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
-        for (const std::string& line : c.lines) {
-            EXPECT_NE(r->body.find("\n" + line + "\n"), std::string::npos) << line;
-        }
-        EXPECT_NE(r->body.find("\nquarvane_event_last_sequence_number "), std::string::npos);
-        std::string lint;
-        EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
-        EXPECT_EQ(exporter.Stop(), 0);  // SIGTERM: a clean exit
+// One scrape holds each of `lines` whole, and promtool accepts it.
+void ExpectScrape(const Exporter& exporter, const std::vector<std::string>& lines) {
+    const auto r = exporter.Get("/metrics");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    for (const std::string& line : lines) {
+        EXPECT_NE(r->body.find("\n" + line + "\n"), std::string::npos) << line;
     }
+    std::string lint;
+    EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
+}
+
+TEST(Exporter, EscapesNamesAndExitsCleanly) {
+    const TempDir dir;
+    const Daemon sim({"--inventory", dir.Write("inv.json", kOddInventory.dump())});
+    EnableMirror(sim.port, u"Q\"d\\x\ny", u"Plain");
+    Exporter exporter(sim.port, SampleLogin(dir));
+    ExpectScrape(exporter,
+                 {R"(quarvane_protection_info{primary="Q\"d\\x\ny:1",mirror="Plain:1"} 1)"});
+    EXPECT_EQ(exporter.Stop(), 0);  // SIGTERM: a clean exit
 }
 
 TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
@@ -374,13 +339,44 @@ TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule)
     ASSERT_TRUE(Eventually([&] { return prometheus.Value("quarvane_up") == 1; }))
         << dir.Read("prometheus.log");
 
-    EnableMirror(sim.port, u"Harddisk1", u"Harddisk3");
+    // The sample inventory's protection, in a group, and its cluster.
+    EnableMirror(sim.port, u"Harddisk1", u"Harddisk3", u"Projects");
+    ExpectScrape(
+        exporter,
+        {"quarvane_up 1",
+         R"(quarvane_protection_info{primary="Harddisk1:1",mirror="Harddisk3:2"} 1)",
+         R"(quarvane_protection_state{primary="Harddisk1:1",state="synchronizing"} 1)",
+         R"(quarvane_protection_state{primary="Harddisk1:1",state="mirrored"} 0)",
+         R"(quarvane_protection_condition{primary="Harddisk1:1",condition="synchronizing"} 1)",
+         R"(quarvane_protection_size_bytes{primary="Harddisk1:1"} 8589934592)",
+         R"(quarvane_protection_copy_rate_bytes_per_second{primary="Harddisk1:1"} 2147483648)",
+         R"(quarvane_cluster_node_role{role="primary"} 1)",
+         R"(quarvane_cluster_group_running_here{group="SQL Group"} 1)",
+         R"(quarvane_cluster_group_running_here{group="File Server"} 0)",
+         R"(quarvane_cluster_group_node{group="File Server"} 2)",
+         R"(quarvane_group_members{group="Projects"} 1)",
+         R"(quarvane_group_state{group="Projects",state="synchronizing"} 1)",
+         R"(quarvane_group_size_bytes{group="Projects"} 8589934592)",
+         "quarvane_event_last_sequence_number 1"});
     const auto in = [&](const std::string& state) {
         return prometheus.Value(R"(quarvane_protection_state{primary="Harddisk1:1",state=")" +
                                 state + R"("})") == 1;
     };
     EXPECT_TRUE(Eventually([&] { return in("synchronizing"); }));
     EXPECT_TRUE(Eventually([&] { return in("mirrored"); }));
+    // The copy read the whole primary and wrote the whole mirror; the
+    // application's writes reach both sides.
+    const auto io = [&](const std::string& what, const std::string& side, bool application) {
+        return prometheus.Value(
+            "quarvane_protection_io_" + what + R"(_total{primary="Harddisk1:1",)" + "side=\"" +
+            side + "\",traffic=\"" + (application ? "application" : "background") + "\"}");
+    };
+    EXPECT_TRUE(Eventually([&] {
+        return std::abs(io("read_bytes", "primary", false) - 8589934592.0) <= 4096 &&
+               std::abs(io("written_bytes", "mirror", false) - 8589934592.0) <= 4096 &&
+               io("written_bytes", "primary", true) > 0 &&
+               io("written_bytes", "mirror", true) > 0 && io("writes", "primary", true) > 0;
+    }));
 
     // A verify that fails: counted, and the rule fires.
     const QV_CONNECT_PARAM param{u"127.0.0.1", sim.port, u"admin", u"secret"};
@@ -388,10 +384,21 @@ TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule)
     ASSERT_EQ(qvConnect(&param, &handle), QV_STATUS_SUCCESS);
     const QV_VERIFY_REQUEST verify{{u"Harddisk1", 1}, 0, 0, 0};
     EXPECT_EQ(qvVerifyData(handle, &verify), QV_STATUS_SUCCESS);
-    qvDisconnect(&handle);
     const std::string firing =
         R"(ALERTS{alertname="QuarvaneVerifyFailed",primary="Harddisk1:1",alertstate="firing"})";
     EXPECT_TRUE(Eventually([&] { return prometheus.Value(firing) == 1; }));
+
+    // Suspended (names are not case sensitive), the application's writes pile
+    // up as data the mirror lacks.
+    EXPECT_EQ(qvSuspendMirror(handle, u"HARDDISK1", 1), QV_STATUS_SUCCESS);
+    qvDisconnect(&handle);
+    EXPECT_TRUE(Eventually([&] {
+        return prometheus.Value(
+                   R"(quarvane_protection_unsynchronized_bytes{primary="Harddisk1:1"})") > 0 &&
+               prometheus.Value(
+                   R"(quarvane_protection_condition{primary="Harddisk1:1",condition="suspended"})") ==
+                   1;
+    }));
 
     // Every rule evaluated without error.
     EXPECT_TRUE(Eventually([&] {

@@ -441,29 +441,24 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
     EXPECT_EQ(State(), kGone);  // the daemon that holds the file serves on
 }
 
-TEST_F(SimState, AStateItCannotSaveIsAnErrorAndItsExitStatusSaysSo) {
+// Each request a line with its time, procedure, object and answer; a state
+// it cannot save is an error, and its exit status says so.
+TEST_F(SimState, VerboseLinesAndAStateItCannotSave) {
     std::filesystem::create_directory(dir_ / "gone");
     const std::string state = (dir_ / "gone" / "state.json").string();
-    Start({"--state-file", state}, (dir_ / "err.txt").string());
+    Start({"--verbose", "--state-file", state}, (dir_ / "err.txt").string());
     // Not even root writes into a directory that is no more.
     std::filesystem::remove_all(dir_ / "gone");
     EXPECT_EQ(Enable(Pair()), 0u);  // the change is made; its save fails
+    QV_MIRROR_STAT stat{};
+    EXPECT_EQ(qvGetMirrorStat(handle_, u"Disk2", 0, &stat), kNotFound);
     ASSERT_EQ(qvDisconnect(&handle_), 0u);
     const int status = daemon_->Stop();
     daemon_.reset();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     const std::string said = dir_.Read("err.txt");
-    const std::string line = "quarvane-sim: cannot save the state to " + state;
-    EXPECT_NE(said.find(line), said.rfind(line)) << said;  // after the change, and at the end
-}
-
-TEST_F(SimState, VerboseLinesCarryTimeProcedureObjectAndAnswer) {
-    Start({"--verbose"}, (dir_ / "err.txt").string());
-    ASSERT_EQ(Enable(Pair()), 0u);
-    QV_MIRROR_STAT stat{};
-    EXPECT_EQ(qvGetMirrorStat(handle_, u"Disk2", 0, &stat), kNotFound);
-    StopDaemon();
-    const std::string said = dir_.Read("err.txt");
+    const std::string unsaved = "quarvane-sim: cannot save the state to " + state;
+    EXPECT_NE(said.find(unsaved), said.rfind(unsaved)) << said;  // after the change, at the end
     const std::string stamp = R"((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )";
     const char* lines[] = {
         "LOGIN user admin -> 00000000 Ok",

@@ -1,8 +1,9 @@
 // The library against quarvane-sim, through the public interface only: the
-// disk lists, protections and their refusals, synchronisation, verify,
-// restore, the state machine, values out of range. Logins, the configuration
-// list by object, what a restart keeps and the long operations followed to
-// their end or cancelled run through qvctl (tests/qvctl).
+// disk lists, protections and their refusals, the state machine, values out
+// of range. Logins, the configuration list by object, what a restart keeps
+// and the long operations followed to their end or cancelled run through
+// qvctl (tests/qvctl); a synchronisation's I/O through the exporter
+// (tests/exporter).
 #include "fixture.h"
 
 namespace simtest {
@@ -130,39 +131,6 @@ TEST_F(SimE2eMirror, EnableRefusesWhatTheServiceRefuses) {
     // Another mirror is no change of configuration.
     QV_MIRROR_CONFIG change = Pair(u"Disk1", 0, u"Disk3", 2);
     EXPECT_EQ(Said(qvChangeMirrorConfig(handle_, &change)), Said(kInvalid));
-}
-
-TEST_F(SimE2eMirror, WalkthroughFollowsTheFirstSynchronisation) {
-    QV_MIRROR_CONFIG config = Pair();
-    config.Limit = 4000;  // so that the copy is seen on its way; nothing depends on it
-    config.LimitOn = 1;
-    ASSERT_EQ(Enable(config), 0u);
-    uint32_t last_percent = 0;
-    ASSERT_TRUE(Eventually([&] {
-        const QV_MIRROR_STAT stat = Stat();
-        EXPECT_TRUE(stat.State == kSynchronizing || stat.State == kMirrored) << stat.State;
-        EXPECT_GE(stat.Value1, last_percent);  // the share in sync only grows
-        last_percent = stat.Value1;
-        return stat.State == kMirrored;
-    }));
-    // What the record says in sync (percent, KiB protected and lacking,
-    // condition) is in qvctl's walkthrough; the copy read the whole primary
-    // and wrote the whole mirror.
-    const QV_MIRROR_STAT synced = Stat();
-    EXPECT_EQ(synced.Value4, 1u);  // one synchronisation
-    EXPECT_NEAR(synced.Io3.KiB1, 1000 * 1024, 4);
-    EXPECT_NEAR(synced.Io4.KiB2, 1000 * 1024, 4);
-    EXPECT_TRUE(synced.Io3.Rate1 > 0 && synced.Io4.Rate2 > 0);
-    // Application writes reach both sides, and pile up as data the mirror
-    // lacks while suspended.
-    ASSERT_TRUE(Eventually([&] {
-        const QV_MIRROR_STAT now = Stat();
-        return now.Io1.KiB2 > synced.Io1.KiB2 && now.Io2.KiB2 > synced.Io2.KiB2 &&
-               now.Io1.Count2 > synced.Io1.Count2;
-    }));
-    ASSERT_EQ(qvSuspendMirror(handle_, u"DISK1", 1), 0u);  // names are not case sensitive
-    ASSERT_TRUE(Eventually([&] { return Stat().Amount2KiB > 0 && Stat().Value3 > 0; }));
-    EXPECT_EQ(Stat().Condition, 6u);
 }
 
 // Each operation from each state: the service's answer and the state it
