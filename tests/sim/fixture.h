@@ -142,11 +142,6 @@ class SimE2e : public ::testing::Test {
         const QV_DISK_FILTER filter{kind, 0, refresh, name != nullptr ? &object : nullptr};
         return qvGetDiskList(handle_, &filter, list.Reset());
     }
-    uint32_t ListConfigs(ConfigList& list, uint32_t kind, const QV_WCHAR* name = nullptr,
-                         uint32_t number = 0) {
-        const QV_CONFIG_FILTER filter{kind, nullptr, {name, number}};
-        return qvGetMirConfigList(handle_, &filter, list.Reset());
-    }
 
     // A protection; most tests use Disk1:1 (1000 MiB) on Disk3:2.
     static QV_MIRROR_CONFIG Pair(const QV_WCHAR* primary = u"Disk1", uint32_t primary_number = 1,

@@ -126,7 +126,8 @@ TEST_F(SimE2eMirror, EnableRefusesWhatTheServiceRefuses) {
             << Ascii(primary) << ":" << primary_number << " on " << Ascii(mirror);
     }
     ConfigList list;
-    EXPECT_EQ(ListConfigs(list, 0), 0u);
+    const QV_CONFIG_FILTER all{};
+    EXPECT_EQ(qvGetMirConfigList(handle_, &all, list.Reset()), 0u);
     EXPECT_EQ(list.Count, 1u);
     // Another mirror is no change of configuration.
     QV_MIRROR_CONFIG change = Pair(u"Disk1", 0, u"Disk3", 2);
