@@ -353,7 +353,6 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
          0,
          {},
          "Disk1:1\t0\n"},
-        {{"mirror", "stat", "Disk1:2"}, 5, {}, {}, "Unable to find the specified protected disk."},
         {{"mirror", "change", "Disk1:2", "--copy-limit", "5"}, 5, {}, {}, "(error 6FFC0040)"},
         {{"mirror", "restore", "Disk1:1", "--progress"}, 5, {}, {}, "No task is running."},
         {{"disks", "--kind", "object", "--object", "Disk1:9"}, 5, {}, {}, "(error 6FFC0011)"},
