@@ -500,28 +500,6 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
     });
 }
 
-// --fail-verify makes every verify of Disk1:1 meet a disk error halfway: it
-// ends unfinished, and the failure is notified and logged.
-TEST_F(Qvctl, AVerifyMadeToFailIsNotifiedAndLogged) {
-    StartDaemon({"--user", "operator", "--password", "pässword", "--fail-verify", "Disk1:1"});
-    RunTable({
-        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0},
-        {{"mirror", "wait", "Disk1:1"}, 0},
-        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
-         1,
-         {{"/state", "cancelled"}, {"/compared_bytes", 500 * kMiB}, {"/total_bytes", 1000 * kMiB}}},
-        {{"mirror", "stat", "Disk1:1", "--json"}, 0, {{"/state", "mirrored"}}},
-        {{"notifications", "-H", "-o", "text"},
-         0,
-         {},
-         "Disk1:1: synchronisation finished\nDisk1:1: verify failed\n"},
-        {{"events", "list", "--type", "error", "-H", "-o", "text"},
-         0,
-         {},
-         "Verify of Disk1:1 failed with EFFC0031.\n"},
-    });
-}
-
 // A trace entry as the library writes it: UTF-16LE, CR LF.
 std::string Entry(const std::string& ascii) {
     std::string bytes;
@@ -604,6 +582,7 @@ constexpr const char* kClusterInventory = R"({
 TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
     StartDaemon({"--user", "operator", "--password", "pässword"}, kClusterInventory);
     const std::string probe = (dir_.path() / "probe.tar").string();
+    const auto write_x = [this](pid_t) { RunQvctl({"events", "write", "x"}, env_); };
     RunTable({
         {{"cluster", "info", "--json"},
          0,
@@ -650,8 +629,7 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
          {},
          "bad\nx\n",
          {},
-         RunOptions{.steps = {{"bad\n", [this](pid_t) { RunQvctl({"events", "write", "x"}, env_); }},
-                              {"x\n", Interrupt}}}},
+         RunOptions{.steps = {{"bad\n", write_x}, {"x\n", Interrupt}}}},
         {{"cluster", "message", "ready"}, 0, {}, "Message sent."},
         {{"cluster", "pull", "--kind", "messages"}, 0, {}, "ready\n"},
         {{"cluster", "pull"}, 0, {}, "group SQL on NODE-B configured on CD2\n"},
@@ -757,9 +735,11 @@ TEST_F(Qvctl, ServiceWithoutASystemBus) {
 
 // Two protections in a group: members added and shown by status, a group
 // snapshot and a rollback to it followed to the end, operations on every
-// member, a member removed, the group changed and deleted.
+// member, a member removed, the group changed and deleted. Then a verify
+// that --fail-verify makes meet a disk error halfway: it ends unfinished,
+// and the failure is notified and logged.
 TEST_F(Qvctl, GroupWalkthrough) {
-    StartDaemon({"--user", "operator", "--password", "pässword"}, R"({
+    StartDaemon({"--user", "operator", "--password", "pässword", "--fail-verify", "Disk1:2"}, R"({
       "disks": [
         { "number": 0, "name": "Disk0", "size_mib": 10000, "system": true,
           "partitions": [ { "number": 1, "letters": "C:", "size_mib": 4000 } ] },
@@ -808,6 +788,16 @@ TEST_F(Qvctl, GroupWalkthrough) {
         {{"group", "delete", "G1", "--yes", "--json"}, 0, {{"/status", kOk}}},
         {{"group", "list", "-H", "-o", "group"}, 0, {}, "Empty\n", {}, {}, "G1"},
         {{"group", "stat", "G1"}, 5, {}, {}, "6FFC0300"},
+        {{"mirror", "wait", "Disk1:2"}, 0},
+        {{"mirror", "verify", "Disk1:2", "--wait", "--json"},
+         1,
+         {{"/state", "cancelled"}, {"/compared_bytes", 500 * kMiB}, {"/total_bytes", 1000 * kMiB}}},
+        {{"mirror", "stat", "Disk1:2", "--json"}, 0, {{"/state", "mirrored"}}},
+        {{"notifications", "-H", "-o", "text"}, 0, {}, "Disk1:2: verify failed\n"},
+        {{"events", "list", "--type", "error", "-H", "-o", "text"},
+         0,
+         {},
+         "Verify of Disk1:2 failed with EFFC0031.\n"},
     });
 }
 
