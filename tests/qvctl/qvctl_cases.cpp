@@ -419,8 +419,14 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
         EXPECT_EQ(RunQvctl({"mirror", "verify", "Disk1:1", "--cancel"}, env_).exit_code, 0);
     };
     RunTable({
-        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0},
+        // A first synchronisation capped at 1 MiB/s goes on after a restart,
+        // and once uncapped ends, counted once.
+        {{"mirror", "enable", "Disk1:1", "Диск2", "--copy-limit", "1"}, 0},
+        kRestart,
+        {{"status", "-H", "-o", "state,operation"}, 0, {}, "synchronizing\tsync\n"},
+        {{"mirror", "change", "Disk1:1", "--copy-limit", "1000"}, 0},
         {{"mirror", "wait", "Disk1:1"}, 0, {}, "Synchronisation of Disk1:1 completed.\n"},
+        {{"mirror", "stat", "Disk1:1", "--json"}, 0, {{"/syncs_completed", 1}}},
         // On a terminal the bar goes to stderr; stdout gets the outcome only.
         {{"mirror", "verify", "Disk1:1", "--wait"},
          0,

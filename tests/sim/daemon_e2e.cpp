@@ -372,28 +372,8 @@ TEST_F(SimE2e, AThousandHandlesFromOneProcessAreEachServed) {
     for (QV_HANDLE& handle : handles) ASSERT_EQ(qvDisconnect(&handle), 0u);
 }
 
-class SimState : public SimE2e {
-  protected:
-    void StartWithState(const char* rate = "1000000") {
-        Start({"--rate", rate, "--state-file", (dir_ / "state.json").string()});
-    }
-};
-
-TEST_F(SimState, ARunningSynchronisationGoesOnAfterARestart) {
-    StartWithState("1");
-    ASSERT_EQ(Enable(Pair()), 0u);
-    StopDaemon();
-    StartWithState("1");  // still slow: the copy goes on where it was
-    EXPECT_EQ(State(), kSynchronizing);
-    EXPECT_GT(Stat().Amount2KiB, 0u);
-    StopDaemon();
-    StartWithState();  // now fast: the copy ends
-    ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
-    EXPECT_EQ(Stat().Value4, 1u);
-}
-
-TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
-    StartWithState();  // holds state.json
+TEST_F(SimE2e, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
+    Start({"--state-file", (dir_ / "state.json").string()});  // holds state.json
     const std::string held = (dir_ / "state.json").string();
     const std::string disk = R"({"disks": [{"number": 0, "name": "A", "size_mib": 10)";
     const std::string protection = R"({"format": 1, "data_trace": [], "protections": [{"primary":
@@ -443,7 +423,7 @@ TEST_F(SimState, WhatStopsItFromStartingIsSaidWithItsExitStatus) {
 
 // Each request a line with its time, procedure, object and answer; a state
 // it cannot save is an error, and its exit status says so.
-TEST_F(SimState, VerboseLinesAndAStateItCannotSave) {
+TEST_F(SimE2e, VerboseLinesAndAStateItCannotSave) {
     std::filesystem::create_directory(dir_ / "gone");
     const std::string state = (dir_ / "gone" / "state.json").string();
     Start({"--verbose", "--state-file", state}, (dir_ / "err.txt").string());

@@ -170,11 +170,6 @@ class SimE2e : public ::testing::Test {
         ASSERT_EQ(SetLimit(1), 0u);
     }
 
-    QV_MIRROR_STAT Stat() {
-        QV_MIRROR_STAT stat{};
-        EXPECT_EQ(qvGetMirrorStat(handle_, u"Disk1", 1, &stat), 0u);
-        return stat;
-    }
     // The state of Disk1:1, or the refusal of qvGetMirrorStat.
     uint32_t State() {
         QV_MIRROR_STAT stat{};
