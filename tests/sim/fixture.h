@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "processes.h"
@@ -155,19 +156,14 @@ class SimE2e : public ::testing::Test {
         const QV_MIRROR_ENABLE enable{config, 0, 0, 0, 0};
         return qvEnableMirror(handle_, &enable);
     }
-    // Caps the copying of Disk1:1 in MiB/s (0: no cap). At 1 MiB/s an
-    // operation on its 1000 MiB runs for longer than any test.
-    uint32_t SetLimit(uint32_t limit) {
-        QV_MIRROR_CONFIG config = Pair();
-        config.Limit = limit;
-        config.LimitOn = limit != 0 ? 1 : 0;
-        return qvChangeMirrorConfig(handle_, &config);
-    }
     // Disk1:1 protected and in sync, its copying capped at 1 MiB/s.
     void Protect() {
         ASSERT_EQ(Enable(Pair()), 0u);
         ASSERT_TRUE(Eventually([&] { return State() == kMirrored; }));
-        ASSERT_EQ(SetLimit(1), 0u);
+        // At 1 MiB/s an operation on its 1000 MiB runs for longer than any test.
+        QV_MIRROR_CONFIG config = Pair();
+        std::tie(config.Limit, config.LimitOn) = std::tuple(1, 1);
+        ASSERT_EQ(qvChangeMirrorConfig(handle_, &config), 0u);
     }
 
     // The state of Disk1:1, or the refusal of qvGetMirrorStat.
