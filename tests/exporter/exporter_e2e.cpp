@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -22,33 +23,9 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using qvtest::Daemon;
+using qvtest::Eventually;
+using qvtest::LoopbackSocket;
 using qvtest::TempDir;
-
-// A socket on a free loopback port: listening (connections complete in
-// its backlog and are never answered) or closed again (nothing listens).
-struct Socket {
-    explicit Socket(bool listening) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-            (listening && listen(fd, 16) != 0)) {
-            throw std::runtime_error("no loopback socket");
-        }
-        port = ntohs(addr.sin_port);
-        if (!listening) Close();
-    }
-    ~Socket() { Close(); }
-    void Close() {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
-    int fd = -1;
-    uint16_t port = 0;
-};
 
 std::string Address(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
 
@@ -98,16 +75,9 @@ void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16st
 // promtool's exit status for `args` with `input` on its stdin; what it
 // printed in `output`.
 int Promtool(const std::vector<std::string>& args, const std::string& input, std::string& output) {
-    const TempDir dir;
-    const int in = open(dir.Write("in", input).c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const pid_t pid = qvtest::Spawn(QV_PROMTOOL, args, {}, in, out, out);
-    close(in);
-    close(out);
-    int status = -1;
-    waitpid(pid, &status, 0);
-    output = dir.Read("out");
-    return status;
+    const qvtest::RunResult r = qvtest::Run(QV_PROMTOOL, args, {}, {.input = input});
+    output = r.out + r.err;
+    return r.exit_code;
 }
 
 bool Down(const httplib::Result& r) {
@@ -116,77 +86,37 @@ bool Down(const httplib::Result& r) {
 
 // Names come from the service and may hold any character; the escaped
 // label values must still parse.
-const json kOddInventory = {{"disks",
-                             {{{"number", 1},
-                               {"name", "Q\"d\\x\ny"},
-                               {"size_mib", 200},
-                               {"partitions", {{{"number", 1}, {"size_mib", 100}}}}},
-                              {{"number", 2},
-                               {"name", "Plain"},
-                               {"size_mib", 200},
-                               {"partitions", {{{"number", 1}, {"size_mib", 100}}}}}}}};
+constexpr const char* kOddInventory = R"({"disks": [
+  {"number": 1, "name": "Q\"d\\x\ny", "size_mib": 200,
+   "partitions": [{"number": 1, "size_mib": 100}]},
+  {"number": 2, "name": "Plain", "size_mib": 200,
+   "partitions": [{"number": 1, "size_mib": 100}]}]})";
 
-TEST(Exporter, ExposesProtectionsClusterAndEventsThatPromtoolAccepts) {
-    struct Case {
-        const char* what;
-        std::optional<json> inventory;
-        std::u16string primary;
-        std::u16string mirror;
-        std::u16string group;
-        std::vector<std::string> lines;
-    };
-    const Case cases[] = {
-        {"sample inventory",
-         std::nullopt,
-         u"Harddisk1",
-         u"Harddisk3",
-         u"Projects",
-         {"quarvane_up 1",
-          R"(quarvane_protection_info{primary="Harddisk1:1",mirror="Harddisk3:2"} 1)",
-          R"(quarvane_protection_state{primary="Harddisk1:1",state="synchronizing"} 1)",
-          R"(quarvane_protection_state{primary="Harddisk1:1",state="mirrored"} 0)",
-          R"(quarvane_protection_condition{primary="Harddisk1:1",condition="synchronizing"} 1)",
-          R"(quarvane_protection_size_bytes{primary="Harddisk1:1"} 8589934592)",
-          R"(quarvane_protection_copy_rate_bytes_per_second{primary="Harddisk1:1"} 1048576)",
-          R"(quarvane_cluster_node_role{role="primary"} 1)",
-          R"(quarvane_cluster_group_running_here{group="SQL Group"} 1)",
-          R"(quarvane_cluster_group_running_here{group="File Server"} 0)",
-          R"(quarvane_cluster_group_node{group="File Server"} 2)",
-          R"(quarvane_group_members{group="Projects"} 1)",
-          R"(quarvane_group_state{group="Projects",state="synchronizing"} 1)",
-          R"(quarvane_group_size_bytes{group="Projects"} 8589934592)"}},
-        {"names that need escaping",
-         kOddInventory,
-         u"Q\"d\\x\ny",
-         u"Plain",
-         u"",
-         {R"(quarvane_protection_info{primary="Q\"d\\x\ny:1",mirror="Plain:1"} 1)"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TempDir dir;
-        std::vector<std::string> args{"--rate", "1"};
-        if (c.inventory)
-            args.insert(args.end(), {"--inventory", dir.Write("inv.json", c.inventory->dump())});
-        const Daemon sim(args);
-        EnableMirror(sim.port, c.primary, c.mirror, c.group);
-        Exporter exporter(sim.port, SampleLogin(dir));
-        const auto r = exporter.Get("/metrics");
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
-        for (const std::string& line : c.lines) {
-            EXPECT_NE(r->body.find("\n" + line + "\n"), std::string::npos) << line;
-        }
-        EXPECT_NE(r->body.find("\nquarvane_event_last_sequence_number "), std::string::npos);
-        std::string lint;
-        EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
-        EXPECT_EQ(exporter.Stop(), 0);  // SIGTERM: a clean exit
+// One scrape holds each of `lines` whole, and promtool accepts it.
+void ExpectScrape(const Exporter& exporter, const std::vector<std::string>& lines) {
+    const auto r = exporter.Get("/metrics");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    for (const std::string& line : lines) {
+        EXPECT_NE(r->body.find("\n" + line + "\n"), std::string::npos) << line;
     }
+    std::string lint;
+    EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
+}
+
+TEST(Exporter, EscapesNamesAndExitsCleanly) {
+    const TempDir dir;
+    const Daemon sim({"--inventory", dir.Write("inv.json", kOddInventory)});
+    EnableMirror(sim.port, u"Q\"d\\x\ny", u"Plain");
+    Exporter exporter(sim.port, SampleLogin(dir));
+    ExpectScrape(exporter,
+                 {R"(quarvane_protection_info{primary="Q\"d\\x\ny:1",mirror="Plain:1"} 1)"});
+    EXPECT_EQ(exporter.Stop(), 0);  // SIGTERM: a clean exit
 }
 
 TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
-    const Socket nothing(false);
-    const Socket silent(true);
+    const LoopbackSocket nothing(false);
+    const LoopbackSocket silent(true);
     const TempDir dir;
     const Daemon sim({});
     const Exporter exporter(sim.port, SampleLogin(dir));
@@ -333,7 +263,6 @@ TEST(Exporter, LogsInFromACredentialsFileOthersCannotRead) {
         const char* error;
     };
     const Case cases[] = {
-        {"user=admin\npassword=secret\n", 0600, true, ""},
         {"# the sample login\n\nuser=admin\npassword=wrong\n", 0600, false, ""},
         {"user=admin\npassword=secret\n", 0604, std::nullopt, "may be read by others"},
         {"user admin\n", 0600, std::nullopt, "login:1: expected user=... or password=..."},
@@ -359,7 +288,7 @@ TEST(Exporter, LogsInFromACredentialsFileOthersCannotRead) {
 // Prometheus itself, scraping the exporter twice a second with the
 // shipped rules loaded.
 struct Prometheus {
-    Prometheus(const TempDir& dir, uint16_t exporter) : port(Socket(false).port) {
+    Prometheus(const TempDir& dir, uint16_t exporter) : port(LoopbackSocket(false).port) {
         const std::string config = dir.Write("prometheus.yml", R"(global:
   scrape_interval: 500ms
   scrape_timeout: 500ms
@@ -397,15 +326,6 @@ scrape_configs:
     pid_t pid;
 };
 
-template <typename F>
-bool Eventually(F&& ok) {
-    for (const auto give_up = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < give_up; std::this_thread::sleep_for(100ms)) {
-        if (ok()) return true;
-    }
-    return false;
-}
-
 TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule) {
     const TempDir dir;
     const Daemon sim({"--rate", "2048", "--fail-verify", "Harddisk1:1"});  // 8 GiB in 4 s
@@ -414,13 +334,44 @@ TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule)
     ASSERT_TRUE(Eventually([&] { return prometheus.Value("quarvane_up") == 1; }))
         << dir.Read("prometheus.log");
 
-    EnableMirror(sim.port, u"Harddisk1", u"Harddisk3");
+    // The sample inventory's protection, in a group, and its cluster.
+    EnableMirror(sim.port, u"Harddisk1", u"Harddisk3", u"Projects");
+    ExpectScrape(
+        exporter,
+        {"quarvane_up 1",
+         R"(quarvane_protection_info{primary="Harddisk1:1",mirror="Harddisk3:2"} 1)",
+         R"(quarvane_protection_state{primary="Harddisk1:1",state="synchronizing"} 1)",
+         R"(quarvane_protection_state{primary="Harddisk1:1",state="mirrored"} 0)",
+         R"(quarvane_protection_condition{primary="Harddisk1:1",condition="synchronizing"} 1)",
+         R"(quarvane_protection_size_bytes{primary="Harddisk1:1"} 8589934592)",
+         R"(quarvane_protection_copy_rate_bytes_per_second{primary="Harddisk1:1"} 2147483648)",
+         R"(quarvane_cluster_node_role{role="primary"} 1)",
+         R"(quarvane_cluster_group_running_here{group="SQL Group"} 1)",
+         R"(quarvane_cluster_group_running_here{group="File Server"} 0)",
+         R"(quarvane_cluster_group_node{group="File Server"} 2)",
+         R"(quarvane_group_members{group="Projects"} 1)",
+         R"(quarvane_group_state{group="Projects",state="synchronizing"} 1)",
+         R"(quarvane_group_size_bytes{group="Projects"} 8589934592)",
+         "quarvane_event_last_sequence_number 1"});
     const auto in = [&](const std::string& state) {
         return prometheus.Value(R"(quarvane_protection_state{primary="Harddisk1:1",state=")" +
                                 state + R"("})") == 1;
     };
     EXPECT_TRUE(Eventually([&] { return in("synchronizing"); }));
     EXPECT_TRUE(Eventually([&] { return in("mirrored"); }));
+    // The copy read the whole primary and wrote the whole mirror; the
+    // application's writes reach both sides.
+    const auto io = [&](const std::string& what, const std::string& side, bool application) {
+        return prometheus.Value(
+            "quarvane_protection_io_" + what + R"(_total{primary="Harddisk1:1",)" + "side=\"" +
+            side + "\",traffic=\"" + (application ? "application" : "background") + "\"}");
+    };
+    EXPECT_TRUE(Eventually([&] {
+        return std::abs(io("read_bytes", "primary", false) - 8589934592.0) <= 4096 &&
+               std::abs(io("written_bytes", "mirror", false) - 8589934592.0) <= 4096 &&
+               io("written_bytes", "primary", true) > 0 &&
+               io("written_bytes", "mirror", true) > 0 && io("writes", "primary", true) > 0;
+    }));
 
     // A verify that fails: counted, and the rule fires.
     const QV_CONNECT_PARAM param{u"127.0.0.1", sim.port, u"admin", u"secret"};
@@ -428,10 +379,21 @@ TEST(Exporter, PrometheusSeesASynchronisationFinishAndAFailedVerifyFiresItsRule)
     ASSERT_EQ(qvConnect(&param, &handle), QV_STATUS_SUCCESS);
     const QV_VERIFY_REQUEST verify{{u"Harddisk1", 1}, 0, 0, 0};
     EXPECT_EQ(qvVerifyData(handle, &verify), QV_STATUS_SUCCESS);
-    qvDisconnect(&handle);
     const std::string firing =
         R"(ALERTS{alertname="QuarvaneVerifyFailed",primary="Harddisk1:1",alertstate="firing"})";
     EXPECT_TRUE(Eventually([&] { return prometheus.Value(firing) == 1; }));
+
+    // Suspended (names are not case sensitive), the application's writes pile
+    // up as data the mirror lacks.
+    EXPECT_EQ(qvSuspendMirror(handle, u"HARDDISK1", 1), QV_STATUS_SUCCESS);
+    qvDisconnect(&handle);
+    EXPECT_TRUE(Eventually([&] {
+        return prometheus.Value(
+                   R"(quarvane_protection_unsynchronized_bytes{primary="Harddisk1:1"})") > 0 &&
+               prometheus.Value(
+                   R"(quarvane_protection_condition{primary="Harddisk1:1",condition="suspended"})") ==
+                   1;
+    }));
 
     // Every rule evaluated without error.
     EXPECT_TRUE(Eventually([&] {

@@ -12,12 +12,19 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "harness.h"
+#include "../sim/processes.h"
 
 namespace qvctltest {
 namespace {
 
 using nlohmann::json;
+using namespace qvtest;
+
+// Runs the built qvctl (qvtest::Run).
+RunResult RunQvctl(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env, const RunOptions& options = {}) {
+    return Run(QVCTL_EXE, args, env, options);
+}
 
 struct Case {
     std::vector<std::string> args;
@@ -31,6 +38,8 @@ struct Case {
 };
 
 constexpr uint64_t kMiB = 1048576;
+// A row that restarts the daemon (Qvctl::Restart) between the rows around it.
+const Case kRestart = {{"(restart the daemon)"}};
 
 // The daemon's disks: a system disk, a disk with two partitions and a free
 // disk; names and labels beyond ASCII travel through UTF-16 both ways.
@@ -57,7 +66,22 @@ class Qvctl : public ::testing::Test {
         const auto inventory = dir_.Write("inventory.json", disks);
         login.insert(login.end(), {"--inventory", inventory, "--state-file",
                                    (dir_.path() / "state.json").string(), "--rate", "1000"});
+        daemon_args_ = login;
         daemon_ = std::make_unique<Daemon>(login);
+        env_["QVCTL_PORT"] = std::to_string(daemon_->port);
+    }
+
+    // Kills the daemon outright and starts it again on its state file: what
+    // it answered must have been saved, and no temporary file left behind.
+    void Restart() {
+        daemon_->Stop(SIGKILL);
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.find("state") == std::string::npos || name == "state.json" ||
+                        name == "state.json.lock")
+                << name;
+        }
+        daemon_ = std::make_unique<Daemon>(daemon_args_);
         env_["QVCTL_PORT"] = std::to_string(daemon_->port);
     }
 
@@ -66,6 +90,7 @@ class Qvctl : public ::testing::Test {
     }
 
     void Run(const Case& c) {
+        if (c.args == kRestart.args) return Restart();
         std::string line;
         for (const auto& a : c.args) line += a + " ";
         SCOPED_TRACE("qvctl " + line);
@@ -99,6 +124,7 @@ class Qvctl : public ::testing::Test {
 
     TempDir dir_;
     std::unique_ptr<Daemon> daemon_;
+    std::vector<std::string> daemon_args_;
     std::map<std::string, std::string> env_ = {
         {"QVCTL_HOST", "127.0.0.1"},
         {"QVCTL_USER", "operator"},
@@ -127,9 +153,12 @@ TEST_F(Qvctl, Walkthrough) {
         {{"disks", "--kind", "raw:5", "-o", "object"}, 0, {}, "OBJECT\nDisk0\nDisk1\nДиск2\n"},
         {{"disks", "-o", "object,nope"}, 2, {}, {}, "no field 'nope'"},
         {{"mirror", "enable", "Disk1:1", "Диск2", "--copy-limit", "1000", "--raw",
-          "text1=nota bene", "--raw", "text4=four", "--json"},
+          "text1=nota bene", "--raw", "text3=", "--raw", "text4=quatre été", "--json"},
          0,
          {{"/operation", "enable"}, {"/object", "Disk1:1"}, {"/status", kOk}, {"/changed", true}}},
+        // A new protection's data trace settings; none without one.
+        {{"trace-config", "get", "Disk1:1", "--json"}, 0, {{"/count", 5}, {"/text", nullptr}}},
+        {{"trace-config", "get", "Nope"}, 5, {}, {}, "6FFC0010"},
         {{"mirror", "list", "--json"},
          0,
          {{"/0/primary", "Disk1:1"},
@@ -163,34 +192,46 @@ TEST_F(Qvctl, Walkthrough) {
          {{"/operation", "restore"}, {"/state", "completed"}, {"/done_bytes", 1000 * kMiB}}},
         // change keeps the fields it is not given, and needs one.
         {{"mirror", "change", "Disk1:1"}, 2, {}, {}, "nothing to change"},
-        {{"mirror", "change", "Disk1:1", "--raw", "setting1=-5", "--raw", "switch1=on"}, 0},
+        {{"mirror", "change", "Disk1:1", "--raw", "setting1=-5", "--raw", "setting12=120", "--raw",
+          "switch1=on"},
+         0},
+        {{"trace-config", "set", "Disk1:1"}, 2, {}, {}, "nothing to change"},
+        {{"trace-config", "set", "Disk1:1", "--text", "journal ✓", "--count", "3"}, 0},
+        {{"trace-config", "set", "Disk1:1", "--option", "7"}, 0},
+        // All of it is kept in the state file (as UTF-8).
+        kRestart,
+        {{"trace-config", "get", "Disk1:1", "--json"},
+         0,
+         {{"/option", 7}, {"/text", "journal ✓"}, {"/count", 3}}},
         {{"mirror", "list", "Disk1:1", "--json"},
          0,
          {{"/0/setting1", -5},
+          {"/0/setting12", 120},
           {"/0/switch1", true},
           {"/0/copy_limit_bytes_per_second", 1000 * kMiB},
           {"/0/text1", "nota bene"},
-          {"/0/text4", "four"}}},
+          {"/0/text3", ""},
+          {"/0/text4", "quatre été"}}},
         // By object: the partition or its disk, nothing elsewhere.
         {{"mirror", "list", "Disk1", "-H", "-o", "primary"}, 0, {}, "Disk1:1\n"},
         {{"mirror", "list", "Disk1:2", "--json"}, 0, {{"", json::array()}}},
         {{"mirror", "list", "Nope"}, 5, {}, {}, "6FFC0010"},
-        {{"trace-config", "set", "Disk1:1"}, 2, {}, {}, "nothing to change"},
-        {{"trace-config", "set", "Disk1:1", "--text", "journal ✓", "--count", "3"}, 0},
-        {{"trace-config", "set", "Disk1:1", "--option", "7"}, 0},
-        {{"trace-config", "get", "Disk1:1", "--json"},
-         0,
-         {{"/option", 7}, {"/text", "journal ✓"}, {"/count", 3}}},
         // Asking for the state a protection is in succeeds and says so.
         {{"mirror", "suspend", "Disk1:1"}, 0, {}, "Protection of Disk1:1 suspended."},
         {{"mirror", "suspend", "Disk1:1", "--json"}, 0, {{"/changed", false}}},
         {{"mirror", "resume", "Disk1:1"}, 0, {}, "resumed."},
         {{"mirror", "resume", "Disk1:1"}, 0, {}, "Protection of Disk1:1 is already mirroring."},
         {{"mirror", "stop", "Disk1:1"}, 0},
+        kRestart,
         {{"mirror", "stop", "Disk1:1"}, 0, {}, "is already stopped."},
         {{"mirror", "disable", "Disk1:1"}, 2, {}, {}, "Remove the protection of Disk1:1?"},
         {{"mirror", "disable", "Disk1:1", "--yes", "--json"}, 0, {{"/status", kOk}}},
+        // Its data trace settings went with it.
+        {{"trace-config", "get", "Disk1:1"}, 5, {}, {}, "6FFC0040"},
+        kRestart,
         {{"mirror", "list", "--json"}, 0, {{"", json::array()}}},
+        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0},
+        {{"trace-config", "get", "Disk1:1", "--json"}, 0, {{"/count", 5}, {"/text", nullptr}}},
     });
 }
 
@@ -219,6 +260,17 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
          {{"/0/id", 1}, {"/0/name", "Snapshot 1"}, {"/0/view", nullptr}}},
         {{"view", "mount", "Disk1:1", "1", "--name", "Matin", "--json"}, 0, {{"/status", kOk}}},
         {{"view", "mount", "Disk1:1", "1", "--name", "Matin"}, 5, {}, {}, "6FFC0506"},
+        {{"notifications", "--json"},
+         0,
+         {{"/0/text", "Disk1:1: synchronisation finished"},
+          {"/1/sequence", 2},
+          {"/1/text", "Disk1:1: snapshot 1 taken"}}},
+        // Snapshots and their views are kept in the state file; notifications
+        // live in the daemon's memory only.
+        kRestart,
+        {{"snapshot", "list", "Disk1:1", "--json"},
+         0,
+         {{"/0/name", "Snapshot 1"}, {"/0/view", "Matin"}}},
         {{"view", "list", "Disk1:1", "--json"}, 0, {{"/0/view", "Matin"}}},
         {{"view", "list", "Disk1:1", "1", "--json"},
          0,
@@ -238,11 +290,6 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
          0,
          {{"/state", "completed"}, {"/done_bytes", 1000 * 1048576}}},
         {{"rollback", "Disk1:1", "8", "--yes"}, 5, {}, {}, "6FFC0400"},
-        {{"notifications", "--json"},
-         0,
-         {{"/0/text", "Disk1:1: synchronisation finished"},
-          {"/1/sequence", 2},
-          {"/1/text", "Disk1:1: snapshot 1 taken"}}},
         {{"schedule", "set", "Disk1:1", "--mode", "2", "--param1", "30", "--json"},
          0,
          {{"/status", kOk}}},
@@ -256,6 +303,10 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
         {{"snapshot", "delete", "Disk1:1", "1", "--yes"}, 5, {}, {}, "6FFC0400"},
         {{"snapshot", "list", "Disk1:1", "--json"}, 0, {{"", json::array()}}},
         {{"snapshot", "cancel", "Disk1:1"}, 5, {}, {}, "6FFC0067"},
+        // No number is given twice, also after a restart.
+        kRestart,
+        {{"snapshot", "take", "Disk1:1", "--wait"}, 0},
+        {{"snapshot", "list", "Disk1:1", "--json"}, 0, {{"/0/id", 2}}},
     });
 }
 
@@ -273,7 +324,9 @@ TEST_F(Qvctl, PartitionsAndDiskMaintenance) {
          0,
          {{"/0/size_bytes", 1500 * 1048576}}},
         {{"partition", "relocate", "Disk1:2", "4500"}, 0},
-        {{"disk", "throughput", "Disk1", "--json"}, 0, {{"/object", "Disk1"}}},
+        {{"disk", "throughput", "Disk1", "--json"},  // the speed of the default bus
+         0,
+         {{"/object", "Disk1"}, {"/throughput_bytes_per_second", 1100 * kMiB}}},
         {{"disk", "bench", "Disk1"}, 0, {}, "done"},
         {{"disk", "bench", "Nope"}, 5, {}, {}, "6FFC0010"},
         {{"cluster", "info"}, 5, {}, {}, "6FFC0701"},
@@ -284,7 +337,7 @@ TEST_F(Qvctl, PartitionsAndDiskMaintenance) {
 
 TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
     StartDaemon();
-    const ClosedPort closed;
+    const LoopbackSocket closed(false);
     RunTable({
         // Names are kept as the inventory spells them.
         {{"mirror", "enable", "disk1:1", "Диск2"}, 0, {}, "enabled"},
@@ -294,21 +347,19 @@ TEST_F(Qvctl, ServiceRefusalsAndConnectionFailures) {
          {},
          {},
          "The specified protected disk already exists. (error 6FFC0041)"},
-        {{"mirror", "enable", "Disk1:2", "Disk0"}, 5, {}, {}, "(error 6FFC0016)"},
         {{"partition", "relocate", "Disk1:1", "5000"}, 5, {}, {}, "(error 6FFC0506)"},
         // A restore from the mirror's disk would disturb the protection using it.
         {{"disk", "conflicts", "Disk0:1", "Диск2", "-H", "-o", "object,value"},
          0,
          {},
          "Disk1:1\t0\n"},
-        {{"mirror", "stat", "Disk1:2"}, 5, {}, {}, "Unable to find the specified protected disk."},
         {{"mirror", "change", "Disk1:2", "--copy-limit", "5"}, 5, {}, {}, "(error 6FFC0040)"},
         {{"mirror", "restore", "Disk1:1", "--progress"}, 5, {}, {}, "No task is running."},
         {{"disks", "--kind", "object", "--object", "Disk1:9"}, 5, {}, {}, "(error 6FFC0011)"},
         {{"--password", "wrong", "disks"}, 4, {}, {}, "login refused for user 'operator'"},
         {{"--password", "pässword ", "disks"}, 4, {}, {}, "login refused"},
         {{"--user", "OPERATOR", "disks"}, 4, {}, {}, "login refused"},
-        {{"--port", std::to_string(closed.port()), "mirror", "list"},
+        {{"--port", std::to_string(closed.port), "mirror", "list"},
          3,
          {},
          {},
@@ -349,8 +400,6 @@ TEST_F(Qvctl, FirstMinutesWithTheSampleLogin) {
          RunOptions{.input = "secret\n", .terminal = true},
          "secret"},
         {{"--version"}, 0, {}, std::string("qvctl ") + QV_VERSION_STRING + "\n"},
-        {{"help"}, 0, {}, "Exit status:\n  0 "},
-        {{"help", "mirror"}, 0, {}, "cancel-sync"},
         {{"disks-list"},
          2,
          {},
@@ -370,8 +419,14 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
         EXPECT_EQ(RunQvctl({"mirror", "verify", "Disk1:1", "--cancel"}, env_).exit_code, 0);
     };
     RunTable({
-        {{"mirror", "enable", "Disk1:1", "Диск2"}, 0},
+        // A first synchronisation capped at 1 MiB/s goes on after a restart,
+        // and once uncapped ends, counted once.
+        {{"mirror", "enable", "Disk1:1", "Диск2", "--copy-limit", "1"}, 0},
+        kRestart,
+        {{"status", "-H", "-o", "state,operation"}, 0, {}, "synchronizing\tsync\n"},
+        {{"mirror", "change", "Disk1:1", "--copy-limit", "1000"}, 0},
         {{"mirror", "wait", "Disk1:1"}, 0, {}, "Synchronisation of Disk1:1 completed.\n"},
+        {{"mirror", "stat", "Disk1:1", "--json"}, 0, {{"/syncs_completed", 1}}},
         // On a terminal the bar goes to stderr; stdout gets the outcome only.
         {{"mirror", "verify", "Disk1:1", "--wait"},
          0,
@@ -397,7 +452,12 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {{"/operation", "restore"}, {"/state", "completed"}}},
         // Slow enough to watch: 20 MiB/s.
         {{"mirror", "change", "Disk1:1", "--copy-limit", "20"}, 0},
-        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
+        // A snapshot cancelled on its way leaves none.
+        {{"snapshot", "take", "Disk1:1"}, 0},
+        {{"snapshot", "cancel", "Disk1:1"}, 0},
+        {{"snapshot", "take", "Disk1:1", "--progress", "--json"}, 0, {{"/state", "cancelled"}}},
+        {{"snapshot", "list", "Disk1:1", "--json"}, 0, {{"", json::array()}}},
+        {{"mirror", "verify", "Disk1:1", "--mode", "2", "--wait", "--json"},
          130,
          {{"/state", "running"}},
          {},
@@ -407,6 +467,9 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          0,
          {},
          "Disk1:1\tverifying\tverify\t20.0 MiB/s\n"},
+        {{"mirror", "verify", "Disk1:1", "--progress", "--json"},
+         0,
+         {{"/state", "running"}, {"/total_bytes", 1000 * kMiB}, {"/mode", 2}}},
         {{"status", "--watch", "1", "-H", "-o", "primary"},
          0,
          {},
@@ -419,12 +482,25 @@ TEST_F(Qvctl, LongOperationsOnTerminalsAndFromOtherShells) {
          {},
          "Verify of Disk1:1 was cancelled before it completed.",
          RunOptions{.steps = {{"running", cancel_verify}}}},
+        {{"mirror", "verify", "Disk1:1", "--cancel"}, 5, {}, {}, "6FFC0067"},
+        // A restore only from the protection's mirror; cancelled, it leaves the protection
+        // suspended.
+        {{"mirror", "restore", "Disk1:1", "--from", "Disk1:2", "--yes"}, 5, {}, {}, "6FFC0300"},
+        {{"mirror", "restore", "Disk1:1", "--yes"}, 0},
+        {{"status", "-H", "-o", "state,operation"}, 0, {}, "restoring\trestore\n"},
+        {{"mirror", "restore", "Disk1:1", "--cancel"}, 0},
+        {{"mirror", "restore", "Disk1:1", "--progress", "--json"},
+         0,
+         {{"/state", "cancelled"}, {"/result", "6FFC0065"}}},
+        {{"mirror", "stat", "Disk1:1", "--json"}, 0, {{"/state", "suspended"}}},
+        {{"mirror", "restore", "Disk1:1", "--cancel"}, 5, {}, {}, "6FFC0067"},
+        {{"mirror", "restore", "Disk1:1", "--yes"}, 0},
         // The service goes away while qvctl follows.
-        {{"mirror", "verify", "Disk1:1", "--wait", "--json"},
+        {{"mirror", "wait", "Disk1:1", "--json"},
          3,
          {{"/state", "running"}},
          {},
-         "cannot read the verify progress of Disk1:1: lost the connection to the service at "
+         "cannot read the restore progress of Disk1:1: lost the connection to the service at "
          "127.0.0.1:",
          RunOptions{.steps = {{"running", [this](pid_t) { daemon_.reset(); }}}}},
     });
@@ -442,7 +518,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
     std::filesystem::create_directory(log);
     env_["QUARVANE_PARAMETERS"] =
         dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "/\n");
-    env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
+    env_["QVCTL_PORT"] = std::to_string(LoopbackSocket(false).port);
     const std::string bom = "\xFF\xFE";
     dir_.Write("log/qvapi2.log", bom + Entry("2002-02-02 00:00:00 older"));
     dir_.Write("log/qvapi1.log", bom + Entry("2001-01-01 00:00:00 oldest"));
@@ -474,7 +550,7 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
 }
 
 TEST_F(Qvctl, UsageErrorsExitTwo) {
-    env_["QVCTL_PORT"] = std::to_string(ClosedPort().port());
+    env_["QVCTL_PORT"] = std::to_string(LoopbackSocket(false).port);
     RunTable({
         {{}, 2, {}, {}, "A subcommand is required"},
         {{"mirror"}, 2, {}, {}, "A subcommand is required"},
@@ -512,6 +588,7 @@ constexpr const char* kClusterInventory = R"({
 TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
     StartDaemon({"--user", "operator", "--password", "pässword"}, kClusterInventory);
     const std::string probe = (dir_.path() / "probe.tar").string();
+    const auto write_x = [this](pid_t) { RunQvctl({"events", "write", "x"}, env_); };
     RunTable({
         {{"cluster", "info", "--json"},
          0,
@@ -529,6 +606,12 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
         {{"cluster", "failover", "SQL"}, 2, {}, {}, "--yes"},
         {{"cluster", "failover", "SQL", "--yes"}, 0, {}, "Group SQL failed over (to-partner)."},
         {{"cluster", "failover", "Nope", "--yes"}, 5, {}, {}, "cluster group was not found"},
+        {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "2"}}},
+        {{"service", "trace-level", "set", "detail-3"}, 0, {}, "Trace level set to detail-3."},
+        {{"service", "trace-level", "set", "7"}, 2, {}, {}, "7"},
+        // The cluster, the event log and the trace level are kept in the state file.
+        kRestart,
+        {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "detail-3"}}},
         {{"cluster", "info", "--json"},
          0,
          {{"/0/node", 2}, {"/0/here", false}, {"/0/configured", true}, {"/0/failovers", 1},
@@ -546,6 +629,13 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
          0, {}, "3\terror\tC00003EA\tbad\n"},
         {{"events", "list", "--type", "warning", "--last", "1", "-H", "-o", "text"},
          0, {}, "Cluster group SQL moved from NODE-A to NODE-B.\n"},
+        // --follow lists what comes after the first listing until Ctrl-C.
+        {{"events", "list", "--follow", "--interval", "0.1", "-H", "-o", "text"},
+         0,
+         {},
+         "bad\nx\n",
+         {},
+         RunOptions{.steps = {{"bad\n", write_x}, {"x\n", Interrupt}}}},
         {{"cluster", "message", "ready"}, 0, {}, "Message sent."},
         {{"cluster", "pull", "--kind", "messages"}, 0, {}, "ready\n"},
         {{"cluster", "pull"}, 0, {}, "group SQL on NODE-B configured on CD2\n"},
@@ -557,10 +647,6 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
         {{"cluster", "info", "--json"},
          0,
          {{"/0/configured", false}, {"/0/disk", "CD1"}, {"/1/here", true}, {"/1/node", 1}}},
-        {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "2"}}},
-        {{"service", "trace-level", "set", "detail-3"}, 0, {}, "Trace level set to detail-3."},
-        {{"service", "trace-level", "get", "--json"}, 0, {{"/level", "detail-3"}}},
-        {{"service", "trace-level", "set", "7"}, 2, {}, {}, "7"},
         {{"sysinfo", "--json"},
          0,
          {{"/computer", "NODE-A"}, {"/system", "Sim OS"}, {"/version", "9.9"}, {"/path", "/opt/qv"},
@@ -580,22 +666,6 @@ TEST_F(Qvctl, ClusterFailoverEventsAndProbe) {
               "quarvane-probe/state.json\nquarvane-probe/events.log\nquarvane-probe/system.txt\n");
 }
 
-// --follow lists what comes after the first listing until Ctrl-C.
-TEST_F(Qvctl, EventsFollowNewOnes) {
-    StartDaemon({"--user", "operator", "--password", "pässword"}, kClusterInventory);
-    RunTable({
-        {{"events", "write", "first"}, 0, {}, "Event written."},
-        {{"events", "list", "--follow", "--interval", "0.1", "-H", "-o", "number,text"},
-         0,
-         {},
-         "1\tfirst\n2\tsecond\n",
-         {},
-         RunOptions{.steps = {{"1\tfirst\n",
-                               [this](pid_t) { RunQvctl({"events", "write", "second"}, env_); }},
-                              {"2\tsecond\n", Interrupt}}}},
-    });
-}
-
 // Network boot end to end: the adapters of the inventory, this machine's
 // drivers through the network-boot module (its state under the parameters
 // file's Path), the service's own settings, and the environment that
@@ -610,10 +680,7 @@ TEST_F(Qvctl, NetworkBoot) {
     dir_.Write("parameters.ini", "[Parameters]\nPath=" + dir_.path().string() + "\n");
     std::filesystem::create_directory(dir_.path() / "log");
     env_["QUARVANE_PARAMETERS"] = (dir_.path() / "parameters.ini").string();
-    const auto file = dir_.Write("inventory.json", inventory);
-    daemon_ = std::make_unique<Daemon>(std::vector<std::string>{
-        "--inventory", file, "--user", "operator", "--password", "pässword"});
-    env_["QVCTL_PORT"] = std::to_string(daemon_->port);
+    StartDaemon({"--user", "operator", "--password", "pässword"}, inventory.c_str());
     RunTable({
         {{"netboot", "adapters", "--json"},
          0,
@@ -640,12 +707,19 @@ TEST_F(Qvctl, NetworkBoot) {
     // The drivers the module installed are gone again.
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "pxe" / "drivers"));
 
+    // A rescan of a broken inventory fails and keeps the one read last.
+    dir_.Write("inventory.json", "{ \"disks\": [ ");
+    RunTable({
+        {{"disks", "refresh"}, 5, {}, {}, "EFFC0031"},
+        {{"netboot", "adapters", "-H", "-o", "name"}, 0, {}, "eth0\n"},
+    });
     // Another adapter appears: once the service has rescanned, the network
     // environment has changed, until network boot is set up for it again.
     inventory.insert(inventory.rfind(']'),
                      R"(, { "mac": "00-1b-21-ab-cd-f0", "name": "eth1", "index": 3 })");
     dir_.Write("inventory.json", inventory);
     RunTable({
+        {{"netboot", "status", "--json"}, 0, {{"/net_env_changed", false}}},  // not read unasked
         {{"disks", "refresh"}, 0},
         {{"netboot", "status", "--json"}, 0, {{"/net_env_changed", true}}},
         {{"netboot", "enable", "00-1b-21-ab-cd-f0"}, 0},
@@ -667,9 +741,11 @@ TEST_F(Qvctl, ServiceWithoutASystemBus) {
 
 // Two protections in a group: members added and shown by status, a group
 // snapshot and a rollback to it followed to the end, operations on every
-// member, a member removed, the group changed and deleted.
+// member, a member removed, the group changed and deleted. Then a verify
+// that --fail-verify makes meet a disk error halfway: it ends unfinished,
+// and the failure is notified and logged.
 TEST_F(Qvctl, GroupWalkthrough) {
-    StartDaemon({"--user", "operator", "--password", "pässword"}, R"({
+    StartDaemon({"--user", "operator", "--password", "pässword", "--fail-verify", "Disk1:2"}, R"({
       "disks": [
         { "number": 0, "name": "Disk0", "size_mib": 10000, "system": true,
           "partitions": [ { "number": 1, "letters": "C:", "size_mib": 4000 } ] },
@@ -689,9 +765,13 @@ TEST_F(Qvctl, GroupWalkthrough) {
         {{"group", "create", "G1"}, 5, {}, {}, "6FFC0041"},
         {{"group", "add", "G1", "Disk1:1", "Disk1:2", "--json"}, 0, {{"/status", kOk}}},
         {{"group", "add", "G1", "Disk1:1"}, 5, {}, {}, "6FFC0506"},
+        {{"group", "create", "Empty", "--mirror-kind", "2"}, 0},
+        // Groups, empty or not, are kept in the state file with their members.
+        kRestart,
         {{"group", "list", "--json"},
          0,
-         {{"/0/group", "G1"}, {"/0/members", "Disk1:1,Disk1:2"}, {"/0/text", "nightly"}}},
+         {{"/0/group", "G1"}, {"/0/members", "Disk1:1,Disk1:2"}, {"/0/text", "nightly"},
+          {"/1/group", "Empty"}, {"/1/mirror_kind", 2}}},
         {{"status", "--json"}, 0, {{"/0/group", "G1"}, {"/1/group", "G1"}}},
         {{"group", "snapshot", "G1", "--wait", "--json"},
          0,
@@ -712,8 +792,18 @@ TEST_F(Qvctl, GroupWalkthrough) {
          {{"/0/members", "Disk1:1"}, {"/0/mirror_kind", 2}, {"/0/text", "nightly"}}},
         {{"group", "delete", "G1"}, 2, {}, {}, "Delete group G1?"},
         {{"group", "delete", "G1", "--yes", "--json"}, 0, {{"/status", kOk}}},
-        {{"group", "list", "--json"}, 0, {{"", json::array()}}},
+        {{"group", "list", "-H", "-o", "group"}, 0, {}, "Empty\n", {}, {}, "G1"},
         {{"group", "stat", "G1"}, 5, {}, {}, "6FFC0300"},
+        {{"mirror", "wait", "Disk1:2"}, 0},
+        {{"mirror", "verify", "Disk1:2", "--wait", "--json"},
+         1,
+         {{"/state", "cancelled"}, {"/compared_bytes", 500 * kMiB}, {"/total_bytes", 1000 * kMiB}}},
+        {{"mirror", "stat", "Disk1:2", "--json"}, 0, {{"/state", "mirrored"}}},
+        {{"notifications", "-H", "-o", "text"}, 0, {}, "Disk1:2: verify failed\n"},
+        {{"events", "list", "--type", "error", "-H", "-o", "text"},
+         0,
+         {},
+         "Verify of Disk1:2 failed with EFFC0031.\n"},
     });
 }
 

@@ -28,18 +28,4 @@ std::string Describe(const QV_DISK_LIST& list, std::string_view disk, uint32_t n
     return "<not listed>";
 }
 
-std::string Describe(const QV_MIRROR_CONFIG& c) {
-    const auto object = [](const QV_OBJECT_ID& id) {
-        return Ascii(id.name) + ":" + std::to_string(id.number);
-    };
-    const QV_SNAPSHOT_SCHEDULE& s = c.Schedule;
-    char settings[160];
-    std::snprintf(settings, sizeof settings,
-                  "kind %u schedule %u %u %u %u %u %u %u settings %d %u %u %u %u limit %u/%u",
-                  c.MirrorKind, s.Mode, s.Param1, s.Param2, s.Param3, s.Param4, s.Param5, s.Param6,
-                  c.Setting1, c.Setting7, c.Setting9, c.Setting12, c.Switch1, c.LimitOn, c.Limit);
-    return object(c.Primary) + " on " + object(c.Mirror) + "|" + Ascii(c.Text1) + "|" +
-           Ascii(c.Text2) + "|" + Ascii(c.Text3) + "|" + Ascii(c.Text4) + "|" + settings;
-}
-
 }  // namespace simtest

@@ -1,7 +1,9 @@
 // The library against quarvane-sim, through the public interface only: the
-// disk lists, protections and their refusals, synchronisation, verify,
-// restore, the state machine, the data trace configuration. Logins and the
-// configuration list by object run through qvctl (tests/qvctl).
+// disk lists, protections and their refusals, the state machine, values out
+// of range. Logins, the configuration list by object, what a restart keeps
+// and the long operations followed to their end or cancelled run through
+// qvctl (tests/qvctl); a synchronisation's I/O through the exporter
+// (tests/exporter).
 #include "fixture.h"
 
 namespace simtest {
@@ -47,27 +49,25 @@ TEST_F(SimE2eDisks, EachKindListsItsDisksAndPartitions) {
 }
 
 TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
-    // Before and after Disk1:1 and Disk1:2 are protected by Disk3:2 and Disk2:
-    // attributes 1 for a primary, 2 for a mirror; a disk counts its primaries.
+    // Each entry, with no attributes before Disk1:1 and Disk1:2 are
+    // protected by Disk3:2 and Disk2; the attributes after: 1 for a primary,
+    // 2 for a mirror, and a disk counts its primaries.
     const std::tuple<const char*, uint32_t, std::string, std::string> cases[] = {
-        {"Disk0", 0, "Disk 0|C:D:||10000/3010 MiB|1 1 1 0|0/0", ""},
-        {"Disk0", 1, "Disk 0 Partition 1 - System (C:)|C:|System|4000/3000 MiB|1 0 1 7|0/0", ""},
-        {"Disk0", 2, "Disk 0 Partition 2 - (D:)|D:||2000/10 MiB|1 0 1 7|0/0", ""},  // empty label
-        {"Disk1", 0, "Disk 1|E:||8000/600 MiB|0 1 1 0|0/0", "Disk 1|E:||8000/600 MiB|0 1 1 0|1/2"},
-        {"Disk1", 1, "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7|0/0",
-         "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7|1/0"},
-        {"Disk1", 2, "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7|0/0",
-         "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7|1/0"},
-        {"Disk2", 0, "Disk 2|||8000/0 MiB|0 0 1 0|0/0", "Disk 2|||8000/0 MiB|0 0 1 0|2/0"},
-        {"Disk3", 2, "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7|0/0",
-         "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7|2/0"},
-        {"Disk4", 0, "Disk 4|||4000/0 MiB|0 1 1 66|0/0", ""},  // dynamic
-        {"Disk6", 0, "Disk 6|||8000/0 MiB|0 0 3 0|0/0", ""},   // offline
+        {"Disk0", 0, "Disk 0|C:D:||10000/3010 MiB|1 1 1 0", "0/0"},
+        {"Disk0", 1, "Disk 0 Partition 1 - System (C:)|C:|System|4000/3000 MiB|1 0 1 7", "0/0"},
+        {"Disk0", 2, "Disk 0 Partition 2 - (D:)|D:||2000/10 MiB|1 0 1 7", "0/0"},  // empty label
+        {"Disk1", 0, "Disk 1|E:||8000/600 MiB|0 1 1 0", "1/2"},
+        {"Disk1", 1, "Disk 1 Partition 1 - Data (E:)|E:|Data|1000/600 MiB|0 0 1 7", "1/0"},
+        {"Disk1", 2, "Disk 1 Partition 2||Spare|3000/0 MiB|0 0 1 7", "1/0"},
+        {"Disk2", 0, "Disk 2|||8000/0 MiB|0 0 1 0", "2/0"},
+        {"Disk3", 2, "Disk 3 Partition 2 - Big (G:)|G:|Big|2000/0 MiB|0 0 1 7", "2/0"},
+        {"Disk4", 0, "Disk 4|||4000/0 MiB|0 1 1 66", "0/0"},  // dynamic
+        {"Disk6", 0, "Disk 6|||8000/0 MiB|0 0 3 0", "0/0"},   // offline
     };
     DiskList list;
     ASSERT_EQ(List(list, 255), 0u);
-    for (const auto& [disk, number, before, after] : cases) {
-        EXPECT_EQ(Describe(list, disk, number), before);
+    for (const auto& [disk, number, entry, after] : cases) {
+        EXPECT_EQ(Describe(list, disk, number), entry + "|0/0");
     }
     const QV_DISK_INFO& system = list.Entries[0];
     EXPECT_EQ(Ascii(system.DiskText1) + "|" + Ascii(system.DiskText2), "QVSIM System|S0");
@@ -76,8 +76,8 @@ TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
     ASSERT_EQ(Enable(Pair()), 0u);
     ASSERT_EQ(Enable(Pair(u"Disk1", 2, u"Disk2", 0)), 0u);
     ASSERT_EQ(List(list, 255), 0u);
-    for (const auto& [disk, number, before, after] : cases) {
-        EXPECT_EQ(Describe(list, disk, number), after.empty() ? before : after);
+    for (const auto& [disk, number, entry, after] : cases) {
+        EXPECT_EQ(Describe(list, disk, number), entry + "|" + after);
     }
     // A disk with protected partitions offers only those; what is in use is
     // no mirror candidate, a mirror no primary.
@@ -91,22 +91,6 @@ TEST_F(SimE2eDisks, EntriesCarryTheInventoryAndTheProtections) {
         EXPECT_EQ(List(list, kind, name, number), 0u);
         EXPECT_EQ(Summary(list), listed) << "kind " << kind;
     }
-}
-
-TEST_F(SimE2eDisks, RefreshReadsTheInventoryAgain) {
-    std::string more = kInventory;
-    more.insert(more.rfind(']'), R"(, {"number": 7, "name": "Disk7", "size_mib": 16000})");
-    dir_.Write("inventory.json", more);
-    DiskList list;
-    ASSERT_EQ(List(list, 5), 0u);
-    EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5");  // not read again unasked
-    ASSERT_EQ(List(list, 5, nullptr, 0, 1), 0u);
-    EXPECT_EQ(Summary(list), "Disk0 Disk1 Disk2 Disk3 Disk4 Disk5 Disk7");
-    // A broken file is reported and the inventory read last stays.
-    dir_.Write("inventory.json", "{ \"disks\": [ ");
-    EXPECT_EQ(Said(qvRefreshDiskList(handle_)), Said(kDiskError));
-    ASSERT_EQ(List(list, 5), 0u);
-    EXPECT_EQ(list.Count, 7u);
 }
 
 class SimE2eMirror : public SimE2e {
@@ -142,115 +126,12 @@ TEST_F(SimE2eMirror, EnableRefusesWhatTheServiceRefuses) {
             << Ascii(primary) << ":" << primary_number << " on " << Ascii(mirror);
     }
     ConfigList list;
-    EXPECT_EQ(ListConfigs(list, 0), 0u);
+    const QV_CONFIG_FILTER all{};
+    EXPECT_EQ(qvGetMirConfigList(handle_, &all, list.Reset()), 0u);
     EXPECT_EQ(list.Count, 1u);
     // Another mirror is no change of configuration.
     QV_MIRROR_CONFIG change = Pair(u"Disk1", 0, u"Disk3", 2);
     EXPECT_EQ(Said(qvChangeMirrorConfig(handle_, &change)), Said(kInvalid));
-}
-
-TEST_F(SimE2eMirror, WalkthroughFollowsTheFirstSynchronisation) {
-    QV_MIRROR_CONFIG config = Pair();
-    config.Limit = 4000;  // so that the copy is seen on its way; nothing depends on it
-    config.LimitOn = 1;
-    ASSERT_EQ(Enable(config), 0u);
-    uint32_t last_percent = 0;
-    ASSERT_TRUE(Eventually([&] {
-        const QV_MIRROR_STAT stat = Stat();
-        EXPECT_TRUE(stat.State == kSynchronizing || stat.State == kMirrored) << stat.State;
-        EXPECT_GE(stat.Value1, last_percent);  // the share in sync only grows
-        last_percent = stat.Value1;
-        return stat.State == kMirrored;
-    }));
-    // What the record says in sync (percent, KiB protected and lacking,
-    // condition) is in qvctl's walkthrough; the copy read the whole primary
-    // and wrote the whole mirror.
-    const QV_MIRROR_STAT synced = Stat();
-    EXPECT_EQ(synced.Value4, 1u);  // one synchronisation
-    EXPECT_NEAR(synced.Io3.KiB1, 1000 * 1024, 4);
-    EXPECT_NEAR(synced.Io4.KiB2, 1000 * 1024, 4);
-    EXPECT_TRUE(synced.Io3.Rate1 > 0 && synced.Io4.Rate2 > 0);
-    // Application writes reach both sides, and pile up as data the mirror
-    // lacks while suspended.
-    ASSERT_TRUE(Eventually([&] {
-        const QV_MIRROR_STAT now = Stat();
-        return now.Io1.KiB2 > synced.Io1.KiB2 && now.Io2.KiB2 > synced.Io2.KiB2 &&
-               now.Io1.Count2 > synced.Io1.Count2;
-    }));
-    ASSERT_EQ(qvSuspendMirror(handle_, u"DISK1", 1), 0u);  // names are not case sensitive
-    ASSERT_TRUE(Eventually([&] { return Stat().Amount2KiB > 0 && Stat().Value3 > 0; }));
-    EXPECT_EQ(Stat().Condition, 6u);
-}
-
-TEST_F(SimE2eMirror, VerifyAndRestoreReportProgressAndCancel) {
-    Protect();
-    QV_VERIFY_PROGRESS verify{};
-    QV_PROGRESS restore{};
-    const auto verified = [&] { return qvGetVerifyProgress(handle_, u"Disk1", 1, &verify); };
-    const auto restored = [&] {
-        return qvGetRestorePrimaryProgress(handle_, u"Disk1", 1, &restore);
-    };
-    EXPECT_EQ(Said(verified()), Said(kNoTask));
-    EXPECT_EQ(Said(restored()), Said(kNoTask));
-
-    const QV_VERIFY_REQUEST request{{u"Disk1", 1}, 2, 1, 0};
-    ASSERT_EQ(qvVerifyData(handle_, &request), 0u);
-    ASSERT_TRUE(Eventually([&] { return verified() == 0 && verify.Amount1KiB > 0; }));
-    EXPECT_LT(verify.Amount1KiB, verify.Amount2KiB);
-    // State, KiB in all, the mode asked for, KiB per second.
-    EXPECT_EQ(std::tuple(verify.State, verify.Amount2KiB, verify.Value4, verify.Value6KiB),
-              std::tuple(1u, 1000u * 1024, 2u, 1024u));
-    const QV_MIRROR_STAT stat = Stat();
-    EXPECT_EQ(std::tuple(stat.State, stat.ProgressKind, stat.Progress.Verify.Amount2KiB),
-              std::tuple(kVerifying, QV_PROGRESS_KIND_VERIFY, 1000u * 1024));
-    EXPECT_EQ(qvCancelVeridyData(handle_, u"Disk1", 1), 0u);
-    ASSERT_EQ(verified(), 0u);
-    EXPECT_EQ(verify.State, 3u);
-    EXPECT_EQ(State(), kMirrored);
-    EXPECT_EQ(Said(qvCancelVeridyData(handle_, u"Disk1", 1)), Said(kNoTask));
-
-    QV_RESTORE_REQUEST from{{u"Disk1", 1}, 1, {u"Disk2", 0}, 0, 0, 0};
-    EXPECT_EQ(Said(qvRestorePrimary(handle_, &from)), Said(kInvalid));  // not its mirror
-    from.Counterpart = {u"Disk3", 2};
-    ASSERT_EQ(qvRestorePrimary(handle_, &from), 0u);
-    const QV_MIRROR_STAT restoring = Stat();
-    EXPECT_EQ(
-        std::tuple(restoring.State, restoring.ProgressKind, restoring.Progress.Operation.State),
-        std::tuple(kRestoring, QV_PROGRESS_KIND_RESTORE, 1u));
-    ASSERT_TRUE(Eventually([&] { return restored() == 0 && restore.TotalDone > 0; }));
-    EXPECT_EQ(restore.State, 1u);
-    EXPECT_EQ(restore.TotalDone + restore.DirtyData, 1000u);
-    EXPECT_EQ(qvCancelRestorePrimary(handle_, u"Disk1", 1), 0u);
-    ASSERT_EQ(restored(), 0u);
-    EXPECT_EQ(std::tuple(restore.State, Said(restore.Result)), std::tuple(3u, Said(kCancelled)));
-    EXPECT_EQ(State(), kSuspended);
-    EXPECT_EQ(Said(qvCancelRestorePrimary(handle_, u"Disk1", 1)), Said(kNoTask));
-    // A restore named by its primary alone runs to its end in qvctl's walkthrough.
-}
-
-TEST_F(SimE2eMirror, DataTraceConfigurationGoesWithTheProtection) {
-    const auto get = [&](const QV_WCHAR* name, uint32_t number) {
-        TraceConfig got;
-        const uint32_t status = qvGetDataTraceConfig(handle_, name, number, &got);
-        return Said(status) + " " + std::to_string(got.Option) + "|" + Ascii(got.Text) + "|" +
-               std::to_string(got.Count);
-    };
-    EXPECT_EQ(get(u"Nope", 0), Said(kDiskNotFound) + " 0|<null>|0");
-    EXPECT_EQ(get(u"Disk1", 9), Said(kPartitionNotFound) + " 0|<null>|0");
-    EXPECT_EQ(get(u"Disk1", 1), Said(kNotFound) + " 0|<null>|0");
-    ASSERT_EQ(Enable(Pair()), 0u);
-    EXPECT_EQ(get(u"Disk1", 1), Said(0) + " 0|<null>|5");
-    const std::tuple<int32_t, const QV_WCHAR*, uint32_t, std::string> cases[] = {
-        {3, u"trace", 0, "3|trace|5"}, {-1, nullptr, 7, "-1|<null>|7"}, {0, u"", 1, "0||1"}};
-    for (const auto& [option, text, count, kept] : cases) {
-        const QV_DATA_TRACE_CONFIG set{option, const_cast<QV_WCHAR*>(text), count};
-        EXPECT_EQ(qvSetDataTraceConfig(handle_, u"Disk1", 1, &set), 0u);
-        EXPECT_EQ(get(u"DISK1", 1), Said(0) + " " + kept);
-    }
-    ASSERT_EQ(qvDisableMirror(handle_, u"Disk1", 1), 0u);
-    EXPECT_EQ(get(u"Disk1", 1), Said(kNotFound) + " 0|<null>|0");
-    ASSERT_EQ(Enable(Pair()), 0u);
-    EXPECT_EQ(get(u"Disk1", 1), Said(0) + " 0|<null>|5");
 }
 
 // Each operation from each state: the service's answer and the state it
@@ -308,6 +189,21 @@ TEST_F(SimE2eMirror, EachOperationFromEachState) {
             qvDisableMirror(handle_, u"Disk1", 1);
         }
     }
+}
+
+// What qvctl's choices never send is refused: an unknown failover action,
+// an empty message, a trace level, event type or message code out of range.
+TEST_F(SimE2eDisks, ValuesOutOfRangeAreRefused) {
+    Owned<QV_CLUSTER_INFO, qvFreeClusterInfo> info;
+    ASSERT_EQ(qvGetClusterInfo(handle_, info.Reset()), 0u);
+    EXPECT_EQ(info.infoWord, 2u);  // the inventory's role: secondary
+    QV_CLUSTER_GROUP sql{};
+    std::u16string_view(u"SQL").copy(sql.groupName, QV_CLUSTER_GROUP_NAME_UNITS - 1);
+    const uint32_t refused[] = {qvFailoverAction(handle_, &sql, 3),
+                                qvClusterCommunication(handle_, u""), qvSetTraceLevel(handle_, 6),
+                                qvWriteEventMessage(handle_, 3, 1, u"", 0, u"x"),
+                                qvWriteEventMessage(handle_, 4, 10, u"", 0, u"x")};
+    for (const uint32_t status : refused) EXPECT_EQ(Said(status), Said(kInvalid));
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include "processes.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <array>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -15,26 +21,26 @@ extern char** environ;
 namespace qvtest {
 namespace {
 
-// Starts quarvane-sim and reads its first line on stdout, byte by byte so
-// that nothing after it is consumed. Empty when it ended without one.
-std::pair<pid_t, std::string> StartDaemon(const std::string& exe,
-                                          const std::vector<std::string>& args,
-                                          const std::string& err) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    const int err_fd =
-        err.empty() ? -1 : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid = Spawn(exe, args, {}, -1, out[1], err_fd);
-    close(out[1]);
-    if (err_fd >= 0) close(err_fd);
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    close(out[0]);
-    return {pid, line};
-}
-
 std::string ProcDir(pid_t pid) { return "/proc/" + (pid == 0 ? "self" : std::to_string(pid)); }
+
+// A pipe whose ends are closed when it goes.
+struct Pipe {
+    std::array<int, 2> fd{-1, -1};
+    Pipe() {
+        if (pipe2(fd.data(), O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    }
+    ~Pipe() {
+        for (int f : fd) {
+            if (f >= 0) close(f);
+        }
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    void CloseWrite() {
+        close(fd[1]);
+        fd[1] = -1;
+    }
+};
 
 }  // namespace
 
@@ -125,9 +131,16 @@ Daemon::Daemon(const std::string& exe, const std::vector<std::string>& args,
                const std::string& err) {
     // Writing to a daemon that has gone must fail the test, not end it.
     signal(SIGPIPE, SIG_IGN);
+    Pipe out;
+    const int err_fd =
+        err.empty() ? -1 : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid = Spawn(exe, args, {}, -1, out.fd[1], err_fd);
+    out.CloseWrite();
+    if (err_fd >= 0) close(err_fd);
+    // The daemon says where it listens once it is ready. Its first line is
+    // read byte by byte so that nothing after it is consumed.
     std::string line;
-    std::tie(pid, line) = StartDaemon(exe, args, err);
-    // The daemon says where it listens once it is ready.
+    for (char c = 0; read(out.fd[0], &c, 1) == 1 && c != '\n';) line.push_back(c);
     const std::string prefix = "listening on 127.0.0.1:";
     if (line.rfind(prefix, 0) != 0) {
         Stop(SIGKILL);
@@ -148,12 +161,96 @@ int Daemon::Stop(int signal) {
     return wait_status;
 }
 
-int RunToExit(const std::vector<std::string>& args, const std::string& err) {
-    const auto [pid, line] = StartDaemon(QV_SIM_EXE, args, err);
-    if (!line.empty()) kill(pid, SIGKILL);  // started after all: the test fails, not waits
-    int status = -1;
+LoopbackSocket::LoopbackSocket(bool listening) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof addr;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        (listening && listen(fd, 16) != 0)) {
+        throw std::runtime_error("no loopback socket");
+    }
+    port = ntohs(addr.sin_port);
+}
+
+LoopbackSocket::~LoopbackSocket() { close(fd); }
+
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void Interrupt(pid_t pid) { kill(pid, SIGINT); }
+
+RunResult Run(const std::string& exe, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env, const RunOptions& options) {
+    signal(SIGPIPE, SIG_IGN);  // the program may be gone before its input is written
+    Pipe in;
+    Pipe out;
+    Pipe err;
+    int terminal = -1;  // the pseudo-terminal's master side
+    int slave = -1;
+    if (options.terminal) {
+        if (openpty(&terminal, &slave, nullptr, nullptr, nullptr) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        fcntl(terminal, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
+    }
+    const int full = options.full_stdout ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
+    const pid_t pid = Spawn(exe, args, env, options.terminal ? slave : in.fd[0],
+                            options.full_stdout ? full : out.fd[1],
+                            options.terminal ? slave : err.fd[1]);
+    if (slave >= 0) close(slave);
+    if (full >= 0) close(full);
+    out.CloseWrite();
+    err.CloseWrite();
+    const int input = options.terminal ? terminal : in.fd[1];
+    if (!options.input.empty() && write(input, options.input.data(), options.input.size()) < 0) {
+        throw std::runtime_error("cannot write the input of " + exe);
+    }
+    in.CloseWrite();
+
+    RunResult result;
+    std::array<pollfd, 2> fds{
+        {{out.fd[0], POLLIN, 0}, {options.terminal ? terminal : err.fd[0], POLLIN, 0}}};
+    std::array<std::string*, 2> into{&result.out, &result.err};
+    std::size_t step = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready =
+            poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            kill(pid, SIGKILL);  // hung: the test fails on its exit status
+            break;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            std::array<char, 4096> buffer{};
+            const ssize_t n = read(fds[i].fd, buffer.data(), buffer.size());
+            if (n > 0) {
+                into[i]->append(buffer.data(), static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;  // end of file, or EIO once a terminal's last user has gone
+            }
+        }
+        while (step < options.steps.size() &&
+               (result.out + result.err).find(options.steps[step].seen) != std::string::npos) {
+            options.steps[step++].then(pid);
+        }
+    }
+    if (terminal >= 0) close(terminal);
+    int status = 0;
     waitpid(pid, &status, 0);
-    return line.empty() ? status : -1;
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
 }
 
 }  // namespace qvtest

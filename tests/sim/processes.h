@@ -1,14 +1,17 @@
 // The real programs as child processes, for the tests that run them
-// (tests/sim, tests/qvctl): quarvane-sim on a free loopback port, any
-// program with its own stdin, stdout, stderr and environment, and a
-// temporary directory for what they read and write.
+// (tests/sim, tests/qvctl, tests/exporter): quarvane-sim on a free loopback
+// port, any program with its own stdin, stdout, stderr and environment, a
+// temporary directory for what they read and write, and loopback ports
+// where nothing answers.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -66,8 +69,47 @@ struct Daemon {
 long ResidentKiB(pid_t pid = 0);
 long OpenDescriptors(pid_t pid = 0);
 
-// Runs quarvane-sim to its end, stderr to the file `err`; its wait status,
-// or -1 when it started.
-int RunToExit(const std::vector<std::string>& args, const std::string& err = "");
+struct RunResult {
+    int exit_code = -1;  // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// While a program runs: once stdout and stderr together hold `seen`,
+// `then` is done with its process id (Interrupt sends it Ctrl-C).
+struct Step {
+    std::string seen;
+    std::function<void(pid_t)> then;
+};
+void Interrupt(pid_t pid);
+
+struct RunOptions {
+    std::string input = {};    // written to stdin, then closed
+    bool terminal = false;     // stdin and stderr on a pseudo-terminal
+    bool full_stdout = false;  // stdout is /dev/full
+    std::vector<Step> steps = {};
+};
+
+// Runs `exe` with `args` and the environment variables `env` added to (or
+// replacing those of) the test's own, to its end. Killed after a minute.
+RunResult Run(const std::string& exe, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env, const RunOptions& options = {});
+
+// A socket bound to a free loopback port while it lives: listening
+// (connections complete in its backlog and are never answered) or not
+// (connecting is refused).
+struct LoopbackSocket {
+    explicit LoopbackSocket(bool listening);
+    ~LoopbackSocket();
+    LoopbackSocket(const LoopbackSocket&) = delete;
+    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+    int fd = -1;
+    uint16_t port = 0;
+};
+
+// Polls `done` until it holds, for `limit` at most. Only for what
+// progresses on its own: a daemon's clock, a scraper's interval.
+bool Eventually(const std::function<bool()>& done,
+                std::chrono::seconds limit = std::chrono::seconds(120));
 
 }  // namespace qvtest
