@@ -266,8 +266,10 @@ TEST_F(Qvctl, SnapshotWalkthrough) {
           {"/1/sequence", 2},
           {"/1/text", "Disk1:1: snapshot 1 taken"}}},
         // Snapshots and their views are kept in the state file; notifications
-        // live in the daemon's memory only.
+        // live in the daemon's memory only, and what was raised before is not
+        // raised again.
         kRestart,
+        {.args = {"notifications", "-H", "-o", "text"}, .out_lacks = "finished"},
         {{"snapshot", "list", "Disk1:1", "--json"},
          0,
          {{"/0/name", "Snapshot 1"}, {"/0/view", "Matin"}}},

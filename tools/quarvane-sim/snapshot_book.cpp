@@ -41,6 +41,13 @@ std::string SnapshotBook::Key(const ObjectId& id) {
     return ToUtf8(lower) + ":" + std::to_string(id.number);
 }
 
+SnapshotBook::SnapshotBook(SnapshotStore& store, const Model& model) : store_(store) {
+    for (const Protection& p : model.protections()) {
+        syncs_seen_[Key(p.primary)] = p.completed_syncs;
+        verifies_seen_[Key(p.primary)] = p.verify.state;
+    }
+}
+
 void SnapshotBook::Refresh(Model& model, Clock::time_point now) {
     for (auto& [key, t] : taking_) {
         const bool was_running = t.op.Running();

@@ -52,7 +52,10 @@ struct Notification {
 
 class SnapshotBook {
   public:
-    explicit SnapshotBook(SnapshotStore& store) noexcept : store_(store) {}
+    // What the model already holds when the daemon starts (restored from
+    // its state file) was raised before, by the run that did it: it counts
+    // as seen, and only what happens from now on is raised.
+    SnapshotBook(SnapshotStore& store, const Model& model);
 
     // Brings the running operations up to `now` and raises what happened
     // since the last look: snapshots completed, synchronisations finished,

@@ -262,7 +262,8 @@ void RegisterSnapshotProcedures(Registry& registry, const BookContext& c) {
 
 void RegisterSnapshots(Registry& registry, Service& service) {
     // One book, shared by the handlers of both files.
-    const BookContext c{service, std::make_shared<SnapshotBook>(service.model().snapshot_store())};
+    const BookContext c{service, std::make_shared<SnapshotBook>(service.model().snapshot_store(),
+                                                                 service.model())};
     RegisterSnapshotProcedures(registry, c);
     RegisterMaintenanceProcedures(registry, c);
     RegisterGroupProcedures(registry, c);
