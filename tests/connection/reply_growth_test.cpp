@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "proc_table.h"
+#include "support/function_table.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
 #include "support/test_service.h"
@@ -74,8 +75,7 @@ TEST(DiskListGrowth, RealInventoriesConvertAmplificationIsRefused) {
             EXPECT_EQ(status, 0u);
             EXPECT_TRUE(trace.Lines().empty());
         }
-        QV_DISK_LIST* p = &list;
-        qvFreeDiskList(&p, 1);
+        qvtest::ReleaseKept(qvFreeDiskList, list);
     }
 }
 

@@ -248,20 +248,56 @@ TEST_F(MirrorStat, VerifyErrorStateIsLoggedWithTheCallersResult) {
     }
 }
 
-TEST_F(MirrorStat, RestoreProgressLineShowsTheStateAsReceived) {
-    for (const auto& [wire_state, state] : {std::pair{3u, 3u}, {7u, 0u}, {5u, 0u}}) {
-        SCOPED_TRACE(wire_state);
-        svc.Answer<GET_RESTORE_PRIMARY_PROGRESS>({0, wire_state, 42, 100, 200});
+// Each progress reader writes its figures in its own words: the state after
+// the operation's range (the restore's as received), the result in unsigned
+// decimal.
+TEST_F(MirrorStat, ProgressReadersWriteTheirLines) {
+    using Read = QV_STATUS (*)(QV_HANDLE, QV_PROGRESS*);
+    const Read snapshot = [](QV_HANDLE h, QV_PROGRESS* p) {
+        return qvGetSnapshotProgress(h, u"Harddisk1", 2, p);
+    };
+    const Read rollback = [](QV_HANDLE h, QV_PROGRESS* p) {
+        return qvGetRollbackProgress(h, u"Harddisk1", 2, p);
+    };
+    const Read restore = [](QV_HANDLE h, QV_PROGRESS* p) {
+        return qvGetRestorePrimaryProgress(h, u"Harddisk1", 2, p);
+    };
+    const Read group_snapshot = [](QV_HANDLE h, QV_PROGRESS* p) {
+        return qvGetGroupSnapshotProgress(h, u"G1", p);
+    };
+    const Read group_rollback = [](QV_HANDLE h, QV_PROGRESS* p) {
+        return qvGetGroupRollbackProgress(h, u"G1", p);
+    };
+    const struct {
+        Read read;
+        unsigned proc;
+        uint32_t wire_state, state;
+        std::u16string line;  // followed by the figures
+    } rows[] = {
+        {snapshot, GET_SNAPSHOT_PROGRESS, 4, 4, u"Snapshot Disk, Harddisk1:2, return:4294967280 state:4"},
+        {snapshot, GET_SNAPSHOT_PROGRESS, 5, 0, u"Snapshot Disk, Harddisk1:2, return:4294967280 state:0"},
+        {rollback, GET_ROLLBACK_PROGRESS, 5, 5, u"Rollback Disk, Harddisk1:2, return:4294967280 state:5"},
+        {rollback, GET_ROLLBACK_PROGRESS, 6, 0, u"Rollback Disk, Harddisk1:2, return:4294967280 state:0"},
+        {restore, GET_RESTORE_PRIMARY_PROGRESS, 3, 3,
+         u"Restore Disk, Harddisk1:2, return:4294967280 status:3"},
+        {restore, GET_RESTORE_PRIMARY_PROGRESS, 7, 0,
+         u"Restore Disk, Harddisk1:2, return:4294967280 status:7"},
+        {group_snapshot, GET_GROUP_SNAPSHOT_PROGRESS, 5, 0,
+         u"Snapshot Group:G1, return:4294967280 state:0"},
+        {group_rollback, GET_GROUP_ROLLBACK_PROGRESS, 5, 5,
+         u"Rollback group, G1, return:4294967280 state:5"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.line.begin(), r.line.end()));
+        const RpcProgress reply{0, r.wire_state, 0xFFFFFFF0u, 7, 9};
+        svc.AnswerRaw(r.proc, qvtest::Encode(reinterpret_cast<xdrproc_t>(xdr_RpcProgress), &reply));
         QV_PROGRESS progress;
         std::memset(&progress, 0xA5, sizeof progress);
-        EXPECT_EQ(qvGetRestorePrimaryProgress(handle, u"Harddisk2", 4, &progress), 0u);
+        ASSERT_EQ(r.read(handle, &progress), 0u);
         EXPECT_EQ(
             std::tuple(progress.State, progress.Result, progress.DirtyData, progress.TotalDone),
-            std::tuple(state, 42u, 100u, 200u));
-        const std::string received = std::to_string(wire_state);
-        EXPECT_EQ(trace.Lines().back(), u"Restore Disk, Harddisk2:4, return:42 status:" +
-                                            std::u16string(received.begin(), received.end()) +
-                                            u" dirtyData:100 totalDone:200");
+            std::tuple(r.state, 0xFFFFFFF0u, 7u, 9u));
+        EXPECT_EQ(trace.Lines().back(), r.line + u" dirtyData:7 totalDone:9");
     }
 }
 

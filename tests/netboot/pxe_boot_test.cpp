@@ -100,7 +100,6 @@ TEST_P(LocalPxeBoot, ActsLocallyThenTellsTheService) {
     ASSERT_EQ(svc.CallOrder(), std::vector<unsigned>{row.proc});
     if (row.proc == DISABLE_PXE_BOOT) {
         auto req = svc.Last<DISABLE_PXE_BOOT>();
-        ASSERT_TRUE(req.ok());
         EXPECT_EQ(std::tuple(req->status, req->value, req->token),
                   std::tuple(row.drivers_word, 0u, qvtest::kMirrorToken));
         return;

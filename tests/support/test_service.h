@@ -15,6 +15,8 @@
 //   EXPECT_EQ(qvtest::Text(req->name), u"Disk1");
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -66,9 +68,11 @@ class Decoded {
 
 bool DecodeInto(xdrproc_t filter, const Bytes& bytes, void* record);
 
+// A record that does not decode fails the test and reads as all zero.
 template <typename T>
 Decoded<T>::Decoded(xdrproc_t filter, const Bytes& bytes) : filter_(filter) {
     ok_ = DecodeInto(filter, bytes, &value_);
+    if (!ok_) ADD_FAILURE() << "the recorded bytes do not decode";
 }
 
 // Text of a decoded wire string (without the terminator).
