@@ -8,8 +8,7 @@
 
 #include "platform/alloc.h"
 #include "support/connected_test.h"
-#include "support/function_table.h"
-#include "support/wire_texts.h"
+#include "support/sample_replies.h"
 
 using qvtest::Count;
 using qvtest::Text;
@@ -31,23 +30,23 @@ QV_CLUSTER_GROUP Group(std::u16string_view name, std::u16string_view tag) {
     return g;
 }
 
-RpcClusterDisk Disk(qvtest::WireTexts& w, std::u16string_view name, std::u16string_view text1,
+RpcClusterDisk Disk(qvtest::Arena& w, std::u16string_view name, std::u16string_view text1,
                     std::u16string_view text2) {
-    return {name.empty() ? RpcWString{} : w.Str(name), 7,
-            text1.empty() ? RpcWString{} : w.Str(text1), text2.empty() ? RpcWString{} : w.Str(text2),
+    return {name.empty() ? RpcWString{} : w.Text(name), 7,
+            text1.empty() ? RpcWString{} : w.Text(text1), text2.empty() ? RpcWString{} : w.Text(text2),
             -3, 4};
 }
 
 TEST_F(Cluster, InfoCopiesTextsBoundedAndLeavesTheCallersNamesWhenNoneCome) {
-    qvtest::WireTexts w;
+    qvtest::Arena w;
     const std::u16string too_long(300, u'x');
     RpcClusterGroup groups[] = {
-        {{w.Str(std::u16string(255, u'a')), w.Str(u"tag")}, 1, 2, 3, 4,
+        {{w.Text(std::u16string(255, u'a')), w.Text(u"tag")}, 1, 2, 3, 4,
          Disk(w, std::u16string(127, u'd'), u"Harddisk1", u"")},
         // A name too long for its array, a tag that came with no units.
-        {{w.Str(too_long), RpcWString{}}, -1, -2, -3, -4, Disk(w, too_long, too_long, too_long)},
+        {{w.Text(too_long), RpcWString{}}, -1, -2, -3, -4, Disk(w, too_long, too_long, too_long)},
     };
-    svc.Answer<GET_CLUSTER_INFO>({0, 9, w.Str(u"QVCLUSTER"), RpcWString{}, w.Str(u""), {2, groups}});
+    svc.Answer<GET_CLUSTER_INFO>({0, 9, w.Text(u"QVCLUSTER"), RpcWString{}, w.Text(u""), {2, groups}});
 
     QV_CLUSTER_INFO info{};
     Put(info.name2, u"mine");
@@ -83,7 +82,7 @@ TEST_F(Cluster, InfoCopiesTextsBoundedAndLeavesTheCallersNamesWhenNoneCome) {
 }
 
 TEST_F(Cluster, ASurrogatePairIsNeverCutInTwo) {
-    qvtest::WireTexts w;
+    qvtest::Arena w;
     std::u16string name(34, u'x');
     name += u"\U0001F600";  // units 35 and 36 of a 36-unit array
     RpcClusterDisk disk = Disk(w, u"d", u"t", name);
@@ -98,18 +97,18 @@ TEST_F(Cluster, ASurrogatePairIsNeverCutInTwo) {
 }
 
 TEST_F(Cluster, InfoWithoutGroupsOrMemory) {
-    qvtest::WireTexts w;
-    RpcClusterGroup group{{w.Str(u"G"), w.Str(u"T")}, 0, 0, 0, 0, Disk(w, u"", u"", u"")};
+    qvtest::Arena w;
+    RpcClusterGroup group{{w.Text(u"G"), w.Text(u"T")}, 0, 0, 0, 0, Disk(w, u"", u"", u"")};
     QV_CLUSTER_INFO info{};
     info.groupCount = 5;
-    svc.Answer<GET_CLUSTER_INFO>({0, 1, w.Str(u"C"), w.Str(u"N1"), w.Str(u"N2"), {}});
+    svc.Answer<GET_CLUSTER_INFO>({0, 1, w.Text(u"C"), w.Text(u"N1"), w.Text(u"N2"), {}});
     ASSERT_EQ(qvGetClusterInfo(handle, &info), 0u);
     EXPECT_EQ(std::tuple(info.groupCount, info.groups), std::tuple(0u, nullptr));
     EXPECT_EQ(std::u16string(info.name3), u"N2");
 
     // No room for the groups: none, and the names are not copied either.
     QV_CLUSTER_INFO bare{};
-    svc.Answer<GET_CLUSTER_INFO>({0, 1, w.Str(u"C"), w.Str(u"N1"), w.Str(u"N2"), {1, &group}});
+    svc.Answer<GET_CLUSTER_INFO>({0, 1, w.Text(u"C"), w.Text(u"N1"), w.Text(u"N2"), {1, &group}});
     qv::alloc_fault::FailAt(1, true);
     EXPECT_EQ(qvGetClusterInfo(handle, &bare), QV_STATUS_NO_MEMORY);
     qv::alloc_fault::Reset();

@@ -42,8 +42,8 @@ TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
 }
 
 // An operation's request is its whole argument, filled from what the
-// function takes and the login token: tried on each record before any
-// exported function of that record exists.
+// function takes and the login token: the group name record, and an object
+// reference without a name (the table's functions always name one).
 using OperationShape = qvtest::ConnectedTest;
 
 TEST_F(OperationShape, FillsEachRequestRecord) {
@@ -63,11 +63,6 @@ TEST_F(OperationShape, FillsEachRequestRecord) {
     EXPECT_EQ(std::tuple(group->token, group->Reserved, qvtest::Text(group->GroupName),
                          qvtest::Count(group->GroupName)),
               std::tuple(kToken, 0u, u"Group1", 7u));
-    // The status record that carries only the token, and no record at all.
-    EXPECT_EQ(qv::RunOperation<DISABLE_PXE_BOOT>(kProbe, handle), 0u);
-    auto token = svc.Last<DISABLE_PXE_BOOT>();
-    EXPECT_EQ(std::tuple(token->status, token->value, token->token), std::tuple(0u, 0u, kToken));
-    EXPECT_EQ(qv::RunOperation<GET_TRACE_LEVEL>(kProbe, handle), 0u);
     // An object reference: a missing or empty name goes as the lone terminator.
     for (const char16_t* name : {static_cast<const char16_t*>(nullptr), u""}) {
         EXPECT_EQ(qv::RunOperation<SUSPEND_MIRROR>(kProbe, handle, name, 3u), 0u);
@@ -77,8 +72,7 @@ TEST_F(OperationShape, FillsEachRequestRecord) {
                   std::tuple(0u, u_short{0}, 3u, kToken));
     }
     EXPECT_EQ(svc.CallOrder(),
-              (std::vector<unsigned>{SUSPEND_GROUP, DISABLE_PXE_BOOT, GET_TRACE_LEVEL,
-                                     SUSPEND_MIRROR, SUSPEND_MIRROR}));
+              (std::vector<unsigned>{SUSPEND_GROUP, SUSPEND_MIRROR, SUSPEND_MIRROR}));
     EXPECT_TRUE(trace.Lines().empty());  // the row's line for a refusal: the function table's
 }
 

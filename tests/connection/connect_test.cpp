@@ -90,7 +90,7 @@ TEST_F(Connect, FailedConnectsLeaveNoHandle) {
         SCOPED_TRACE(testing::Message() << std::hex << r.status);
         svc.Answer<LOGIN>({.status = 0x6FFC0300, .token = 7});
         if (r.fault != Fault::kNone) svc.Misbehave(LOGIN, r.fault);
-        const size_t before = trace.Lines().size();
+        const std::uintmax_t before = trace.End();
         const size_t calls = svc.TotalCalls();
         QV_CONNECT_PARAM p = svc.Params();
         p.host = r.host;
@@ -98,7 +98,7 @@ TEST_F(Connect, FailedConnectsLeaveNoHandle) {
         handle = Sentinel();
         EXPECT_EQ(qvConnect(&p, &handle), r.status);
         EXPECT_EQ(handle, r.left);
-        EXPECT_EQ(trace.LinesSince(before), r.lines);
+        EXPECT_EQ(trace.LinesAfter(before), r.lines);
         EXPECT_EQ(svc.TotalCalls() - calls, r.left == nullptr && r.port == 0 ? 1u : 0u);
     }
 }
@@ -131,13 +131,13 @@ TEST_F(Connect, NoMemoryAtEveryStepSendsNothing) {
     const QV_CONNECT_PARAM p = svc.Params();
     for (unsigned n = 1; n <= 4; ++n) {
         SCOPED_TRACE(n);
-        const size_t before = trace.Lines().size();
+        const std::uintmax_t before = trace.End();
         handle = Sentinel();
         qv::alloc_fault::FailAt(n);
         EXPECT_EQ(qvConnect(&p, &handle), QV_STATUS_NO_MEMORY);
         qv::alloc_fault::Reset();
         EXPECT_EQ(handle, n == 1 ? Sentinel() : nullptr);
-        EXPECT_EQ(trace.LinesSince(before),
+        EXPECT_EQ(trace.LinesAfter(before),
                   Lines{u"qvConnect, No enough memory to save client handle"});
     }
     EXPECT_EQ(svc.TotalCalls(), 0u);

@@ -5,11 +5,9 @@
 #include <vector>
 
 #include "proc_table.h"
-#include "support/function_table.h"
+#include "support/connected_test.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
-#include "support/test_service.h"
-#include "support/trace_fixture.h"
 
 namespace {
 

@@ -16,10 +16,9 @@
 #include <vector>
 
 #include "platform/alloc.h"
-#include "support/function_table.h"
+#include "support/connected_test.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
-#include "support/trace_fixture.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 
 #include "platform/alloc.h"
 #include "support/connected_test.h"
-#include "support/function_table.h"
 #include "support/sample_replies.h"
 
 using qvtest::Count;

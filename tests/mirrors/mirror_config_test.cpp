@@ -10,7 +10,6 @@
 #include "mirrors/mirror_test_support.h"
 #include "platform/alloc.h"
 #include "snapshots/snapshot_schedule.h"
-#include "support/function_table.h"
 #include "support/sample_replies.h"
 
 using qvtest::Count;
@@ -162,13 +161,13 @@ TEST_F(MirrorConfig, RunningOutOfMemoryWhileFillingSendsNothing) {
         for (unsigned n = 1; n <= allocations; ++n) {
             SCOPED_TRACE(::testing::Message() << s.name << " allocation " << n);
             const std::size_t calls = svc.Calls(s.proc);
-            const std::size_t before = trace.Lines().size();
+            const std::uintmax_t before = trace.End();
             qv::alloc_fault::FailAt(n);
             EXPECT_EQ(s.send(handle, e), QV_STATUS_NO_MEMORY);
             qv::alloc_fault::Reset();
             EXPECT_EQ(svc.Calls(s.proc), calls);
             EXPECT_EQ(
-                LinesSince(before),
+                trace.LinesAfter(before),
                 Lines{n == 3 || n == 4 ? u"__FillRpcMirrorConfig, no enought momory for allocation"
                                        : u"__FillRpcMirrorConfig, no memory for allocation"});
         }
@@ -264,12 +263,12 @@ TEST_F(MirrorConfig, ListChecksItsCountAndRecords) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         svc.AnswerRaw(GET_MIR_CONFIG_LIST, EditedList(r.edit));
-        const std::size_t before = trace.Lines().size();
+        const std::uintmax_t before = trace.End();
         QV_MIRROR_CONFIG_LIST list{};
         const bool refused = r.listed == ~0u;
         EXPECT_EQ(qvGetMirConfigList(handle, &kAll, &list), refused ? QV_STATUS_RPC_FAILED : 0u);
         EXPECT_EQ(list.Count, refused ? 0u : r.listed);
-        EXPECT_EQ(LinesSince(before),
+        EXPECT_EQ(trace.LinesAfter(before),
                   refused
                       ? Lines{u"qvGetMirConfigList, invalid mirror configuration list[6FFC8005]"}
                       : Lines{});
@@ -289,12 +288,12 @@ TEST_F(MirrorConfig, ListOutOfMemoryWritesALineOnlyForTheRequest) {
     const unsigned allocations = qv::alloc_fault::Count();
     qvtest::ReleaseKept(qvFreeMirConfigList, list);
     for (unsigned n = 1; n <= allocations; ++n) {
-        const std::size_t before = trace.Lines().size();
+        const std::uintmax_t before = trace.End();
         qv::alloc_fault::FailAt(n);
         EXPECT_EQ(qvGetMirConfigList(handle, &filter, &list), QV_STATUS_NO_MEMORY) << n;
         qv::alloc_fault::Reset();
         EXPECT_EQ(
-            LinesSince(before),
+            trace.LinesAfter(before),
             n <= 2 ? Lines{u"qvGetMirConfigList, no more memory for memory allocation"} : Lines{})
             << n;
     }

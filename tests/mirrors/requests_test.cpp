@@ -5,18 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "mirror_test_support.h"
-#include "support/function_table.h"
 
 using qvtest::Count;
 using qvtest::kMirrorToken;
 using qvtest::Text;
 
 namespace {
-
-// A reference nested in a request: name and number, kind and token 0.
-auto Nested(const RpcObjectRef& ref) {
-    return std::tuple(ref.kind, Text(ref.name), qvtest::Count(ref.name), ref.number, ref.token);
-}
 
 using MirrorRequests = qvtest::MirrorHandleTest;
 
@@ -42,7 +36,7 @@ TEST_F(MirrorRequests, RestoreCarriesBothObjectsAndTheFiguresUnchanged) {
     EXPECT_EQ(qvRestorePrimary(handle, &kRestore), 0u);
     auto req = svc.Last<RESTORE_PRIMARY>();
     ASSERT_EQ(req->Counterparts.Counterparts_len, 1u);
-    EXPECT_EQ(Nested(req->Counterparts.Counterparts_val[0]),
+    EXPECT_EQ(qvtest::Nested(req->Counterparts.Counterparts_val[0]),
               std::tuple(0u, u"Harddisk5", 10u, 0u, 0u));
     EXPECT_EQ(std::tuple(req->Mode, req->Option1, req->Option2, req->Option3, req->token),
               std::tuple(-3, 5u, 0xFFFFFFFFu, -7, kMirrorToken));

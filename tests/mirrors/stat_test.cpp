@@ -235,13 +235,13 @@ TEST_F(MirrorStat, VerifyErrorStateIsLoggedWithTheCallersResult) {
         reply.State = wire_state;
         reply.Amount1 = 1 << 20;
         svc.Answer<GET_VERIFY_PROGRESS>(reply);
-        const std::size_t before = trace.Lines().size();
+        const std::uintmax_t before = trace.End();
         QV_VERIFY_PROGRESS progress;
         std::memset(&progress, 0xA5, sizeof progress);
         EXPECT_EQ(qvGetVerifyProgress(handle, u"Harddisk2", 4, &progress), 0u);
         EXPECT_EQ(std::tuple(progress.State, progress.Result, progress.Amount1KiB),
                   std::tuple(state, 0xA5A5A5A5u, 1024u));
-        EXPECT_EQ(LinesSince(before),
+        EXPECT_EQ(trace.LinesAfter(before),
                   state == 3
                       ? Lines{u"Verify progress encounters error, state, 3, return, A5A5A5A5"}
                       : Lines{});

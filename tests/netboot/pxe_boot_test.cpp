@@ -1,8 +1,6 @@
 // Adapters and the local PXE boot drivers, against the test service and the
 // scripted network-boot module the test program runs with.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <cstring>
 
@@ -119,30 +117,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, LocalPxeBoot, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 using NetbootTest = qvtest::MirrorHandleTest;
-
-void NoCoreDefaultSegv() {
-    const rlimit no_core{0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);
-    signal(SIGSEGV, SIG_DFL);
-}
-
-TEST_F(NetbootTest, AFaultingModuleLeavesADumpAndTheCallNeverReturns) {
-    QvTestPxeScript script = Script(0);
-    script.fault_signal = SIGSEGV;
-    script.fault_in = "PXEInstallDrivers";
-    // Only the child runs with the faulting module: the tests after this one
-    // share the process.
-    EXPECT_EXIT(
-        {
-            NoCoreDefaultSegv();
-            QvTestPxeSetScript(&script);
-            Enable(handle);
-            _exit(0);
-        },
-        ::testing::KilledBySignal(SIGSEGV), "");
-    EXPECT_TRUE(std::filesystem::exists(trace.LogDir() / "qvapi.dmp"));
-    EXPECT_EQ(svc.TotalCalls(), 0u);  // the service never heard of it
-}
 
 TEST_F(NetbootTest, AdapterListIsCopiedIntoTheCallersRecords) {
     svc.AnswerRaw(GET_VALID_NIC_LIST, qvtest::SampleReply(GET_VALID_NIC_LIST));

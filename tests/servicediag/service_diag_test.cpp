@@ -13,8 +13,7 @@
 #include <string>
 
 #include "support/connected_test.h"
-#include "support/function_table.h"
-#include "support/wire_texts.h"
+#include "support/sample_replies.h"
 
 using qvtest::Count;
 using qvtest::Text;
@@ -94,13 +93,13 @@ TEST_F(ServiceDiag, TheSelectorDecidesWhatTheSubjectIs) {
     EXPECT_EQ(qvGetEventList(handle, &no_subject, &list), QV_STATUS_INVALID_PARAMETER);
 }
 
-RpcEventRecord Event(qvtest::WireTexts& w, uint32_t kind, std::u16string_view text) {
-    return {10, 11, 12, 13, kind, 15, w.Str(u"subject"), 16,
-            text.empty() ? RpcWString{} : w.Str(text)};
+RpcEventRecord Event(qvtest::Arena& w, uint32_t kind, std::u16string_view text) {
+    return {10, 11, 12, 13, kind, 15, w.Text(u"subject"), 16,
+            text.empty() ? RpcWString{} : w.Text(text)};
 }
 
 TEST_F(ServiceDiag, EntriesAreReorderedAndKeepOnlyWhatTheirKindNames) {
-    qvtest::WireTexts w;
+    qvtest::Arena w;
     RpcEventRecord events[] = {Event(w, 1, u"one"), Event(w, 2, u""), Event(w, 3, u"three")};
     const QV_EVENT_QUERY query{0, 0, 0, nullptr, 0, 0, 0, 0};
     svc.Answer<GET_EVENT_LIST>({0, 0, 3, {3, events}});
@@ -162,9 +161,9 @@ TEST_F(ServiceDiag, TraceLevelsAreCumulativeMasksOfTheirFamily) {
 
 TEST_F(ServiceDiag, SystemInformationInTheCallersOrder) {
     QV_SYSTEM_INFO info{};
-    qvtest::WireTexts w;
+    qvtest::Arena w;
     svc.Answer<GET_SYSTEM_INFO>(
-        {0, 1, 2, 3, w.Str(u"t1"), 4, 5, RpcWString{}, w.Str(u"t3"), w.Str(u""), 6, 7});
+        {0, 1, 2, 3, w.Text(u"t1"), 4, 5, RpcWString{}, w.Text(u"t3"), w.Text(u""), 6, 7});
     ASSERT_EQ(qvGetSystemInfo(handle, &info), 0u);
     EXPECT_EQ(std::tuple(info.sysWord1, info.sysWord2, info.sysWord3, info.sysWord6,
                          info.sysWord7, info.sysWord4, info.sysWord5),

@@ -6,7 +6,6 @@
 
 #include "mirrors/mirror_test_support.h"
 #include "snapshots/wire_store.h"
-#include "support/function_table.h"
 #include "support/sample_replies.h"
 
 using qvtest::Count;
@@ -27,7 +26,7 @@ class SnapshotOperations : public qvtest::MirrorHandleTest {
 TEST_F(SnapshotOperations, ViewDiskEntriesFollowTheMarker) {
     RpcPartitionRecord parts[2]{};
     parts[0].Number = 1;
-    parts[0].Letters = store.Str(u"V:");
+    parts[0].Letters = store.Text(u"V:");
     parts[1].Number = 2;
     const struct {
         u_int marker, partitions;
@@ -43,7 +42,7 @@ TEST_F(SnapshotOperations, ViewDiskEntriesFollowTheMarker) {
         SCOPED_TRACE(r.marker);
         parts[1].Type = r.type;
         RpcBacklookDisk reply{};
-        reply.Disk.Name = store.Str(u"Backlook7");
+        reply.Disk.Name = store.Text(u"Backlook7");
         reply.Disk.Number = 7;
         reply.Disk.Marker = r.marker;
         reply.Disk.Partitions = {r.partitions, r.partitions != 0 ? parts : nullptr};
@@ -90,7 +89,7 @@ TEST_F(SnapshotOperations, PartitionRequestsPlaceTheTokenOnce) {
 }
 
 TEST_F(SnapshotOperations, NotificationsGoTokenP2P3P1AndFillOnlyOnSuccess) {
-    RpcNotification notes[]{{1, 2, 7, store.Str(u"Snapshot taken")}, {3, 4, 9, RpcWString{}}};
+    RpcNotification notes[]{{1, 2, 7, store.Text(u"Snapshot taken")}, {3, 4, 9, RpcWString{}}};
     svc.Answer<GET_NOTIFICATIONS>(RpcNotificationList{0, {2, notes}});
     QV_NOTIFICATION_LIST list{};
     ASSERT_EQ(qvGetNotifications(handle, 0x11, 0x22, 0x33, &list), 0u);
@@ -198,7 +197,7 @@ TEST_F(SnapshotOperations, MaintenanceRequests) {
 }
 
 TEST_F(SnapshotOperations, ConflictListAndItsRelease) {
-    RpcConflict found[]{{*store.Ref(u"Harddisk4", 3), 8, store.Str(u"busy")}};
+    RpcConflict found[]{{*store.Ref(u"Harddisk4", 3), 8, store.Text(u"busy")}};
     svc.Answer<CHECK_RESTORE_CONFLICT>(RpcConflictList{0, {1, found}});
     const QV_CONFLICT_QUERY query{1, kHarddisk, kHarddisk, nullptr};
     QV_CONFLICT_LIST list{};

@@ -7,7 +7,6 @@
 #include "mirrors/mirror_test_support.h"
 #include "platform/alloc.h"
 #include "snapshots/wire_store.h"
-#include "support/function_table.h"
 
 using qvtest::Count;
 using qvtest::kMirrorToken;
@@ -15,12 +14,6 @@ using qvtest::Lines;
 using qvtest::Text;
 
 namespace {
-
-// A reference nested in a record: name, its element count, number; kind and
-// token 0.
-auto Nested(const RpcObjectRef& ref) {
-    return std::tuple(ref.kind, Text(ref.name), Count(ref.name), ref.number, ref.token);
-}
 
 const QV_OBJECT_ID kDisk{u"Harddisk1", 2};
 const QV_GROUP_REF kGroup{u"Payroll"};
@@ -36,9 +29,9 @@ class Snapshots : public qvtest::MirrorHandleTest {
         r.SnapshotId = id;
         r.HasView = has_view;
         r.Value64 = -5;
-        r.Text1 = store.Str(u"nightly");
-        r.Text2 = store.Str(u"View A");
-        if (text3 != u"-") r.Text3 = store.Str(text3);
+        r.Text1 = store.Text(u"nightly");
+        r.Text2 = store.Text(u"View A");
+        if (text3 != u"-") r.Text3 = store.Text(text3);
         return r;
     }
     void AnswerList(std::vector<RpcSnapshotRecord>& records, u_int count) {
@@ -82,7 +75,7 @@ TEST_F(Snapshots, ListRequestNamesTheObjectOrTheGroupAndTheKeysSnapshot) {
         auto req = svc.Last<GET_SNAPSHOT_LIST>();
         ASSERT_EQ(req->Objects.Objects_len, r.objects);
         if (r.objects == 1) {
-            EXPECT_EQ(Nested(req->Objects.Objects_val[0]),
+            EXPECT_EQ(qvtest::Nested(req->Objects.Objects_val[0]),
                       std::tuple(0u, u"Harddisk1", 10u, 2u, 0u));
         }
         EXPECT_EQ(std::tuple(Text(req->GroupName), Count(req->GroupName), req->SnapshotId,
@@ -159,7 +152,7 @@ TEST_F(Snapshots, ListShapesAndRefusals) {
                                                Record(7, 0, u"c")};
         AnswerList(records, r.count);
         QV_SNAPSHOT_LIST list{99, reinterpret_cast<QV_SNAPSHOT_INFO*>(&list)};
-        const std::size_t before = trace.Lines().size();
+        const std::uintmax_t before = trace.End();
         EXPECT_EQ(qvGetSnapshotList(handle, &r.selector, &list), r.status);
         ASSERT_EQ(list.Count, r.entries);
         if (r.entries == 0) {
@@ -168,7 +161,7 @@ TEST_F(Snapshots, ListShapesAndRefusals) {
         if (r.selector.Kind == 3 && r.entries == 1) {
             EXPECT_EQ(std::u16string(list.Entries[0].Text3), u"b");
         }
-        EXPECT_EQ(LinesSince(before), r.lines);
+        EXPECT_EQ(trace.LinesAfter(before), r.lines);
         qvtest::ReleaseKept(qvFreeSnapshotList, list);
     }
 }

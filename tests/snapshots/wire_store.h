@@ -5,15 +5,14 @@
 #include <deque>
 #include <string_view>
 
-#include "quarvane.h"
-#include "support/wire_texts.h"
+#include "support/sample_replies.h"
 
 namespace qvtest {
 
-class WireStore : public WireTexts {
+class WireStore : public Arena {
   public:
     RpcObjectRef* Ref(std::u16string_view name, uint32_t number) {
-        return &refs_.emplace_back(RpcObjectRef{0, Str(name), number, 0});
+        return &refs_.emplace_back(RpcObjectRef{0, Text(name), number, 0});
     }
 
     // A configuration as the service would list it, every field distinct (in
@@ -24,9 +23,9 @@ class WireStore : public WireTexts {
             RpcSnapshotSchedule{901, 902, 2, 401, 903, 904, -905, 402, 403, 404, 405, 406});
         // clang-format off
         return {0, {1, Ref(primary, number)}, {1, Ref(u"Harddisk3", 4)}, -2001, 2002, -2003,
-                1, 3, Str(u"first"), Str(u"second"), Str(u"third"), {1, schedule},
+                1, 3, Text(u"first"), Text(u"second"), Text(u"third"), {1, schedule},
                 1, 1, 1, 0x55, 2007, 2012, 2008, 9, 2004, 1, 7, 2005, 2006, 2015, 2010, 2011,
-                2098, 2013, 2014, 2099, 2009, Str(u"fourth")};
+                2098, 2013, 2014, 2099, 2009, Text(u"fourth")};
         // clang-format on
     }
 

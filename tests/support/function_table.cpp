@@ -375,13 +375,6 @@ constexpr std::string_view kNames[] = {
 
 std::span<const RemoteFunction> RemoteFunctions() { return kRemote; }
 
-const RemoteFunction* FindRemoteFunction(std::string_view name) {
-    for (const RemoteFunction& f : kRemote) {
-        if (name == f.name()) return &f;
-    }
-    return nullptr;
-}
-
 std::span<const ReleaseFunction> ReleaseFunctions() { return kReleases; }
 
 std::span<const CalledProcedure> CalledProcedures() {

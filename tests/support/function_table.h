@@ -10,8 +10,6 @@
 // needs nothing here beyond its row.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <ostream>
 #include <span>
 #include <string_view>
@@ -77,19 +75,8 @@ struct ReleaseFunction {
     bool (*accepts_null)();
 };
 
-// Gives back what the caller's own record holds through its release
-// function, keeping the record itself (keep flag 1); what the release left
-// in the caller's pointer comes back.
-template <typename T>
-T* ReleaseKept(QV_STATUS (*release)(T**, uint32_t), T& record) {
-    T* held = &record;
-    EXPECT_EQ(release(&held, 1), 0u);
-    return held;
-}
-
 // Every function that takes the handle first and calls a procedure.
 std::span<const RemoteFunction> RemoteFunctions();
-const RemoteFunction* FindRemoteFunction(std::string_view name);
 
 std::span<const ReleaseFunction> ReleaseFunctions();
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "support/test_service.h"
+
 namespace qvtest {
 namespace {
 
@@ -63,16 +65,9 @@ enum clnt_stat MemoryClient::Call(CLIENT* client, rpcproc_t proc, xdrproc_t arg_
 
     // The request must encode, as it would on the way to the service.
     const unsigned long size = xdr_sizeof(arg_filter, arg);
-    if (self.keep_requests_) {
-        self.last_request_.assign(size, 0);
-        XDR enc;
-        xdrmem_create(&enc, reinterpret_cast<char*>(self.last_request_.data()),
-                      static_cast<u_int>(size), XDR_ENCODE);
-        const bool ok = arg_filter(&enc, arg) != 0;
-        xdr_destroy(&enc);
-        if (!ok) return RPC_CANTENCODEARGS;
-    } else if (size == 0 &&
-               arg_filter != reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void))) {
+    if (self.keep_requests_) self.last_request_ = Encode(arg_filter, arg);
+    if (size == 0 &&
+        arg_filter != reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void))) {
         return RPC_CANTENCODEARGS;
     }
 
