@@ -1,15 +1,19 @@
 // The road of one remote operation: status mapping, received texts, the
-// operation shape over each request record it takes, and a dropped
-// connection that must never end the caller.
+// operation shape over each request record it takes, a dropped connection
+// that must never end the caller, and what a hostile service can make the
+// library hold.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "connection/rpc_call.h"
 #include "connection/shapes.h"
 #include "support/connected_test.h"
-#include "support/test_service.h"
-#include "support/trace_fixture.h"
+#include "support/memory_client.h"
+#include "support/sample_replies.h"
 
 namespace {
 
@@ -104,6 +108,147 @@ TEST(SigpipeDeath, ClosedConnectionNeverKillsTheCaller) {
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// ---- arrays in replies grow with the elements that actually arrive -------
+
+qvtest::Bytes Words(std::initializer_list<uint32_t> words) {
+    qvtest::Bytes out;
+    for (uint32_t w : words) {
+        const uint32_t be = htonl(w);
+        const auto* p = reinterpret_cast<const uint8_t*>(&be);
+        out.insert(out.end(), p, p + 4);
+    }
+    return out;
+}
+
+const xdrproc_t kDiskList = reinterpret_cast<xdrproc_t>(xdr_RpcDiskList);
+const xdrproc_t kLogin = reinterpret_cast<xdrproc_t>(xdr_RpcLogin);
+
+TEST(BoundedArray, AbsurdCountsFailWithoutTakingTheirSize) {
+    // Counts that would ask for gigabytes up front, followed by almost nothing.
+    const uint32_t counts[] = {0x7FFFFFFFu, 0x40000000u, 0x10000001u, 0xFFFFFFFFu};
+    for (uint32_t count : counts) {
+        SCOPED_TRACE(count);
+        RpcLogin login{};
+        EXPECT_FALSE(qvtest::DecodeInto(kLogin, Words({count, 'a', 'b'}), &login));
+        EXPECT_EQ(login.host.RpcWString_val, nullptr);  // released on failure
+
+        RpcDiskList list{};
+        EXPECT_FALSE(qvtest::DecodeInto(kDiskList, Words({0, 5, count, 1, 0}), &list));
+        EXPECT_EQ(list.Disks.Disks_val, nullptr);
+    }
+}
+
+TEST(BoundedArray, LongArraysDecodeWholeAcrossGrowthSteps) {
+    // A wide string of 100000 units: many doublings of the first allocation.
+    constexpr uint32_t kUnits = 100000;
+    qvtest::Bytes bytes = Words({kUnits + 1});
+    for (uint32_t i = 0; i < kUnits; ++i) {
+        const qvtest::Bytes unit = Words({u'a' + i % 26});
+        bytes.insert(bytes.end(), unit.begin(), unit.end());
+    }
+    const qvtest::Bytes tail = Words({0, 1, 0, 1, 0});  // terminator, then two empty strings
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+
+    qvtest::Decoded<RpcLogin> login(kLogin, bytes);
+    ASSERT_EQ(login->host.RpcWString_len, kUnits + 1);
+    for (uint32_t i = 0; i < kUnits; ++i) {
+        ASSERT_EQ(login->host.RpcWString_val[i], u'a' + i % 26) << i;
+    }
+    EXPECT_EQ(login->host.RpcWString_val[kUnits], 0u);
+    // And it encodes back to the same bytes.
+    EXPECT_EQ(qvtest::Encode(kLogin, &*login), bytes);
+}
+
+TEST(BoundedArray, CutInsideTheElementsReleasesWhatWasDecoded) {
+    // Two disk records announced; the second one ends inside its name.
+    RpcDiskRecord disk{};
+    u_short name[] = {u'D', u'1', 0};
+    disk.Name = RpcWString{3, name};
+    RpcDiskList one{};
+    one.DiskCount = 2;
+    one.Disks.Disks_len = 1;
+    one.Disks.Disks_val = &disk;
+    qvtest::Bytes bytes = qvtest::Encode(kDiskList, &one);
+    ASSERT_FALSE(bytes.empty());
+    bytes[11] = 2;  // the array count: 2 records
+    const qvtest::Bytes second =
+        qvtest::Encode(reinterpret_cast<xdrproc_t>(xdr_RpcDiskRecord), &disk);
+    bytes.insert(bytes.end(), second.begin(), second.begin() + 40);
+
+    RpcDiskList list{};
+    EXPECT_FALSE(qvtest::DecodeInto(kDiskList, bytes, &list));  // ASan: nothing leaks
+    EXPECT_EQ(list.Disks.Disks_val, nullptr);
+}
+
+// ---- the lists a reply converts into grow with it, never with a product of
+// its parts --------------------------------------------------------------------
+
+// One disk of `partitions` partitions that carry nothing, with `texts` of
+// the nine texts its entries copy (name, texts, properties, descriptor) set
+// to `units` characters.
+qvtest::Bytes OneDisk(std::size_t partitions, std::size_t texts, std::size_t units) {
+    std::vector<u_short> text(units, u'N');
+    text.push_back(0);
+    RpcDiskProperties properties{};
+    RpcDiskDescriptor descriptor{};
+    RpcDiskRecord disk{};
+    RpcWString* copied[] = {&disk.Name,        &disk.Text1,       &disk.Text2,
+                            &properties.Text1, &properties.Text2, &descriptor.Text1,
+                            &descriptor.Text2, &descriptor.Text3, &descriptor.Text4};
+    for (std::size_t i = 0; i < texts; ++i)
+        *copied[i] = {static_cast<u_int>(text.size()), text.data()};
+    std::vector<RpcPartitionRecord> records(partitions);
+    for (std::size_t i = 0; i < records.size(); ++i) records[i].Number = static_cast<u_int>(i + 1);
+    disk.Partitions = {static_cast<u_int>(records.size()), records.data()};
+    disk.Properties = {1, &properties};
+    disk.Descriptors = {1, &descriptor};
+    const RpcDiskList list{0, 1, {1, &disk}};
+    return qvtest::Encode(qv::wire::Proc<GET_DISK_LIST>::ResFilter(), &list);
+}
+
+// Every partition entry carries copies of its disk's texts, so a list can
+// outgrow its reply by the product of texts and partitions. Real
+// inventories convert whole; a product far beyond them is refused before
+// anything is allocated.
+TEST(DiskListGrowth, RealInventoriesConvertAmplificationIsRefused) {
+    const struct {
+        const char* name;
+        qvtest::Bytes reply;
+        uint32_t entries;  // 0: refused
+    } cases[] = {
+        {"six 300-character texts, 256 partitions", OneDisk(256, 6, 300), 257},
+        {"every text 512 characters, 128 partitions", OneDisk(128, 9, 512), 129},
+        {"every text 4,000 characters, 199 partitions", OneDisk(199, 9, 4000), 200},
+        {"the sample inventory, 128 partitions a disk", qvtest::DiskListReply(4, 128), 4 * 129},
+        {"a 20,000-character name, 3 partitions", OneDisk(3, 1, 20000), 4},
+        {"a short name, 5,000 partitions", OneDisk(5000, 1, 8), 5001},
+        // 20,000 units into 2,000 entries: 80 MB from a reply of 176 KB.
+        {"a 20,000-character name, 2,000 partitions", OneDisk(2000, 1, 20000), 0},
+        {"every text 512 characters, 2,000 partitions", OneDisk(2000, 9, 512), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qvtest::TraceFixture trace;
+        qvtest::MemoryClient client;
+        client.SetReply(c.reply);
+        const QV_DISK_FILTER every{3, 0, 0, nullptr};
+        QV_DISK_LIST list{};
+        const QV_STATUS status = qvGetDiskList(client.handle(), &every, &list);
+        EXPECT_EQ(list.Count, c.entries);
+        if (c.entries == 0) {
+            EXPECT_EQ(status, QV_STATUS_RPC_FAILED);
+            EXPECT_EQ(list.Entries, nullptr);
+            EXPECT_EQ(trace.Lines(),
+                      (std::vector<std::u16string>{u"qvGetDiskList, reply would convert into more "
+                                                   u"than 100 times its size[6FFC8005]"}));
+        } else {
+            EXPECT_EQ(status, 0u);
+            EXPECT_TRUE(trace.Lines().empty());
+        }
+        qvtest::ReleaseKept(qvFreeDiskList, list);
+    }
 }
 
 }  // namespace

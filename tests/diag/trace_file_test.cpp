@@ -1,10 +1,18 @@
+// The trace file: its form, its levels, where it goes; and what each entry
+// point does with a line too long for it; the debug output's datagrams.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "diag/log.h"
+#include "platform/alloc.h"
+#include "platform/debug_output.h"
 #include "qvcliapi.h"
 #include "support/trace_fixture.h"
 
@@ -90,6 +98,158 @@ TEST(TraceFile, TraceFileThatIsNotAFileIsLeftAlone) {
     qvWriteTrace(2, u"lost");
     EXPECT_TRUE(std::filesystem::is_directory(trace.TraceFile()));
     EXPECT_TRUE(std::filesystem::is_empty(trace.TraceFile()));
+}
+
+// ---- the entry points -------------------------------------------------------
+
+const std::u16string kNotice = u"qvcliapi, Memory insufficient!\n\n";
+
+// A text whose ends are marked, so a cut or a shift shows.
+std::u16string Text(std::size_t length) {
+    std::u16string text(length, u'x');
+    text.front() = u'<';
+    text.back() = u'>';
+    return text;
+}
+
+enum class Entry { kMessage, kProgress, kWriteTrace };
+
+void Log(Entry entry, const std::u16string& text) {
+    switch (entry) {
+        case Entry::kMessage:
+            return qv::LogMessage(2, u"%s", text.c_str());
+        case Entry::kProgress:
+            return qv::LogProgress(u"%s", text.c_str());
+        case Entry::kWriteTrace:
+            return qvWriteTrace(1, u"%s", text.c_str());
+    }
+}
+
+// LogMessage starts at 16384 characters and doubles up to 2097152, writing a
+// line whole or not at all; LogProgress has 4096 on the stack and drops a
+// longer line; qvWriteTrace cuts to its 16384 and warns. What does not fit
+// is told on the debug output.
+TEST(Log, EachEntryPointHasItsLimit) {
+    const struct {
+        Entry entry;
+        std::size_t length;
+        std::size_t written;  // characters of the line written; 0: no line
+        bool notice;
+        unsigned blocks;  // heap blocks taken
+    } rows[] = {
+        {Entry::kMessage, 16383, 16383, false, 1},     {Entry::kMessage, 20000, 20000, false, 2},
+        {Entry::kMessage, 2097151, 2097151, false, 8}, {Entry::kMessage, 2097152, 0, true, 8},
+        {Entry::kProgress, 4095, 4095, false, 0},      {Entry::kProgress, 4096, 0, true, 0},
+        {Entry::kWriteTrace, 16383, 16383, false, 1},  {Entry::kWriteTrace, 16384, 16383, true, 1},
+        {Entry::kWriteTrace, 20000, 16383, true, 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(r.entry) << " " << r.length);
+        TraceFixture trace;
+        const std::u16string text = Text(r.length);
+        qv::alloc_fault::Reset();
+        Log(r.entry, text);
+        EXPECT_EQ(qv::alloc_fault::Count(), r.blocks);
+        EXPECT_EQ(trace.Lines(), r.written == 0 ? Lines{} : Lines{text.substr(0, r.written)});
+        EXPECT_EQ(trace.DebugLines(), r.notice ? Lines{kNotice} : Lines{});
+    }
+}
+
+// When the heap says no, the entry is dropped without a word.
+TEST(Log, AllocationFailureDropsEntrySilently) {
+    const std::u16string longer = Text(20000);
+    const std::pair<Entry, unsigned> rows[] = {
+        {Entry::kMessage, 1}, {Entry::kMessage, 2}, {Entry::kWriteTrace, 1}};
+    for (const auto& [entry, fail_at] : rows) {
+        SCOPED_TRACE(fail_at);
+        TraceFixture trace;
+        qv::alloc_fault::FailAt(fail_at);
+        Log(entry, longer);
+        qv::alloc_fault::Reset();
+        EXPECT_TRUE(trace.Bytes().empty());
+        EXPECT_TRUE(trace.DebugLines().empty());
+    }
+}
+
+// The debug line holds 1024 characters (1022 of text, the line end and the
+// terminator); the prefixed format 255.
+TEST(Log, DebugPrintCutsTextAndFormatToTheirBuffers) {
+    TraceFixture trace;
+    const std::u16string text = Text(2000);
+    const std::u16string format = Text(300);
+    qv::DebugPrint(u"%s", text.c_str());
+    qv::DebugPrint(format.c_str());
+    EXPECT_EQ(trace.DebugLines(), (Lines{u"qvcliapi, " + text.substr(0, 1012) + u"\n",
+                                         u"qvcliapi, " + format.substr(0, 245) + u"\n"}));
+    EXPECT_FALSE(std::filesystem::exists(trace.TraceFile()));
+}
+
+TEST(Log, NullFormatWritesNothing) {
+    TraceFixture trace;
+    qv::LogMessage(2, nullptr);
+    qv::LogProgress(nullptr);
+    qv::DebugPrint(nullptr);
+    EXPECT_TRUE(trace.Bytes().empty());
+    EXPECT_TRUE(trace.DebugLines().empty());
+}
+
+// ---- the debug output ------------------------------------------------------
+
+std::string Datagram(std::u16string_view line, const qv::LocalTime& when, std::size_t capacity) {
+    std::string out(capacity, '#');
+    const std::size_t size =
+        qv::debug_output::BuildDatagram(line, when, std::span<char>(out.data(), capacity));
+    EXPECT_LE(size, capacity);
+    return out.substr(0, size);
+}
+
+TEST(DebugOutput, DatagramHasTheSyslogForm) {
+    // User facility, debug priority: <15>; the day is padded with a blank.
+    EXPECT_EQ(Datagram(u"qvcliapi, Memory insufficient!\n\n", qvtest::kSampleTime, 4096),
+              "<15>Mar  5 14:07:09 qvcliapi: qvcliapi, Memory insufficient!\n\n");
+    EXPECT_EQ(Datagram(u"x", qv::LocalTime{2024, 12, 31, 23, 59, 58}, 4096),
+              "<15>Dec 31 23:59:58 qvcliapi: x");
+}
+
+TEST(DebugOutput, TextIsUtf8WithUnpairedSurrogatesReplaced) {
+    const char16_t line[] = {u'a', 0x00E9, 0xD83D, 0xDE00, u'b', 0xD800, u'c', 0xDC00};
+    EXPECT_EQ(Datagram(std::u16string_view(line, std::size(line)), qvtest::kSampleTime, 4096),
+              "<15>Mar  5 14:07:09 qvcliapi: a\xC3\xA9\xF0\x9F\x98\x80"
+              "b\xEF\xBF\xBD"
+              "c\xEF\xBF\xBD");
+}
+
+TEST(DebugOutput, TextTooLongForTheDatagramIsCut) {
+    const std::string header = "<15>Mar  5 14:07:09 qvcliapi: ";
+    const std::u16string line(100, u'z');
+    const std::string datagram = Datagram(line, qvtest::kSampleTime, header.size() + 11);
+    // Ten characters and the place of the terminator.
+    EXPECT_EQ(datagram, header + std::string(10, 'z'));
+    EXPECT_EQ(Datagram(line, qvtest::kSampleTime, 10), "");
+}
+
+TEST(DebugOutput, SendsOneDatagramPerLine) {
+    TraceFixture trace;
+    trace.SetClock(qvtest::kSampleTime);
+    const std::string path = (trace.InstallDir() / "syslog.sock").string();
+    const int listener = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+
+    qv::debug_output::SendDatagram(path.c_str(), u"qvcliapi, first\n");
+    qv::debug_output::SendDatagram(path.c_str(), u"qvcliapi, second\n");
+
+    char buffer[256];
+    ssize_t size = recv(listener, buffer, sizeof(buffer), MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, size > 0 ? size : 0),
+              "<15>Mar  5 14:07:09 qvcliapi: qvcliapi, first\n");
+    size = recv(listener, buffer, sizeof(buffer), MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, size > 0 ? size : 0),
+              "<15>Mar  5 14:07:09 qvcliapi: qvcliapi, second\n");
+    close(listener);
 }
 
 }  // namespace

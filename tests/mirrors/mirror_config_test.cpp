@@ -1,7 +1,8 @@
 // Mirror configuration: what enable and change send, what the list reads
 // back, the snapshot schedule record both ways, the list kinds and the
-// replies that contradict themselves. The rules every function shares run
-// over the table of functions.
+// replies that contradict themselves; then what the other requests of the
+// family carry beyond the object and the token. The rules every function
+// shares run over the table of functions.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -333,6 +334,94 @@ TEST_F(MirrorConfig, ScheduleModeIsReducedBothWays) {
         EXPECT_EQ(qvtest::ScheduleFields(
                       qv::FromRpcSnapshotSchedule(sent, qv::ScheduleModeReadBack::kAsSent)),
                   std::tuple(mode, 11u, 22u, 33u, 44u, 55u, 66u));
+    }
+    EXPECT_TRUE(trace.Lines().empty());
+}
+
+// ---- verify, restore and the data trace configuration -----------------------
+
+using MirrorRequests = qvtest::MirrorHandleTest;
+
+const QV_RESTORE_REQUEST kRestore{{u"Harddisk2", 4}, -3, {u"Harddisk5", 0}, 5, 0xFFFFFFFF, -7};
+
+TEST_F(MirrorRequests, VerifyCarriesTheObjectModeAndOptionsAsBooleans) {
+    const struct {
+        int32_t option1, option2;
+        unsigned sent1, sent2;
+    } rows[] = {{5, 0, 1, 0}, {0, -1, 0, 1}, {1, 1, 1, 1}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.option1 << "," << r.option2);
+        const QV_VERIFY_REQUEST request{{u"Harddisk2", 4}, 0xDEADBEEF, r.option1, r.option2};
+        EXPECT_EQ(qvVerifyData(handle, &request), 0u);
+        auto req = svc.Last<VERIFY_DATA>();
+        EXPECT_EQ(std::tuple(req->Mode, req->Option1, req->Option2, req->token),
+                  std::tuple(0xDEADBEEFu, r.sent1, r.sent2, kMirrorToken));
+    }
+    EXPECT_TRUE(trace.Lines().empty());
+}
+
+TEST_F(MirrorRequests, RestoreCarriesBothObjectsAndTheFiguresUnchanged) {
+    EXPECT_EQ(qvRestorePrimary(handle, &kRestore), 0u);
+    auto req = svc.Last<RESTORE_PRIMARY>();
+    ASSERT_EQ(req->Counterparts.Counterparts_len, 1u);
+    EXPECT_EQ(qvtest::Nested(req->Counterparts.Counterparts_val[0]),
+              std::tuple(0u, u"Harddisk5", 10u, 0u, 0u));
+    EXPECT_EQ(std::tuple(req->Mode, req->Option1, req->Option2, req->Option3, req->token),
+              std::tuple(-3, 5u, 0xFFFFFFFFu, -7, kMirrorToken));
+    EXPECT_TRUE(trace.Lines().empty());
+}
+
+// The count the service takes by default fills in for 0; a missing text goes
+// as no units, an empty one with its terminator.
+TEST_F(MirrorRequests, SetSendsTheObjectOptionTextAndCount) {
+    QV_WCHAR path[] = u"trace path";
+    QV_WCHAR empty[] = u"";
+    const struct {
+        QV_WCHAR* text;
+        uint32_t count, sent_count;
+    } rows[] = {{path, 3, 3}, {nullptr, 0, 5}, {empty, 1, 1}, {nullptr, 0xFFFFFFFF, 0xFFFFFFFF}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.count);
+        const QV_DATA_TRACE_CONFIG config{-5, r.text, r.count};
+        EXPECT_EQ(qvSetDataTraceConfig(handle, u"Harddisk2", 4, &config), 0u);
+        auto req = svc.Last<SET_DATA_TRACE_CONFIG>();
+        EXPECT_EQ(std::tuple(req->status, req->token, req->Option, req->Count),
+                  std::tuple(0u, qvtest::kMirrorToken, -5, r.sent_count));
+        const std::u16string text = r.text == nullptr ? u"" : r.text;
+        EXPECT_EQ(Text(req->Text), text);
+        EXPECT_EQ(Count(req->Text), r.text == nullptr ? 0 : text.size() + 1);
+    }
+    EXPECT_EQ(std::u16string(path), u"trace path");  // the caller's text stays
+    EXPECT_TRUE(trace.Lines().empty());
+}
+
+// The getter copies Option and Count; no units reads as no text, and a text
+// is read up to its terminator and never past the units received.
+TEST_F(MirrorRequests, GetReadsTheTextWithinTheUnitsReceived) {
+    const std::pair<std::u16string, const char16_t*> rows[] = {
+        {u"", nullptr},
+        {std::u16string(1, u'\0'), u""},
+        {u"trace path", u"trace path"},  // no terminator received
+        {std::u16string(u"ab\0cd", 5), u"ab"},
+    };
+    for (const auto& [sent, expected] : rows) {
+        SCOPED_TRACE(sent.size());
+        std::u16string units = sent;
+        svc.Answer<GET_DATA_TRACE_CONFIG>(
+            {0,
+             0,
+             {},
+             -9,
+             {static_cast<u_int>(units.size()), reinterpret_cast<u_short*>(units.data())},
+             12});
+        QV_DATA_TRACE_CONFIG config{7, nullptr, 7};
+        EXPECT_EQ(qvGetDataTraceConfig(handle, u"Harddisk2", 4, &config), 0u);
+        EXPECT_EQ(std::tuple(config.Option, config.Count), std::tuple(-9, 12u));
+        EXPECT_EQ(config.Text == nullptr, expected == nullptr);
+        if (expected != nullptr && config.Text != nullptr) {
+            EXPECT_EQ(std::u16string(config.Text), expected);
+        }
+        qvtest::ReleaseKept(qvFreeDataTraceConfig, config);
     }
     EXPECT_TRUE(trace.Lines().empty());
 }
