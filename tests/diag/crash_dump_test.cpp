@@ -57,6 +57,11 @@ void FaultUnderGuard(int sig) {
     qvEnablePXEBoot(client.handle(), kAdapter.bytes);
 }
 
+void FaultInChild(int sig) {
+    PrepareChild();
+    FaultUnderGuard(sig);
+}
+
 void ExitWithCallersVerdict(int sig, siginfo_t* info, void*) {
     // The caller's handler sees the fault itself, not a copy sent later.
     const bool own = info->si_code > 0 && (sig != SIGSEGV || info->si_addr == nullptr);
@@ -70,12 +75,7 @@ class CrashGuardTest : public ::testing::TestWithParam<int> {
 
 TEST_P(CrashGuardTest, DumpsAndEndsTheProcess) {
     const int sig = GetParam();
-    EXPECT_EXIT(
-        {
-            PrepareChild();
-            FaultUnderGuard(sig);
-        },
-        ::testing::KilledBySignal(sig), "");
+    EXPECT_EXIT(FaultInChild(sig), ::testing::KilledBySignal(sig), "");
     const std::string dump = DumpText(trace);
     EXPECT_NE(dump.find("signal: " + std::to_string(sig) + " SIG" + sigabbrev_np(sig) + "\n"),
               std::string::npos)
@@ -128,12 +128,7 @@ TEST(CrashGuard, ASignalSentBySoftwareIsNotSwallowed) {
 
 TEST(CrashGuard, NoLogFolderNoDumpNothingCreated) {
     qvtest::TraceFixture trace({.log_folder = false});
-    EXPECT_EXIT(
-        {
-            PrepareChild();
-            FaultUnderGuard(SIGSEGV);
-        },
-        ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EXIT(FaultInChild(SIGSEGV), ::testing::KilledBySignal(SIGSEGV), "");
     EXPECT_FALSE(std::filesystem::exists(trace.LogDir()));
 }
 

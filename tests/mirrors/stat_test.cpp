@@ -10,7 +10,6 @@
 #include "mirrors/mirror_stat_conversion.h"
 #include "mirrors/progress_conversion.h"
 
-using qv::LongOperation;
 using qvtest::Lines;
 
 namespace {
@@ -171,25 +170,6 @@ TEST(MirrorStatConversion, FiguresAndCountsPassUnchanged) {
     EXPECT_EQ(std::memcmp(&stat.Progress, &zero, sizeof zero), 0);
 }
 
-TEST(ProgressConversion, EachOperationKeepsItsOwnStateRange) {
-    const struct {
-        LongOperation operation;
-        uint32_t wire, caller;
-    } rows[] = {
-        {LongOperation::kRestore, 0, 0},  {LongOperation::kRestore, 1, 1},
-        {LongOperation::kRestore, 4, 4},  {LongOperation::kRestore, 5, 0},
-        {LongOperation::kRollback, 5, 5}, {LongOperation::kRollback, 6, 0},
-        {LongOperation::kSnapshot, 4, 4}, {LongOperation::kSnapshot, 5, 0},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << static_cast<int>(r.operation) << ":" << r.wire);
-        QV_PROGRESS out{};
-        qv::ConvertProgress({0xEE, r.wire, 7, 8, 9}, r.operation, out);
-        EXPECT_EQ(std::tuple(out.State, out.Result, out.DirtyData, out.TotalDone),
-                  std::tuple(r.caller, 7u, 8u, 9u));
-    }
-}
-
 TEST(ProgressConversion, VerifyFieldsLandInTheirPlacesAndResultIsLeftAlone) {
     FullStats s(10);
     QV_VERIFY_PROGRESS out{};
@@ -248,9 +228,10 @@ TEST_F(MirrorStat, VerifyErrorStateIsLoggedWithTheCallersResult) {
     }
 }
 
-// Each progress reader writes its figures in its own words: the state after
-// the operation's range (the restore's as received), the result in unsigned
-// decimal.
+// Each progress reader keeps the state within its operation's range (1 to 4
+// for a restore or a snapshot, 1 to 5 for a rollback) and writes its figures
+// in its own words: that state (the restore's as received), the result in
+// unsigned decimal.
 TEST_F(MirrorStat, ProgressReadersWriteTheirLines) {
     using Read = QV_STATUS (*)(QV_HANDLE, QV_PROGRESS*);
     const Read snapshot = [](QV_HANDLE h, QV_PROGRESS* p) {
@@ -278,10 +259,10 @@ TEST_F(MirrorStat, ProgressReadersWriteTheirLines) {
         {snapshot, GET_SNAPSHOT_PROGRESS, 5, 0, u"Snapshot Disk, Harddisk1:2, return:4294967280 state:0"},
         {rollback, GET_ROLLBACK_PROGRESS, 5, 5, u"Rollback Disk, Harddisk1:2, return:4294967280 state:5"},
         {rollback, GET_ROLLBACK_PROGRESS, 6, 0, u"Rollback Disk, Harddisk1:2, return:4294967280 state:0"},
-        {restore, GET_RESTORE_PRIMARY_PROGRESS, 3, 3,
-         u"Restore Disk, Harddisk1:2, return:4294967280 status:3"},
-        {restore, GET_RESTORE_PRIMARY_PROGRESS, 7, 0,
-         u"Restore Disk, Harddisk1:2, return:4294967280 status:7"},
+        {restore, GET_RESTORE_PRIMARY_PROGRESS, 4, 4,
+         u"Restore Disk, Harddisk1:2, return:4294967280 status:4"},
+        {restore, GET_RESTORE_PRIMARY_PROGRESS, 5, 0,
+         u"Restore Disk, Harddisk1:2, return:4294967280 status:5"},
         {group_snapshot, GET_GROUP_SNAPSHOT_PROGRESS, 5, 0,
          u"Snapshot Group:G1, return:4294967280 state:0"},
         {group_rollback, GET_GROUP_ROLLBACK_PROGRESS, 5, 5,

@@ -138,7 +138,6 @@ TEST_F(Netboot, AdapterListIsCopiedIntoTheCallersRecords) {
 
 // ---- the service's own boot settings ---------------------------------------
 
-
 QV_SERVER_BOOT_CONFIG Config(std::u16string_view text) {
     QV_SERVER_BOOT_CONFIG c{};
     std::copy(text.begin(), text.end(), c.bootText);
@@ -152,64 +151,44 @@ QV_SERVER_BOOT_CONFIG Config(std::u16string_view text) {
     return c;
 }
 
-struct ConfigRow {
-    const char* name;
-    QV_STATUS (*call)(QV_HANDLE, const QV_SERVER_BOOT_CONFIG*);
-    unsigned proc;
-};
-
-void PrintTo(const ConfigRow& row, std::ostream* os) { *os << row.name; }
-
-class ServerBootConfig : public qvtest::MirrorHandleTest,
-                         public ::testing::WithParamInterface<ConfigRow> {
-  protected:
-    qvtest::Decoded<RpcServerBootConfig> Last() const {
-        return {reinterpret_cast<xdrproc_t>(xdr_RpcServerBootConfig),
-                svc.LastBytes(GetParam().proc)};
-    }
-};
-
-TEST_P(ServerBootConfig, SendsTheRecordWithoutTheToken) {
-    const ConfigRow& row = GetParam();
-    // Text with its terminator counted; empty as no units; 15 characters at
-    // most from a full array.
-    const std::pair<std::u16string, std::u16string> kTexts[] = {
+// Enabling and setting the properties send the caller's record: the text
+// with its terminator counted, empty as no units, 15 characters at most from
+// a full array; each address byte widened unsigned (0xab as 00 00 00 ab,
+// never ff ff ff ab). Disabling sends no text.
+TEST_F(Netboot, ServerBootRecordsTravelWhole) {
+    const std::pair<QV_STATUS (*)(QV_HANDLE, const QV_SERVER_BOOT_CONFIG*), unsigned> calls[] = {
+        {qvEnablePXEBootOnServer, ENABLE_PXE_BOOT_ON_SERVER},
+        {qvSetPXEBootPropertiesOnServer, SET_PXE_BOOT_PROPERTIES_ON_SERVER}};
+    const std::pair<std::u16string, std::u16string> texts[] = {
         {u"pxelinux.0", u"pxelinux.0"},
         {u"", u""},
         {std::u16string(16, u'x'), std::u16string(15, u'x')}};
-    for (const auto& [given, sent] : kTexts) {
-        const QV_SERVER_BOOT_CONFIG config = Config(given);
-        EXPECT_EQ(row.call(handle, &config), 0u);
-        auto req = Last();
-        EXPECT_EQ(req->token, 0u);
-        EXPECT_EQ(qvtest::Count(req->reservedText), 0u);
-        EXPECT_EQ(qvtest::Count(req->bootText), sent.empty() ? 0u : sent.size() + 1);
-        EXPECT_EQ(qvtest::Text(req->bootText), sent);
-        EXPECT_EQ(std::tuple(req->bootWord1, req->bootWord2, req->bootWord3, req->bootWord4,
-                             req->bootWord5),
-                  std::tuple(11u, 22u, 33u, 44u, 0xFFFFFFFFu));
-        EXPECT_EQ(std::vector<u_char>(req->macAddress, req->macAddress + 6),
-                  (std::vector<u_char>{0xab, 0x01, 0x02, 0x03, 0x04, 0xff}));
+    for (const auto& [call, proc] : calls) {
+        for (const auto& [given, sent] : texts) {
+            SCOPED_TRACE(proc);
+            const QV_SERVER_BOOT_CONFIG config = Config(given);
+            EXPECT_EQ(call(handle, &config), 0u);
+            const qvtest::Decoded<RpcServerBootConfig> req(
+                reinterpret_cast<xdrproc_t>(xdr_RpcServerBootConfig), svc.LastBytes(proc));
+            EXPECT_EQ(std::tuple(qvtest::Count(req->reservedText), qvtest::Count(req->bootText),
+                                 qvtest::Text(req->bootText)),
+                      std::tuple(0u, sent.empty() ? 0u : sent.size() + 1, sent));
+            EXPECT_EQ(std::tuple(req->bootWord1, req->bootWord2, req->bootWord3, req->bootWord4,
+                                 req->bootWord5),
+                      std::tuple(11u, 22u, 33u, 44u, 0xFFFFFFFFu));
+            EXPECT_EQ(std::vector<u_char>(req->macAddress, req->macAddress + 6),
+                      (std::vector<u_char>{0xab, 0x01, 0x02, 0x03, 0x04, 0xff}));
+        }
+        const qvtest::Bytes bytes = svc.LastBytes(proc);
+        const uint8_t widened[] = {0, 0, 0, 0xab, 0, 0, 0, 0x01};
+        EXPECT_NE(std::search(bytes.begin(), bytes.end(), std::begin(widened), std::end(widened)),
+                  bytes.end());
     }
-    // The address byte 0xab travels unsigned: 00 00 00 ab, never ff ff ff ab.
-    const qvtest::Bytes bytes = svc.LastBytes(row.proc);
-    const uint8_t widened[] = {0, 0, 0, 0xab, 0, 0, 0, 0x01};
-    EXPECT_NE(std::search(bytes.begin(), bytes.end(), std::begin(widened), std::end(widened)),
-              bytes.end());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ServerBootConfig,
-    ::testing::Values(ConfigRow{"Enable", qvEnablePXEBootOnServer, ENABLE_PXE_BOOT_ON_SERVER},
-                      ConfigRow{"SetProperties", qvSetPXEBootPropertiesOnServer,
-                                SET_PXE_BOOT_PROPERTIES_ON_SERVER}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(Netboot, DisableSendsNoTokenAndNoText) {
     EXPECT_EQ(qvDisablePXEBootOnServer(handle), 0u);
-    qvtest::Decoded<RpcServerBootDisable> req{reinterpret_cast<xdrproc_t>(xdr_RpcServerBootDisable),
-                                              svc.LastBytes(DISABLE_PXE_BOOT_ON_SERVER)};
-    EXPECT_EQ(std::tuple(req->token, qvtest::Count(req->text)), std::tuple(0u, 0u));
+    const qvtest::Decoded<RpcServerBootDisable> disable(
+        reinterpret_cast<xdrproc_t>(xdr_RpcServerBootDisable),
+        svc.LastBytes(DISABLE_PXE_BOOT_ON_SERVER));
+    EXPECT_EQ(qvtest::Count(disable->text), 0u);
 }
 
 // The remote boot mode answers the reply's word unchanged; the questions'

@@ -3,13 +3,8 @@
 // without their terminator, the event list's selectors and entries, system
 // information and the probe file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <filesystem>
 #include <string>
 
 #include "support/connected_test.h"
@@ -175,36 +170,25 @@ TEST_F(ServiceDiag, SystemInformationInTheCallersOrder) {
     EXPECT_EQ(std::tuple(held, info.sysText1, info.sysText3), std::tuple(&info, nullptr, nullptr));
 }
 
+// Captures go into the test's own installation directory.
 class Probe : public ServiceDiag {
   protected:
-    void SetUp() override {
-        ServiceDiag::SetUp();
-        char dir[] = "/tmp/qvprobe.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-    }
-    void TearDown() override {
-        std::system(("rm -rf " + dir_).c_str());
-        ServiceDiag::TearDown();
-    }
+    std::filesystem::path File(const std::string& name) const { return trace.InstallDir() / name; }
     QV_STATUS Take(const std::string& name) {
         QV_PROBE_REQUEST request{};
         request.probeWord1 = request.probeWord4 = 0xFFFFFFFF;
-        const std::string path = dir_ + "/" + name;
+        const std::string path = File(name).string();
         std::copy(path.begin(), path.end(), request.probeFile);
         return qvTakeProbe(handle, &request);
     }
     std::string Read(const std::string& name) const {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        if (!in) return "<none>";
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
+        if (!std::filesystem::exists(File(name))) return "<none>";
+        const auto bytes = qvtest::TraceFixture::ReadBytes(File(name));
+        return std::string(bytes.begin(), bytes.end());
     }
     void Write(const std::string& name, const std::string& content) const {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << content;
+        qvtest::TraceFixture::WriteFile(File(name), content);
     }
-    std::string dir_;
 };
 
 TEST_F(Probe, WritesExactlyTheBytesReceivedOverAnyFile) {

@@ -113,18 +113,6 @@ void TestService::Reset(unsigned proc) {
     scripts_.at(proc) = Script{};
 }
 
-std::size_t TestService::Calls(unsigned proc) const {
-    std::lock_guard lock(mutex_);
-    std::size_t n = 0;
-    for (const auto& r : requests_) n += r.proc == proc;
-    return n;
-}
-
-std::size_t TestService::TotalCalls() const {
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-}
-
 std::vector<unsigned> TestService::CallOrder() const {
     std::lock_guard lock(mutex_);
     std::vector<unsigned> order;

@@ -15,6 +15,7 @@
 //   EXPECT_EQ(qvtest::Text(req->name), u"Disk1");
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -109,9 +110,9 @@ class TestService {
     void Reset(unsigned proc);
 
     // Requests as they arrived, oldest first.
-    std::size_t Calls(unsigned proc) const;
-    std::size_t TotalCalls() const;
     std::vector<unsigned> CallOrder() const;
+    std::size_t TotalCalls() const { return CallOrder().size(); }
+    std::size_t Calls(unsigned proc) const { return std::ranges::count(CallOrder(), proc); }
     Bytes LastBytes(unsigned proc) const;
     template <unsigned P>
     Decoded<typename qv::wire::Proc<P>::Arg> Last() const {
