@@ -1,7 +1,7 @@
-// The one reply fuzzer: the first byte of an input picks a target
-// (targets.h) by its place, the rest is the reply; `--target=<name>` pins
-// one target and ignores the first byte, `--write-seeds=<directory>` writes
-// the seed corpora and stops. The sanitizers watch every read, write and
+// The one reply fuzzer: the first byte of an input picks a target by its
+// place, the rest is the reply; `--target=<name>` pins one target and
+// ignores the first byte, `--write-seeds=<directory>` writes the seed
+// corpora and stops. The sanitizers watch every read, write and
 // block; a reply that makes the library read past what arrived, leak, or
 // make the heap grow beyond its share (fuzz_environment.h) is a finding.
 #include <rpc/rpc.h>
@@ -9,17 +9,32 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "connection/handle.h"
 #include "fuzz_environment.h"
 #include "support/function_table.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
-#include "targets.h"
 
 namespace qvfuzz {
 namespace {
+
+// The targets: every remote function of the table of exported functions
+// (its name), "session" (the LOGIN and LOGOUT replies through qvConnect and
+// qvDisconnect) and "disk_kinds" (qvGetDiskList in every list kind). Each
+// takes the reply bytes and runs the whole road on a client that decodes
+// them from memory.
+struct Target {
+    std::string name;
+    void (*run)(std::size_t index, std::span<const uint8_t> reply);
+    std::vector<qvtest::Bytes> (*seeds)(std::size_t index);
+};
 
 const Target* g_pinned = nullptr;
 
@@ -115,8 +130,7 @@ std::vector<qvtest::Bytes> DiskKindSeeds(std::size_t) {
     return seeds;
 }
 
-}  // namespace
-
+// In a fixed order: an input's first byte picks the target by its place.
 const std::vector<Target>& Targets() {
     static const std::vector<Target> targets = [] {
         std::vector<Target> out;
@@ -130,6 +144,41 @@ const std::vector<Target>& Targets() {
     return targets;
 }
 
+// Writes seeds/<target>/sample-<n> for every target, one file per sample
+// reply behind the target's selector byte, and targets.txt, the names one a
+// line, into `directory`. False when a target has no seed (the build fails)
+// or a file cannot be written.
+namespace fs = std::filesystem;
+
+bool WriteSeeds(const std::string& directory) {
+    const fs::path root = directory;
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    std::ofstream names(root / "targets.txt", std::ios::trunc);
+    const std::vector<Target>& targets = Targets();
+    bool ok = true;
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+        const fs::path dir = root / "seeds" / targets[t].name;
+        fs::remove_all(dir, ec);
+        fs::create_directories(dir);
+        const std::vector<qvtest::Bytes> seeds = targets[t].seeds(t);
+        if (seeds.empty()) {
+            std::fprintf(stderr, "--write-seeds: no seed for %s\n", targets[t].name.c_str());
+            ok = false;
+        }
+        for (std::size_t n = 0; n < seeds.size(); ++n) {
+            std::ofstream out(dir / ("sample-" + std::to_string(n)), std::ios::binary);
+            out.put(static_cast<char>(t));
+            out.write(reinterpret_cast<const char*>(seeds[n].data()),
+                      static_cast<std::streamsize>(seeds[n].size()));
+            ok = ok && out.good();
+        }
+        names << targets[t].name << '\n';
+    }
+    return ok && names.good();
+}
+
+}  // namespace
 }  // namespace qvfuzz
 
 extern "C" CLIENT* clnttcp_create(sockaddr_in*, u_long, u_long, int*, u_int, u_int) {

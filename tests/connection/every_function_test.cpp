@@ -216,9 +216,9 @@ TEST_P(OnTheService, InvalidHandleTouchesNothing) {
     for (QV_HANDLE invalid : {static_cast<QV_HANDLE>(nullptr), &without_client}) {
         const qvtest::CallResult r = f.call(invalid, {});
         EXPECT_EQ(r.status, QV_STATUS_NO_HANDLE);
-        EXPECT_TRUE(row.output == qv::Output::kClearedFirst ? r.outputs == Outputs::kZero
-                                                            : r.outputs != Outputs::kZero &&
-                                                                  r.outputs != Outputs::kWritten);
+        EXPECT_TRUE(row.output == qv::Output::kClearedFirst
+                        ? r.outputs == Outputs::kZero
+                        : r.outputs != Outputs::kZero && r.outputs != Outputs::kWritten);
         for (int i = 0; i < f.pointers; ++i) {
             EXPECT_EQ(f.call(invalid, {.null_at = i}).status, QV_STATUS_NO_HANDLE);
         }
@@ -243,6 +243,10 @@ TEST_P(OnTheService, NullPointersAreRefusedBeforeSending) {
 TEST_P(OnTheService, SendsItsProcedureWithTheObjectAndTheToken) {
     EXPECT_TRUE(Succeeded(row, f(handle)));
     EXPECT_EQ(svc.CallOrder(), Procedures(row));
+    // A call that went well writes nothing, but for the progress readers'
+    // figures and the local steps of network boot.
+    const bool reports = std::string_view(f.name()).ends_with("Progress");
+    EXPECT_TRUE(reports || std::string_view(f.family) == "netboot" || trace.Lines().empty());
     const Bytes request = svc.LastBytes(row.procedure);
     const auto has = [&](const auto& record, auto filter) {
         const Bytes part = qvtest::Encode(reinterpret_cast<xdrproc_t>(filter), &record);
@@ -321,29 +325,10 @@ TEST_P(OnTheService, TransportFaultsAreMappedAndTheHandleCarriesOn) {
 
 // ---- on a client that decodes from memory -------------------------------------
 
-TEST_P(EveryFunction, EverySampleReplyIsAcceptedWhole) {
-    const auto& info = qv::wire::ProcTable(row.procedure);
-    for (const Bytes& sample : qvtest::SampleReplies(row.procedure)) {
-        qvtest::MemoryClient client;
-        client.SetReply(sample);
-        EXPECT_TRUE(Succeeded(row, f(client.handle())));
-        EXPECT_EQ(client.last_proc(), Procedures(row).back());
-        // One record to its last byte: nothing of it is lost to the fuzzers.
-        std::vector<uint64_t> record(info.res_size / 8 + 1);
-        XDR xdrs;
-        xdrmem_create(&xdrs, reinterpret_cast<char*>(const_cast<uint8_t*>(sample.data())),
-                      static_cast<u_int>(sample.size()), XDR_DECODE);
-        EXPECT_TRUE(info.res_filter(&xdrs, record.data()));
-        EXPECT_EQ(xdr_getpos(&xdrs), sample.size());
-        xdr_destroy(&xdrs);
-        xdr_free(info.res_filter, reinterpret_cast<char*>(record.data()));
-    }
-}
-
-// Each allocation of a call, made to fail in turn, over every sample reply:
-// the function reports it (or gets by without it), leaves its output as the
-// row says and nothing behind; a request that cannot be built writes the
-// row's no-memory line.
+// Every sample reply is accepted whole; then each allocation of the call,
+// made to fail in turn: the function reports it (or gets by without it),
+// leaves its output as the row says and nothing behind; a request that
+// cannot be built writes the row's no-memory line.
 TEST_P(EveryFunction, EveryAllocationMayFail) {
     qvtest::MemoryClient client;
     Lines first_failure;

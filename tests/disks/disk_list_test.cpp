@@ -264,7 +264,6 @@ TEST_F(DiskList, RefreshAsksForARescanAndConvertsNothing) {
     EXPECT_EQ(std::tuple(req->ListCode, req->Options, qvtest::Count(req->Object.name),
                          req->Object.number),
               std::tuple(0u, 0x800000FFu, 0u, 0u));
-    EXPECT_TRUE(trace.Lines().empty());
 }
 
 }  // namespace

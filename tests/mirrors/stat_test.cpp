@@ -255,10 +255,14 @@ TEST_F(MirrorStat, ProgressReadersWriteTheirLines) {
         uint32_t wire_state, state;
         std::u16string line;  // followed by the figures
     } rows[] = {
-        {snapshot, GET_SNAPSHOT_PROGRESS, 4, 4, u"Snapshot Disk, Harddisk1:2, return:4294967280 state:4"},
-        {snapshot, GET_SNAPSHOT_PROGRESS, 5, 0, u"Snapshot Disk, Harddisk1:2, return:4294967280 state:0"},
-        {rollback, GET_ROLLBACK_PROGRESS, 5, 5, u"Rollback Disk, Harddisk1:2, return:4294967280 state:5"},
-        {rollback, GET_ROLLBACK_PROGRESS, 6, 0, u"Rollback Disk, Harddisk1:2, return:4294967280 state:0"},
+        {snapshot, GET_SNAPSHOT_PROGRESS, 4, 4,
+         u"Snapshot Disk, Harddisk1:2, return:4294967280 state:4"},
+        {snapshot, GET_SNAPSHOT_PROGRESS, 5, 0,
+         u"Snapshot Disk, Harddisk1:2, return:4294967280 state:0"},
+        {rollback, GET_ROLLBACK_PROGRESS, 5, 5,
+         u"Rollback Disk, Harddisk1:2, return:4294967280 state:5"},
+        {rollback, GET_ROLLBACK_PROGRESS, 6, 0,
+         u"Rollback Disk, Harddisk1:2, return:4294967280 state:0"},
         {restore, GET_RESTORE_PRIMARY_PROGRESS, 4, 4,
          u"Restore Disk, Harddisk1:2, return:4294967280 status:4"},
         {restore, GET_RESTORE_PRIMARY_PROGRESS, 5, 0,

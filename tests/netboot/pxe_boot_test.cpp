@@ -28,8 +28,6 @@ struct PxeRow {
     QV_STATUS result;
 };
 
-void PrintTo(const PxeRow& row, std::ostream* os) { *os << row.name; }
-
 QV_STATUS Enable(QV_HANDLE h) { return qvEnablePXEBoot(h, kAdapter); }
 QV_STATUS Reconfig(QV_HANDLE h) { return qvReconfigPXEBoot(h, kAdapter); }
 
@@ -76,48 +74,39 @@ const PxeRow kRows[] = {
 };
 // clang-format on
 
-class LocalPxeBoot : public qvtest::MirrorHandleTest,
-                     public ::testing::WithParamInterface<PxeRow> {
-protected:
-    // The module's script outlives the test: later tests in this process
-    // find the module as it is by default, not as this row left it.
-    ~LocalPxeBoot() override {
-        const QvTestPxeScript fresh{};
-        QvTestPxeSetScript(&fresh);
-    }
-};
-
-TEST_P(LocalPxeBoot, ActsLocallyThenTellsTheService) {
-    const PxeRow& row = GetParam();
-    QvTestPxeSetScript(&row.script);
-    svc.Answer<ENABLE_PXE_BOOT>({row.service_word, 0, 0});
-    svc.Answer<RECONFIG_PXE_BOOT>({row.service_word, 0, 0});
-    svc.Answer<DISABLE_PXE_BOOT>({row.service_word, 0, 0});
-    EXPECT_EQ(row.call(handle), row.result);
-    EXPECT_EQ(QvTestPxeCalls(), row.module_calls);
-    EXPECT_EQ(trace.Lines(), row.lines);
-    ASSERT_EQ(svc.CallOrder(), std::vector<unsigned>{row.proc});
-    if (row.proc == DISABLE_PXE_BOOT) {
-        auto req = svc.Last<DISABLE_PXE_BOOT>();
-        EXPECT_EQ(std::tuple(req->status, req->value, req->token),
-                  std::tuple(row.drivers_word, 0u, qvtest::kMirrorToken));
-        return;
-    }
-    const qvtest::Bytes bytes = svc.LastBytes(row.proc);
-    // token, driversInstalled, then each address byte widened unsigned to
-    // a word of its own: 0xab goes as 00 00 00 ab.
-    static_assert(qvtest::kMirrorToken == 0x600D);
-    const qvtest::Bytes expected = {0, 0, 0x60, 0x0D, 0, 0, 0, static_cast<uint8_t>(row.drivers_word),
-                                    0, 0, 0, 0x00, 0, 0, 0, 0x1b,
-                                    0, 0, 0, 0x21, 0, 0, 0, 0xab,
-                                    0, 0, 0, 0xcd, 0, 0, 0, 0xef};
-    EXPECT_EQ(bytes, expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, LocalPxeBoot, ::testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 using Netboot = qvtest::MirrorHandleTest;
+
+TEST_F(Netboot, ActsLocallyThenTellsTheService) {
+    for (const PxeRow& row : kRows) {
+        SCOPED_TRACE(row.name);
+        svc.ClearRecord();
+        const std::uintmax_t before = trace.End();
+        QvTestPxeSetScript(&row.script);
+        svc.Answer<ENABLE_PXE_BOOT>({row.service_word, 0, 0});
+        svc.Answer<RECONFIG_PXE_BOOT>({row.service_word, 0, 0});
+        svc.Answer<DISABLE_PXE_BOOT>({row.service_word, 0, 0});
+        EXPECT_EQ(row.call(handle), row.result);
+        EXPECT_EQ(QvTestPxeCalls(), row.module_calls);
+        EXPECT_EQ(trace.LinesAfter(before), row.lines);
+        ASSERT_EQ(svc.CallOrder(), std::vector<unsigned>{row.proc});
+        if (row.proc == DISABLE_PXE_BOOT) {
+            auto req = svc.Last<DISABLE_PXE_BOOT>();
+            EXPECT_EQ(std::tuple(req->status, req->value, req->token),
+                      std::tuple(row.drivers_word, 0u, qvtest::kMirrorToken));
+            continue;
+        }
+        // token, driversInstalled, then each address byte widened unsigned to
+        // a word of its own: 0xab goes as 00 00 00 ab.
+        static_assert(qvtest::kMirrorToken == 0x600D);
+        const auto word = static_cast<uint8_t>(row.drivers_word);
+        const qvtest::Bytes expected = {0, 0, 0x60, 0x0D, 0, 0, 0, word, 0, 0, 0, 0x00, 0, 0, 0, 0x1b,
+                                        0, 0, 0, 0x21, 0, 0, 0, 0xab, 0, 0, 0, 0xcd, 0, 0, 0, 0xef};
+        EXPECT_EQ(svc.LastBytes(row.proc), expected);
+    }
+    // Later tests in this process find the module as it is by default.
+    const QvTestPxeScript fresh{};
+    QvTestPxeSetScript(&fresh);
+}
 
 TEST_F(Netboot, AdapterListIsCopiedIntoTheCallersRecords) {
     svc.AnswerRaw(GET_VALID_NIC_LIST, qvtest::SampleReply(GET_VALID_NIC_LIST));

@@ -206,7 +206,6 @@ TEST_F(Probe, WritesExactlyTheBytesReceivedOverAnyFile) {
     svc.Answer<TAKE_PROBE>({0, {}});
     ASSERT_EQ(Take("empty.tar"), 0u);
     EXPECT_EQ(Read("empty.tar"), "");
-    EXPECT_TRUE(trace.Lines().empty());
 }
 
 TEST_F(Probe, AFailureLeavesTheFileAlone) {

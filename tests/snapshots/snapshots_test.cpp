@@ -247,9 +247,9 @@ TEST_F(Snapshots, RollbackAndViewRequests) {
         const QV_BACKLOOK_MOUNT mount{1, &kDisk, 17, name};
         ASSERT_EQ(qvMountBacklook(handle, &mount), 0u);
         auto req = svc.Last<MOUNT_BACKLOOK>();
-        EXPECT_EQ(std::tuple(Count(req->ViewName), req->SnapshotId, req->token,
-                             req->Objects.Objects_len),
-                  std::tuple(count, 17u, kMirrorToken, 1u));
+        EXPECT_EQ(
+            std::tuple(Count(req->ViewName), req->SnapshotId, req->token, req->Objects.Objects_len),
+            std::tuple(count, 17u, kMirrorToken, 1u));
     }
     ASSERT_EQ(qvUnmountBacklook(handle, 1, &kDisk, 17), 0u);
     auto req = svc.Last<UNMOUNT_BACKLOOK>();

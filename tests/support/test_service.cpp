@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/sample_replies.h"
+
 namespace qvtest {
 namespace {
 
@@ -211,16 +213,10 @@ bool TestService::HandleRecord(Connection& conn, const Bytes& record) {
     xdr_destroy(&xdrs);
     if (!known) return Send(conn, head);
 
-    auto zeroed_result = [proc] {
-        const auto& info = qv::wire::ProcTable(proc);
-        std::vector<uint8_t> zero(info.res_size + 8, 0);
-        return Encode(info.res_filter, zero.data());
-    };
-
     switch (script.fault) {
         case Fault::kStall: {
             Bytes late = head;
-            const Bytes body = zeroed_result();
+            const Bytes body = ReplyWithStatus(proc, 0);
             late.insert(late.end(), body.begin(), body.end());
             conn.late = std::move(late);
             return true;
@@ -236,7 +232,7 @@ bool TestService::HandleRecord(Connection& conn, const Bytes& record) {
             break;
     }
 
-    const Bytes body = script.scripted ? script.reply : zeroed_result();
+    const Bytes body = script.scripted ? script.reply : ReplyWithStatus(proc, 0);
     head.insert(head.end(), body.begin(), body.end());
     return Send(conn, head);
 }
