@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
-constexpr QV_HW_ADDRESS kAdapter{{0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef}};
+constexpr QV_HW_ADDRESS kGuardedAdapter{{0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef}};
 
 std::string DumpText(const qvtest::TraceFixture& trace) {
     const auto bytes = qvtest::TraceFixture::ReadBytes(trace.LogDir() / "qvapi.dmp");
@@ -54,7 +54,7 @@ void ScriptFault(int sig) {
 void FaultUnderGuard(int sig) {
     ScriptFault(sig);
     qvtest::MemoryClient client;
-    qvEnablePXEBoot(client.handle(), kAdapter.bytes);
+    qvEnablePXEBoot(client.handle(), kGuardedAdapter.bytes);
 }
 
 void FaultInChild(int sig) {
@@ -144,7 +144,7 @@ TEST(CrashGuard, TwoThreadsFaultingLeaveOneWholeDump) {
                 ready.fetch_add(1);
                 while (ready.load() < 2) {
                 }
-                PXEInstallDrivers(kAdapter);
+                PXEInstallDrivers(kGuardedAdapter);
             };
             std::thread first(fault);
             std::thread second(fault);

@@ -20,7 +20,6 @@ using qvtest::Text;
 namespace {
 
 using Groups = qvtest::ConnectedTest;
-constexpr uint32_t kToken = qvtest::ConnectedTest::kToken;
 const QV_OBJECT_ID kMember{u"Harddisk1", 2};
 
 QV_GROUP_CONFIG GroupConfig(uint32_t kind, uint32_t switch2, const char16_t* text) {

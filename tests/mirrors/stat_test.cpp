@@ -228,49 +228,40 @@ TEST_F(MirrorStat, VerifyErrorStateIsLoggedWithTheCallersResult) {
     }
 }
 
+// A progress reader of Harddisk1:2, or of the group G1.
+template <auto F>
+QV_STATUS OfDisk(QV_HANDLE h, QV_PROGRESS* p) {
+    return F(h, u"Harddisk1", 2, p);
+}
+template <auto F>
+QV_STATUS OfGroup(QV_HANDLE h, QV_PROGRESS* p) {
+    return F(h, u"G1", p);
+}
+
 // Each progress reader keeps the state within its operation's range (1 to 4
 // for a restore or a snapshot, 1 to 5 for a rollback) and writes its figures
 // in its own words: that state (the restore's as received), the result in
 // unsigned decimal.
 TEST_F(MirrorStat, ProgressReadersWriteTheirLines) {
-    using Read = QV_STATUS (*)(QV_HANDLE, QV_PROGRESS*);
-    const Read snapshot = [](QV_HANDLE h, QV_PROGRESS* p) {
-        return qvGetSnapshotProgress(h, u"Harddisk1", 2, p);
-    };
-    const Read rollback = [](QV_HANDLE h, QV_PROGRESS* p) {
-        return qvGetRollbackProgress(h, u"Harddisk1", 2, p);
-    };
-    const Read restore = [](QV_HANDLE h, QV_PROGRESS* p) {
-        return qvGetRestorePrimaryProgress(h, u"Harddisk1", 2, p);
-    };
-    const Read group_snapshot = [](QV_HANDLE h, QV_PROGRESS* p) {
-        return qvGetGroupSnapshotProgress(h, u"G1", p);
-    };
-    const Read group_rollback = [](QV_HANDLE h, QV_PROGRESS* p) {
-        return qvGetGroupRollbackProgress(h, u"G1", p);
-    };
+    const std::u16string snapshot = u"Snapshot Disk, Harddisk1:2, return:4294967280 state:";
+    const std::u16string rollback = u"Rollback Disk, Harddisk1:2, return:4294967280 state:";
+    const std::u16string restore = u"Restore Disk, Harddisk1:2, return:4294967280 status:";
+    const std::u16string group_snap = u"Snapshot Group:G1, return:4294967280 state:";
+    const std::u16string group_back = u"Rollback group, G1, return:4294967280 state:";
     const struct {
-        Read read;
+        QV_STATUS (*read)(QV_HANDLE, QV_PROGRESS*);
         unsigned proc;
         uint32_t wire_state, state;
         std::u16string line;  // followed by the figures
     } rows[] = {
-        {snapshot, GET_SNAPSHOT_PROGRESS, 4, 4,
-         u"Snapshot Disk, Harddisk1:2, return:4294967280 state:4"},
-        {snapshot, GET_SNAPSHOT_PROGRESS, 5, 0,
-         u"Snapshot Disk, Harddisk1:2, return:4294967280 state:0"},
-        {rollback, GET_ROLLBACK_PROGRESS, 5, 5,
-         u"Rollback Disk, Harddisk1:2, return:4294967280 state:5"},
-        {rollback, GET_ROLLBACK_PROGRESS, 6, 0,
-         u"Rollback Disk, Harddisk1:2, return:4294967280 state:0"},
-        {restore, GET_RESTORE_PRIMARY_PROGRESS, 4, 4,
-         u"Restore Disk, Harddisk1:2, return:4294967280 status:4"},
-        {restore, GET_RESTORE_PRIMARY_PROGRESS, 5, 0,
-         u"Restore Disk, Harddisk1:2, return:4294967280 status:5"},
-        {group_snapshot, GET_GROUP_SNAPSHOT_PROGRESS, 5, 0,
-         u"Snapshot Group:G1, return:4294967280 state:0"},
-        {group_rollback, GET_GROUP_ROLLBACK_PROGRESS, 5, 5,
-         u"Rollback group, G1, return:4294967280 state:5"},
+        {OfDisk<qvGetSnapshotProgress>, GET_SNAPSHOT_PROGRESS, 4, 4, snapshot + u"4"},
+        {OfDisk<qvGetSnapshotProgress>, GET_SNAPSHOT_PROGRESS, 5, 0, snapshot + u"0"},
+        {OfDisk<qvGetRollbackProgress>, GET_ROLLBACK_PROGRESS, 5, 5, rollback + u"5"},
+        {OfDisk<qvGetRollbackProgress>, GET_ROLLBACK_PROGRESS, 6, 0, rollback + u"0"},
+        {OfDisk<qvGetRestorePrimaryProgress>, GET_RESTORE_PRIMARY_PROGRESS, 4, 4, restore + u"4"},
+        {OfDisk<qvGetRestorePrimaryProgress>, GET_RESTORE_PRIMARY_PROGRESS, 5, 0, restore + u"5"},
+        {OfGroup<qvGetGroupSnapshotProgress>, GET_GROUP_SNAPSHOT_PROGRESS, 5, 0, group_snap + u"0"},
+        {OfGroup<qvGetGroupRollbackProgress>, GET_GROUP_ROLLBACK_PROGRESS, 5, 5, group_back + u"5"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.line.begin(), r.line.end()));
