@@ -177,18 +177,16 @@ TEST_F(Connect, FailedLogoutKeepsTheHandleUsable) {
     EXPECT_EQ(svc.Calls(LOGOUT), 4u);
 }
 
-TEST(Handle, FreeHandleDropsTheRecordWithoutLoggingOut) {
-    TestService svc;
+TEST_F(Connect, FreeHandleDropsTheRecordWithoutLoggingOut) {
     const QV_CONNECT_PARAM p = svc.Params();
-    QV_HANDLE h = nullptr;
-    ASSERT_EQ(qvConnect(&p, &h), 0u);
-    CLIENT* client = qv::GetRpcClient(h);  // the connection outlives the record
-    EXPECT_EQ(qvFreeHandle(&h), 0u);
-    EXPECT_EQ(h, nullptr);
+    ASSERT_EQ(qvConnect(&p, &handle), 0u);
+    CLIENT* client = qv::GetRpcClient(handle);  // the connection outlives the record
+    EXPECT_EQ(qvFreeHandle(&handle), 0u);
+    EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(svc.Calls(LOGOUT), 0u);
     clnt_destroy(client);
     EXPECT_EQ(qvDisconnect(nullptr), QV_STATUS_NO_HANDLE);
-    EXPECT_EQ(qvDisconnect(&h), QV_STATUS_NO_HANDLE);
+    EXPECT_EQ(qvDisconnect(&handle), QV_STATUS_NO_HANDLE);
 }
 
 // ---- one remote operation --------------------------------------------------
