@@ -1,8 +1,9 @@
 // The rules every exported function shares, tested once over the table of
 // exported functions (src/exports.def): the table against the header, the
 // handle check, null pointers, releases of null, the object reference and
-// the token on the wire, the service's word and the error line, transport
-// faults, lack of memory at every allocation, and hostile replies. What a
+// the token on the wire, silence when all goes well, the service's word and
+// the error line, transport faults, every sample reply accepted, lack of
+// memory at every allocation, and hostile replies. What a
 // failure leaves in the caller's output is the row's Output column, what
 // the function returns its Answer column.
 #include <arpa/inet.h>
