@@ -36,14 +36,6 @@ using qvtest::Utf16Bytes;
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::u16string>;
 
-const Bytes kMark = {0xFF, 0xFE};
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // The mark once, then per entry the stamp, the text unchanged as UTF-16LE
 // and CR LF.
 TEST(TraceFile, EntriesAreMarkedOnceStampedAndEndedWithCrLf) {
@@ -55,9 +47,10 @@ TEST(TraceFile, EntriesAreMarkedOnceStampedAndEndedWithCrLf) {
     qv::LogMessage(2, u"two[%08X]", 0x6FFC8003u);
     qv::LogProgress(u"three %u", 3u);
 
-    EXPECT_EQ(trace.Bytes(), Concat({kMark, Utf16Bytes(u"1999-12-31 23:59:58 " + text + u"\r\n"),
-                                     Utf16Bytes(u"2000-01-01 00:00:00 two[6FFC8003]\r\n"),
-                                     Utf16Bytes(u"2000-01-01 00:00:00 three 3\r\n")}));
+    // U+FEFF as UTF-16LE is the mark, FF FE.
+    EXPECT_EQ(trace.Bytes(), Utf16Bytes(u"\uFEFF1999-12-31 23:59:58 " + text + u"\r\n" +
+                                        u"2000-01-01 00:00:00 two[6FFC8003]\r\n" +
+                                        u"2000-01-01 00:00:00 three 3\r\n"));
 }
 
 // Levels 1 and 2 always pass; the others only with all their bits in the

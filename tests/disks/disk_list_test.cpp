@@ -52,11 +52,6 @@ class DiskList : public ::testing::Test {
     qvtest::Decoded<RpcDiskListRequest> Request() const {
         return {qv::wire::Proc<GET_DISK_LIST>::ArgFilter(), client.last_request()};
     }
-    Lines Names() const {
-        Lines names;
-        for (uint32_t i = 0; i < list.Count; ++i) names.push_back(Str(list.Entries[i].DisplayName));
-        return names;
-    }
     const QV_DISK_INFO& Entry(std::u16string_view name) const {
         for (uint32_t i = 0; i < list.Count; ++i) {
             if (Str(list.Entries[i].DisplayName) == name) return list.Entries[i];
@@ -141,7 +136,9 @@ TEST_F(DiskList, EachKindMakesItsEntries) {
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << "kind " << r.kind << " number " << r.number);
         ASSERT_EQ(Get(r.kind, r.number), 0u);
-        EXPECT_EQ(Names(), r.names);
+        Lines names;
+        for (uint32_t i = 0; i < list.Count; ++i) names.push_back(Str(list.Entries[i].DisplayName));
+        EXPECT_EQ(names, r.names);
         EXPECT_EQ(list.Entries == nullptr, list.Count == 0);
         const QV_DISK_INFO zero{};
         if (list.Count == 1 && list.Entries[0].DisplayName == nullptr) {

@@ -22,11 +22,6 @@ namespace {
 using Groups = qvtest::ConnectedTest;
 const QV_OBJECT_ID kMember{u"Harddisk1", 2};
 
-QV_GROUP_CONFIG GroupConfig(uint32_t kind, uint32_t switch2, const char16_t* text) {
-    return {u"G1", text, kind, {3, 301, 302, 303, 304, 305, 306}, -2, -3, switch2, 11, 4, 7, 8,
-            0, nullptr};
-}
-
 // Create and change: token first, the group's own settings, the mirror kind
 // reduced in the record but not in the schedule, the switch as 0 or 1; never
 // Text0, Setting7, the spares or members.
@@ -38,7 +33,9 @@ TEST_F(Groups, TheGroupFillSendsTheGroupsOwnFields) {
     for (const bool create : {true, false}) {
         for (const auto& r : rows) {
             SCOPED_TRACE(::testing::Message() << create << " kind " << r.kind);
-            const QV_GROUP_CONFIG config = GroupConfig(r.kind, r.switch2, r.text);
+            const QV_SNAPSHOT_SCHEDULE schedule{3, 301, 302, 303, 304, 305, 306};
+            const QV_GROUP_CONFIG config{u"G1", r.text, r.kind, schedule, -2, -3,     r.switch2,
+                                         11,    4,      7,      8,        0,  nullptr};
             ASSERT_EQ(create ? qvCreateGroup(handle, &config) : qvChangeGroupConfig(handle, &config),
                       0u);
             const auto req = create ? svc.Last<CREATE_GROUP>() : svc.Last<CHANGE_GROUP_CONFIG>();
