@@ -102,8 +102,9 @@ TEST_F(Netboot, ActsLocallyThenTellsTheService) {
         // a word of its own: 0xab goes as 00 00 00 ab.
         static_assert(qvtest::kMirrorToken == 0x600D);
         const auto word = static_cast<uint8_t>(row.drivers_word);
-        const qvtest::Bytes expected = {0, 0, 0x60, 0x0D, 0, 0, 0, word, 0, 0, 0, 0x00, 0, 0, 0, 0x1b,
-                                        0, 0, 0, 0x21, 0, 0, 0, 0xab, 0, 0, 0, 0xcd, 0, 0, 0, 0xef};
+        const qvtest::Bytes expected = {0,    0,    0x60, 0x0D, 0,    0,    0, word, 0,    0,   0,
+                                        0x00, 0,    0,    0,    0x1b, 0,    0, 0,    0x21, 0,   0,
+                                        0,    0xab, 0,    0,    0,    0xcd, 0, 0,    0,    0xef};
         EXPECT_EQ(svc.LastBytes(row.proc), expected);
     }
     // Later tests in this process find the module as it is by default.
@@ -130,19 +131,6 @@ TEST_F(Netboot, AdapterListIsCopiedIntoTheCallersRecords) {
 
 // ---- the service's own boot settings ---------------------------------------
 
-QV_SERVER_BOOT_CONFIG Config(std::u16string_view text) {
-    QV_SERVER_BOOT_CONFIG c{};
-    std::copy(text.begin(), text.end(), c.bootText);
-    c.bootWord1 = 11;
-    const uint8_t mac[] = {0xab, 0x01, 0x02, 0x03, 0x04, 0xff};
-    std::memcpy(c.macAddress, mac, sizeof mac);
-    c.bootWord2 = 22;
-    c.bootWord3 = 33;
-    c.bootWord4 = 44;
-    c.bootWord5 = 0xFFFFFFFFu;
-    return c;
-}
-
 // Enabling and setting the properties send the caller's record: the text
 // with its terminator counted, empty as no units, 15 characters at most from
 // a full array; each address byte widened unsigned (0xab as 00 00 00 ab,
@@ -158,7 +146,9 @@ TEST_F(Netboot, ServerBootRecordsTravelWhole) {
     for (const auto& [call, proc] : calls) {
         for (const auto& [given, sent] : texts) {
             SCOPED_TRACE(proc);
-            const QV_SERVER_BOOT_CONFIG config = Config(given);
+            QV_SERVER_BOOT_CONFIG config{
+                {}, 11, {0xab, 0x01, 0x02, 0x03, 0x04, 0xff}, 22, 33, 44, 0xFFFFFFFFu};
+            std::copy(given.begin(), given.end(), config.bootText);
             EXPECT_EQ(call(handle, &config), 0u);
             const qvtest::Decoded<RpcServerBootConfig> req(
                 reinterpret_cast<xdrproc_t>(xdr_RpcServerBootConfig), svc.LastBytes(proc));
