@@ -43,42 +43,36 @@ using Bytes = std::vector<uint8_t>;
 // Encodes a record with its filter; empty on failure.
 Bytes Encode(xdrproc_t filter, const void* record);
 
-// A record decoded from bytes, released with xdr_free on destruction.
+bool DecodeInto(xdrproc_t filter, const Bytes& bytes, void* record);
+
+// A record decoded from bytes, released with xdr_free on destruction. Every
+// record held this way must decode: one that does not ends the program (a
+// test's own decoding failures go through DecodeInto).
 template <typename T>
 class Decoded {
   public:
-    Decoded(xdrproc_t filter, const Bytes& bytes);
+    Decoded(xdrproc_t filter, const Bytes& bytes) : filter_(filter) {
+        if (!DecodeInto(filter, bytes, &value_)) {
+            std::fprintf(stderr, "a record of %zu bytes does not decode\n", bytes.size());
+            std::abort();
+        }
+    }
     ~Decoded() {
-        if (ok_) xdr_free(filter_, reinterpret_cast<char*>(&value_));
+        if (owns_) xdr_free(filter_, reinterpret_cast<char*>(&value_));
     }
     Decoded(const Decoded&) = delete;
     Decoded& operator=(const Decoded&) = delete;
-    Decoded(Decoded&& other) noexcept
-        : filter_(other.filter_), value_(other.value_), ok_(other.ok_) {
-        other.ok_ = false;
+    Decoded(Decoded&& other) noexcept : filter_(other.filter_), value_(other.value_) {
+        other.owns_ = false;
     }
-    bool ok() const { return ok_; }
     const T* operator->() const { return &value_; }
     const T& operator*() const { return value_; }
 
   private:
     xdrproc_t filter_;
     T value_{};
-    bool ok_ = false;
+    bool owns_ = true;
 };
-
-bool DecodeInto(xdrproc_t filter, const Bytes& bytes, void* record);
-
-// Every record held this way must decode: one that does not ends the
-// program (a test's own decoding failures go through DecodeInto).
-template <typename T>
-Decoded<T>::Decoded(xdrproc_t filter, const Bytes& bytes) : filter_(filter) {
-    ok_ = DecodeInto(filter, bytes, &value_);
-    if (!ok_) {
-        std::fprintf(stderr, "a record of %zu bytes does not decode\n", bytes.size());
-        std::abort();
-    }
-}
 
 // Text of a decoded wire string (without the terminator).
 std::u16string Text(const RpcWString& s);
