@@ -34,16 +34,6 @@ struct PxeRow {
 QV_STATUS Enable(QV_HANDLE h) { return qvEnablePXEBoot(h, kAdapter); }
 QV_STATUS Reconfig(QV_HANDLE h) { return qvReconfigPXEBoot(h, kAdapter); }
 
-QvTestPxeScript Script(uint32_t installed, uint32_t install = 0, uint32_t reconfig = 0,
-                       uint32_t uninstall = 0) {
-    QvTestPxeScript s;
-    s.installed = installed;
-    s.install_result = install;
-    s.reconfig_result = reconfig;
-    s.uninstall_result = uninstall;
-    return s;
-}
-
 const std::string kInstalled = "PXEIsDriversInstalled";
 const std::string kInstall = std::string("PXEInstallDrivers ") + kAdapterText;
 const std::string kReconfigure = std::string("PXEReConfigPXEEnv ") + kAdapterText;
@@ -58,22 +48,23 @@ std::string Calls(std::initializer_list<std::string> calls) {
 // The service's refusals are the table's; these are the module's steps.
 // clang-format off
 const PxeRow kRows[] = {
-    {"EnableInstalls", Script(0), Enable, ENABLE_PXE_BOOT, 0, Calls({kInstalled, kInstall, kInstalled}), 1,
+    {"EnableInstalls", {}, Enable, ENABLE_PXE_BOOT, 0, Calls({kInstalled, kInstall, kInstalled}), 1,
      {u"PXE boot driver is not installed", u"Call PXEInstallDrivers returns 00000000"}, 0},
-    {"EnableInstallFailsButTellsTheService", Script(0, 0xE0D00002u), Enable, ENABLE_PXE_BOOT, 0x6FFC0042,
+    {"EnableInstallFailsButTellsTheService", {.install_result = 0xE0D00002u}, Enable, ENABLE_PXE_BOOT, 0x6FFC0042,
      Calls({kInstalled, kInstall, kInstalled}), 0,
      {u"PXE boot driver is not installed", u"Call PXEInstallDrivers returns E0D00002"}, 0xE0D00002u},
-    {"EnableReconfiguresInstalledDrivers", Script(1), Enable, ENABLE_PXE_BOOT, 0,
+    {"EnableReconfiguresInstalledDrivers", {.installed = 1}, Enable, ENABLE_PXE_BOOT, 0,
      Calls({kInstalled, kReconfigure, kInstalled}), 1,
      {u"PXE boot driver is existed", u"Call PXEReConfigPXEEnv returns 00000000"}, 0},
-    {"ReconfigWithoutCheck", Script(1), Reconfig, RECONFIG_PXE_BOOT, 0, Calls({kReconfigure, kInstalled}), 1,
+    {"ReconfigWithoutCheck", {.installed = 1}, Reconfig, RECONFIG_PXE_BOOT, 0, Calls({kReconfigure, kInstalled}), 1,
      {u"PXEReConfigPXEEnv returns 00000000"}, 0},
-    {"ReconfigFails", Script(0, 0, 0xE0D00003u), Reconfig, RECONFIG_PXE_BOOT, 0x6FFC0042,
+    {"ReconfigFails", {.reconfig_result = 0xE0D00003u}, Reconfig, RECONFIG_PXE_BOOT, 0x6FFC0042,
      Calls({kReconfigure, kInstalled}), 0, {u"PXEReConfigPXEEnv returns E0D00003"}, 0xE0D00003u},
-    {"DisableUninstalls", Script(1), qvDisablePXEBoot, DISABLE_PXE_BOOT, 0, Calls({kUninstall, kInstalled}), 1,
+    {"DisableUninstalls", {.installed = 1}, qvDisablePXEBoot, DISABLE_PXE_BOOT, 0, Calls({kUninstall, kInstalled}), 1,
      {u"PXEUninstallDrivers returns 00000000"}, 0},
-    {"DisableUninstallFails", Script(1, 0, 0, 0xE0D00002u), qvDisablePXEBoot, DISABLE_PXE_BOOT, 0x6FFC0042,
-     Calls({kUninstall, kInstalled}), 0, {u"PXEUninstallDrivers returns E0D00002"}, 0xE0D00002u},
+    {"DisableUninstallFails", {.installed = 1, .uninstall_result = 0xE0D00002u}, qvDisablePXEBoot,
+     DISABLE_PXE_BOOT, 0x6FFC0042, Calls({kUninstall, kInstalled}), 0,
+     {u"PXEUninstallDrivers returns E0D00002"}, 0xE0D00002u},
 };
 // clang-format on
 
