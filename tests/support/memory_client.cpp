@@ -14,14 +14,6 @@ struct Private {
     MemoryClient* owner;
 };
 
-bool_t NoControl(CLIENT*, u_int, void*) { return TRUE; }
-void NoAbort(CLIENT*) {}
-void NoError(CLIENT*, rpc_err* err) { std::memset(err, 0, sizeof *err); }
-bool_t FreeResult(CLIENT*, xdrproc_t filter, void* res) {
-    xdr_free(filter, static_cast<char*>(res));
-    return TRUE;
-}
-
 }  // namespace
 
 MemoryClient::MemoryClient() {
@@ -29,11 +21,14 @@ MemoryClient::MemoryClient() {
     static Ops ops = [] {
         Ops o{};
         o.cl_call = &MemoryClient::Call;
-        o.cl_abort = NoAbort;
-        o.cl_geterr = NoError;
-        o.cl_freeres = FreeResult;
+        o.cl_abort = [](CLIENT*) {};
+        o.cl_geterr = [](CLIENT*, rpc_err* err) { std::memset(err, 0, sizeof *err); };
+        o.cl_freeres = [](CLIENT*, xdrproc_t filter, void* res) -> bool_t {
+            xdr_free(filter, static_cast<char*>(res));
+            return TRUE;
+        };
         o.cl_destroy = &MemoryClient::Destroy;
-        o.cl_control = NoControl;
+        o.cl_control = [](CLIENT*, u_int, void*) -> bool_t { return TRUE; };
         return o;
     }();
     client_ = static_cast<CLIENT*>(std::calloc(1, sizeof(CLIENT)));
