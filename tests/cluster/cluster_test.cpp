@@ -8,20 +8,16 @@
 
 #include "platform/alloc.h"
 #include "support/connected_test.h"
+#include "support/function_table.h"
 #include "support/sample_replies.h"
 
 using qvtest::Count;
+using qvtest::Put;
 using qvtest::Text;
 
 namespace {
 
 using Cluster = qvtest::ConnectedTest;
-
-template <std::size_t N>
-void Put(QV_WCHAR (&out)[N], std::u16string_view text) {
-    std::fill(std::begin(out), std::end(out), u'\0');
-    text.copy(out, N);
-}
 
 QV_CLUSTER_GROUP Group(std::u16string_view name, std::u16string_view tag) {
     QV_CLUSTER_GROUP g{};

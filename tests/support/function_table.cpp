@@ -90,8 +90,6 @@ template <> struct Ordinary<QV_SNAPSHOT_SCHEDULE> {
 template <> struct Ordinary<QV_CONFLICT_QUERY> {
     static constexpr QV_CONFLICT_QUERY value{1, kObject, {u"Harddisk2", 1}, u"text"}; };
 // clang-format on
-// A text into a caller's fixed array.
-constexpr void Put(QV_WCHAR* array, std::u16string_view text) { text.copy(array, text.size()); }
 constexpr QV_CLUSTER_GROUP SampleGroup() {
     QV_CLUSTER_GROUP g{};
     Put(g.groupName, u"SQL Group");
