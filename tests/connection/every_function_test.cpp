@@ -82,8 +82,6 @@ Lines FailureLines(const qv::Row& row, uint32_t status, uint32_t client, uint32_
     return failure;
 }
 
-// What the function returns for a call that ended with `status`.
-QV_STATUS Returned(const qv::Row& row, QV_STATUS status) { return qv::Answered(row, status, 0); }
 
 // Whether `returned` is the answer of a call that succeeded (a value word
 // may be anything).
@@ -286,7 +284,7 @@ TEST_P(OnTheService, ServiceWordIsPassedThroughAndLogged) {
     std::memcpy(refused.data(), &word, 4);
     svc.AnswerRaw(refusing, refused);
     const qvtest::CallResult r = f.call(handle, {});
-    EXPECT_EQ(r.status, Returned(row, 0x6FFC0042u));
+    EXPECT_EQ(r.status, qv::Answered(row, 0x6FFC0042u, 0));
     EXPECT_EQ(r.outputs, AfterFailure(row));
     // Only a function that acts on this machine first writes lines before.
     const Lines lines = FailureLines(row, 0x6FFC0042, 0, 0x6FFC0042);
@@ -314,7 +312,7 @@ TEST_P(OnTheService, TransportFaultsAreMappedAndTheHandleCarriesOn) {
         WaitAtMost(r.fault == Fault::kStall ? 150000 : 5000000);
         const qvtest::CallResult result = f.call(handle, {});
         WaitAtMost(5000000);
-        EXPECT_EQ(result.status, Returned(row, r.status));
+        EXPECT_EQ(result.status, qv::Answered(row, r.status, 0));
         EXPECT_EQ(result.outputs, AfterFailure(row));
         EXPECT_TRUE(EndsWith(trace.LinesAfter(before), FailureLines(row, r.status, r.client, 0)));
         svc.Reset(row.procedure);
@@ -347,7 +345,7 @@ TEST_P(EveryFunction, EveryAllocationMayFail) {
             const qvtest::CallResult r = f.call(client.handle(), {});
             qv::alloc_fault::Reset();
             if (Succeeded(row, r.status)) continue;
-            ASSERT_EQ(r.status, Returned(row, QV_STATUS_NO_MEMORY));
+            ASSERT_EQ(r.status, qv::Answered(row, QV_STATUS_NO_MEMORY, 0));
             EXPECT_TRUE(AfterNoMemory(row, r.outputs));
             if (n == 1) {
                 EXPECT_TRUE(EndsWith(trace.LinesAfter(before), first_failure));
@@ -384,7 +382,7 @@ TEST_P(EveryFunction, CutRepliesAreRefused) {
             client.SetReply(reply);
             const std::uintmax_t end = trace.End();
             const qvtest::CallResult r = f.call(client.handle(), {});
-            ASSERT_EQ(r.status, Returned(row, QV_STATUS_RPC_FAILED)) << cut;
+            ASSERT_EQ(r.status, qv::Answered(row, QV_STATUS_RPC_FAILED, 0)) << cut;
             ASSERT_EQ(r.outputs, AfterFailure(row)) << cut;
             ASSERT_TRUE(EndsWith(trace.LinesAfter(end), each)) << cut;
         }

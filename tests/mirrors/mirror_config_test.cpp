@@ -58,7 +58,6 @@ const Sender kSenders[] = {
      [](QV_HANDLE h, const QV_MIRROR_ENABLE& e) { return qvChangeMirrorConfig(h, &e.Config); },
      [](const qvtest::TestService& svc) { return svc.Last<CHANGE_MIRROR_CONFIG>(); }},
 };
-const Sender& kEnable = kSenders[0];
 
 // A sent text: null as no units, otherwise with its terminator.
 void ExpectText(const RpcWString& sent, const char16_t* text) {
@@ -115,7 +114,7 @@ TEST_F(MirrorConfig, EveryFieldTravelsUnderItsName) {
             ExpectText(req->Text3, e.Config.Text3);
             EXPECT_EQ(std::tuple(req->status, req->token, req->Spare1, req->Spare2),
                       std::tuple(0u, kMirrorToken, 0u, 0u));
-            const bool enable = &s == &kEnable;
+            const bool enable = &s == &kSenders[0];
             ExpectText(req->Text4, enable ? e.Config.Text4 : nullptr);
             EXPECT_EQ(std::tuple(req->EnableOption1, req->EnableOption2, req->EnableOption3,
                                  req->EnableOption4),
@@ -159,7 +158,7 @@ TEST_F(MirrorConfig, RunningOutOfMemoryWhileFillingSendsNothing) {
         const QV_MIRROR_ENABLE e{SampleConfig(), 1, 1, 1, 1};
         qv::alloc_fault::Reset();
         ASSERT_EQ(s.send(handle, e), 0u);
-        const unsigned allocations = &s == &kEnable ? 9 : 8;
+        const unsigned allocations = &s == &kSenders[0] ? 9 : 8;
         ASSERT_EQ(qv::alloc_fault::Count(), allocations) << s.name;
         for (unsigned n = 1; n <= allocations; ++n) {
             SCOPED_TRACE(::testing::Message() << s.name << " allocation " << n);
@@ -341,11 +340,9 @@ TEST_F(MirrorConfig, ScheduleModeIsReducedBothWays) {
 
 // ---- verify, restore and the data trace configuration -----------------------
 
-using MirrorRequests = qvtest::MirrorHandleTest;
-
 const QV_RESTORE_REQUEST kRestore{{u"Harddisk2", 4}, -3, {u"Harddisk5", 0}, 5, 0xFFFFFFFF, -7};
 
-TEST_F(MirrorRequests, VerifyCarriesTheObjectModeAndOptionsAsBooleans) {
+TEST_F(MirrorConfig, VerifyCarriesTheObjectModeAndOptionsAsBooleans) {
     const struct {
         int32_t option1, option2;
         unsigned sent1, sent2;
@@ -360,7 +357,7 @@ TEST_F(MirrorRequests, VerifyCarriesTheObjectModeAndOptionsAsBooleans) {
     }
 }
 
-TEST_F(MirrorRequests, RestoreCarriesBothObjectsAndTheFiguresUnchanged) {
+TEST_F(MirrorConfig, RestoreCarriesBothObjectsAndTheFiguresUnchanged) {
     EXPECT_EQ(qvRestorePrimary(handle, &kRestore), 0u);
     auto req = svc.Last<RESTORE_PRIMARY>();
     ASSERT_EQ(req->Counterparts.Counterparts_len, 1u);
@@ -372,7 +369,7 @@ TEST_F(MirrorRequests, RestoreCarriesBothObjectsAndTheFiguresUnchanged) {
 
 // The count the service takes by default fills in for 0; a missing text goes
 // as no units, an empty one with its terminator.
-TEST_F(MirrorRequests, SetSendsTheObjectOptionTextAndCount) {
+TEST_F(MirrorConfig, SetSendsTheObjectOptionTextAndCount) {
     QV_WCHAR path[] = u"trace path";
     QV_WCHAR empty[] = u"";
     const struct {
@@ -395,7 +392,7 @@ TEST_F(MirrorRequests, SetSendsTheObjectOptionTextAndCount) {
 
 // The getter copies Option and Count; no units reads as no text, and a text
 // is read up to its terminator and never past the units received.
-TEST_F(MirrorRequests, GetReadsTheTextWithinTheUnitsReceived) {
+TEST_F(MirrorConfig, GetReadsTheTextWithinTheUnitsReceived) {
     const std::pair<std::u16string, const char16_t*> rows[] = {
         {u"", nullptr},
         {std::u16string(1, u'\0'), u""},
@@ -604,9 +601,7 @@ TEST(ProgressConversion, VerifyFieldsLandInTheirPlacesAndResultIsLeftAlone) {
 
 // ---- qvGetMirrorStat --------------------------------------------------------
 
-using MirrorStat = qvtest::MirrorHandleTest;
-
-TEST_F(MirrorStat, RestoringProtectionWritesItsProgressLine) {
+TEST_F(MirrorConfig, RestoringProtectionWritesItsProgressLine) {
     FullStats reply(9);
     reply.progress[2] = {0xEE, 7, 0x2A, 100, 200};
     svc.Answer<GET_MIRROR_STATS>(reply.w);
@@ -620,7 +615,7 @@ TEST_F(MirrorStat, RestoringProtectionWritesItsProgressLine) {
 
 // The verify's error state is logged with the caller's own Result, which no
 // reply field feeds.
-TEST_F(MirrorStat, VerifyErrorStateIsLoggedWithTheCallersResult) {
+TEST_F(MirrorConfig, VerifyErrorStateIsLoggedWithTheCallersResult) {
     for (const auto& [wire_state, state] : {std::pair{2u, 2u}, {3u, 3u}, {4u, 0u}}) {
         SCOPED_TRACE(wire_state);
         RpcVerifyProgress reply{};
@@ -654,7 +649,7 @@ QV_STATUS OfGroup(QV_HANDLE h, QV_PROGRESS* p) {
 // for a restore or a snapshot, 1 to 5 for a rollback) and writes its figures
 // in its own words: that state (the restore's as received), the result in
 // unsigned decimal.
-TEST_F(MirrorStat, ProgressReadersWriteTheirLines) {
+TEST_F(MirrorConfig, ProgressReadersWriteTheirLines) {
     const std::u16string snapshot = u"Snapshot Disk, Harddisk1:2, return:4294967280 state:";
     const std::u16string rollback = u"Rollback Disk, Harddisk1:2, return:4294967280 state:";
     const std::u16string restore = u"Restore Disk, Harddisk1:2, return:4294967280 status:";

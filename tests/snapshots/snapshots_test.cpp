@@ -277,11 +277,9 @@ TEST_F(Snapshots, RollbackAndViewRequests) {
 
 // ---- view disks, partitions, notifications, schedules, maintenance ----------
 
-using SnapshotOperations = Snapshots;
-
 // Marker + 1 entries, filled like a disk and its partitions; a Marker the
 // partitions received cannot back is refused before anything is allocated.
-TEST_F(SnapshotOperations, ViewDiskEntriesFollowTheMarker) {
+TEST_F(Snapshots, ViewDiskEntriesFollowTheMarker) {
     RpcPartitionRecord parts[2]{};
     parts[0].Number = 1;
     parts[0].Letters = store.Text(u"V:");
@@ -324,7 +322,7 @@ TEST_F(SnapshotOperations, ViewDiskEntriesFollowTheMarker) {
 }
 
 // Single records carry no token of their own; the relocation's is an array.
-TEST_F(SnapshotOperations, PartitionRequestsPlaceTheTokenOnce) {
+TEST_F(Snapshots, PartitionRequestsPlaceTheTokenOnce) {
     const QV_PARTITION_REQUEST alloc{{u"", 0}, 11, 22, 33, 44};
     ASSERT_EQ(qvAllocPartitionForDisk(handle, &alloc), 0u);
     auto a = svc.Last<ALLOC_PARTITION_FOR_DISK>();
@@ -344,7 +342,7 @@ TEST_F(SnapshotOperations, PartitionRequestsPlaceTheTokenOnce) {
     EXPECT_EQ(svc.TotalCalls(), 0u);
 }
 
-TEST_F(SnapshotOperations, NotificationsGoTokenP2P3P1AndFillOnlyOnSuccess) {
+TEST_F(Snapshots, NotificationsGoTokenP2P3P1AndFillOnlyOnSuccess) {
     RpcNotification notes[]{{1, 2, 7, store.Text(u"Snapshot taken")}, {3, 4, 9, RpcWString{}}};
     svc.Answer<GET_NOTIFICATIONS>(RpcNotificationList{0, {2, notes}});
     QV_NOTIFICATION_LIST list{};
@@ -371,7 +369,7 @@ TEST_F(SnapshotOperations, NotificationsGoTokenP2P3P1AndFillOnlyOnSuccess) {
 // The configuration read goes back with only the schedule's fields changed:
 // every other field, the ones a caller's configuration cannot hold
 // included, travels as the service sent it.
-TEST_F(SnapshotOperations, ScheduleWriteBackChangesOnlyItsFields) {
+TEST_F(Snapshots, ScheduleWriteBackChangesOnlyItsFields) {
     const RpcMirrorConfig stored = store.Config();
     const QV_SNAPSHOT_SCHEDULE schedule{4, 11, 12, 13, 14, 15, 16};
     const struct {
@@ -405,7 +403,7 @@ TEST_F(SnapshotOperations, ScheduleWriteBackChangesOnlyItsFields) {
     }
 }
 
-TEST_F(SnapshotOperations, FailedReadWritesNothingBackAndAMissingScheduleIsAdded) {
+TEST_F(Snapshots, FailedReadWritesNothingBackAndAMissingScheduleIsAdded) {
     const QV_SNAPSHOT_SCHEDULE schedule{1, 1, 2, 3, 4, 0, 0};
     svc.AnswerRaw(GET_MIRROR_CONFIG, qvtest::ReplyWithStatus(GET_MIRROR_CONFIG, 0x6FFC0040));
     EXPECT_EQ(qvScheduleSnapshot(handle, u"Harddisk1", 2, &schedule), 0x6FFC0040u);
@@ -423,7 +421,7 @@ TEST_F(SnapshotOperations, FailedReadWritesNothingBackAndAMissingScheduleIsAdded
               std::tuple(1u, 1u, 2u, 3u, 4u, 0u, 0u));
 }
 
-TEST_F(SnapshotOperations, MaintenanceRequests) {
+TEST_F(Snapshots, MaintenanceRequests) {
     ASSERT_EQ(qvBenchMarkDisk(handle, u"Harddisk1", 2), 0u);
     auto bench = svc.Last<DISK_MAINTENANCE>();
     EXPECT_EQ(std::tuple(bench->Objects.Objects_len, bench->Operation, bench->Parameter,
@@ -447,7 +445,7 @@ TEST_F(SnapshotOperations, MaintenanceRequests) {
     }
 }
 
-TEST_F(SnapshotOperations, ConflictListAndItsRelease) {
+TEST_F(Snapshots, ConflictListAndItsRelease) {
     RpcConflict found[]{{*store.Ref(u"Harddisk4", 3), 8, store.Text(u"busy")}};
     svc.Answer<CHECK_RESTORE_CONFLICT>(RpcConflictList{0, {1, found}});
     const QV_CONFLICT_QUERY query{1, kDisk, kDisk, nullptr};
@@ -464,7 +462,7 @@ TEST_F(SnapshotOperations, ConflictListAndItsRelease) {
 
 // The answers read from the replies' words; statuses, outputs left on a
 // failure and the requests' tokens are the table's.
-TEST_F(SnapshotOperations, AnswersFromTheReplysWord) {
+TEST_F(Snapshots, AnswersFromTheReplysWord) {
     uint32_t throughput = 0, finished = 0xAAAA;
     svc.Answer<TEST_DISK_THROUGHPUT>(RpcThroughputResult{0, 850});
     EXPECT_EQ(qvTestDiskThroughput(handle, u"Harddisk1", 2, &throughput), 0u);
@@ -476,7 +474,7 @@ TEST_F(SnapshotOperations, AnswersFromTheReplysWord) {
     }
 }
 
-TEST_F(SnapshotOperations, RollbackToSnapshotSendsTheRecordWithoutOption) {
+TEST_F(Snapshots, RollbackToSnapshotSendsTheRecordWithoutOption) {
     ASSERT_EQ(qvRollbackToSnapshot(handle, 0xFFFF, &kDisk, 21), 0u);
     auto req = svc.Last<ROLLBACK_TO_SNAPSHOT>();
     EXPECT_EQ(std::tuple(req->Objects.Objects_len, req->SnapshotId, req->HasView, Count(req->Text1),
