@@ -25,8 +25,6 @@
 #include "support/function_table.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
-#include "support/test_service.h"
-#include "support/trace_fixture.h"
 
 using qvtest::Bytes;
 using qvtest::Fault;

@@ -272,14 +272,11 @@ TEST(DebugOutput, SendsOneDatagramPerLine) {
 
 // ---- where the trace file goes: the parameters file's Path -------------------
 
-
 std::optional<std::u16string> Lookup() {
     char16_t buffer[qv::kServicePathCapacity];
     if (!qv::GetServicePath(buffer)) return std::nullopt;
     return std::u16string(buffer);
 }
-
-std::u16string Ascii(const std::string& text) { return {text.begin(), text.end()}; }
 
 TEST(ServicePath, ReadsPathFromParametersFile) {
     // 255 characters fill the buffer with its terminator; 256 do not.
@@ -296,7 +293,8 @@ TEST(ServicePath, ReadsPathFromParametersFile) {
         {"root", "[Parameters]\nPath=/\n", u""},
         {"blanks around", "[ Parameters ]\t\n  Path \t=  /opt/q \t \n", u"/opt/q"},
         {"names in any case", "[PARAMETERS]\npath=/opt/q\n", u"/opt/q"},
-        {"255 characters", "[Parameters]\nPath=" + longest + "\n", Ascii(longest)},
+        {"255 characters", "[Parameters]\nPath=" + longest + "\n",
+         std::u16string(longest.begin(), longest.end())},
         {"256 characters", "[Parameters]\nPath=" + longest + "e\n", std::nullopt},
         {"256 with the slash that goes", "[Parameters]\nPath=" + longest + "/\n", std::nullopt},
         {"what a directory name holds", "[Parameters]\nPath=/opt/a ;b #c=d  e;f\n",

@@ -201,7 +201,6 @@ TEST_F(Snapshots, ListShapesAndRefusals) {
 }
 
 TEST_F(Snapshots, BadKindsTouchNothing) {
-    svc.ClearRecord();
     for (uint32_t kind : {0u, 5u}) {
         const QV_SNAPSHOT_SELECTOR bad{kind, &kDisk, 0, 0, 0};
         QV_SNAPSHOT_LIST kept{5, reinterpret_cast<QV_SNAPSHOT_INFO*>(&kept)};
