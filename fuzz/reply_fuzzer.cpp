@@ -1,25 +1,103 @@
-// The one reply fuzzer: the first byte of an input picks a target
-// (targets.h) by its place, the rest is the reply; `--target=<name>` pins
-// one target and ignores the first byte, `--write-seeds=<directory>` writes
-// the seed corpora and stops. The sanitizers watch every read, write and
+// The one reply fuzzer: the first byte of an input picks a target by its
+// place, the rest is the reply; `--target=<name>` pins one target and
+// ignores the first byte, `--write-seeds=<directory>` writes the seed
+// corpora and stops. The sanitizers watch every read, write and
 // block; a reply that makes the library read past what arrived, leak, or
-// make the heap grow beyond its share (fuzz_environment.h) is a finding.
+// make the heap grow beyond its share (the growth check) is a finding.
 #include <rpc/rpc.h>
+#include <sanitizer/allocator_interface.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "connection/handle.h"
-#include "fuzz_environment.h"
+#include "platform/debug_output.h"
 #include "support/function_table.h"
 #include "support/memory_client.h"
 #include "support/sample_replies.h"
-#include "targets.h"
 
 namespace qvfuzz {
 namespace {
+
+// What the fuzzer sets up once, and the growth check it wraps each input
+// in. The library's diagnostics go nowhere, so that a run measures the
+// library and not the file system or the syslog. The growth check watches
+// the heap while one reply is handled: what the library holds at its peak
+// must stay within a fixed multiple of the reply's size (plus an allowance
+// for the trace line buffers). A conversion that allocates by a count it
+// was told rather than by what arrived, or that copies one text into every
+// entry of a long list, fails it long before the process runs out of memory.
+inline constexpr std::int64_t kGrowth = 128;
+inline constexpr std::int64_t kAllowance = 512 * 1024;
+
+struct Heap {
+    static inline std::int64_t live = 0;
+    static inline std::int64_t peak = 0;
+};
+
+inline void OnMalloc(const volatile void*, std::size_t size) {
+    Heap::live += static_cast<std::int64_t>(size);
+    if (Heap::live > Heap::peak) Heap::peak = Heap::live;
+}
+
+inline void OnFree(const volatile void* block) {
+    if (block == nullptr) return;
+    Heap::live -=
+        static_cast<std::int64_t>(__sanitizer_get_allocated_size(const_cast<const void*>(block)));
+}
+
+inline void Discard(std::u16string_view, void*) {}
+
+inline void PrepareEnvironment() {
+    // No parameters file: the trace writer finds no service directory and
+    // writes nothing.
+    setenv("QUARVANE_PARAMETERS", "/nonexistent/qvfuzz/parameters.ini", 1);
+    qv::debug_output::SetSinkForTesting(Discard, nullptr);
+    __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+}
+
+// Fails the input when the heap grew beyond its share while it lived.
+class GrowthCheck {
+  public:
+    explicit GrowthCheck(std::size_t input_size)
+        : input_size_(static_cast<std::int64_t>(input_size)), start_(Heap::live) {
+        Heap::peak = Heap::live;
+    }
+    ~GrowthCheck() {
+        const std::int64_t grown = Heap::peak - start_;
+        if (grown > kGrowth * input_size_ + kAllowance) {
+            std::fprintf(stderr, "growth check: a reply of %lld bytes made the heap grow by %lld\n",
+                         static_cast<long long>(input_size_), static_cast<long long>(grown));
+            std::abort();
+        }
+    }
+    GrowthCheck(const GrowthCheck&) = delete;
+    GrowthCheck& operator=(const GrowthCheck&) = delete;
+
+  private:
+    std::int64_t input_size_;
+    std::int64_t start_;
+};
+
+
+// The targets: every remote function of the table of exported functions
+// (its name), "session" (the LOGIN and LOGOUT replies through qvConnect and
+// qvDisconnect) and "disk_kinds" (qvGetDiskList in every list kind). Each
+// takes the reply bytes and runs the whole road on a client that decodes
+// them from memory.
+struct Target {
+    std::string name;
+    void (*run)(std::size_t index, std::span<const uint8_t> reply);
+    std::vector<qvtest::Bytes> (*seeds)(std::size_t index);
+};
 
 const Target* g_pinned = nullptr;
 
@@ -115,8 +193,7 @@ std::vector<qvtest::Bytes> DiskKindSeeds(std::size_t) {
     return seeds;
 }
 
-}  // namespace
-
+// In a fixed order: an input's first byte picks the target by its place.
 const std::vector<Target>& Targets() {
     static const std::vector<Target> targets = [] {
         std::vector<Target> out;
@@ -130,6 +207,41 @@ const std::vector<Target>& Targets() {
     return targets;
 }
 
+// Writes seeds/<target>/sample-<n> for every target, one file per sample
+// reply behind the target's selector byte, and targets.txt, the names one a
+// line, into `directory`. False when a target has no seed (the build fails)
+// or a file cannot be written.
+namespace fs = std::filesystem;
+
+bool WriteSeeds(const std::string& directory) {
+    const fs::path root = directory;
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    std::ofstream names(root / "targets.txt", std::ios::trunc);
+    const std::vector<Target>& targets = Targets();
+    bool ok = true;
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+        const fs::path dir = root / "seeds" / targets[t].name;
+        fs::remove_all(dir, ec);
+        fs::create_directories(dir);
+        const std::vector<qvtest::Bytes> seeds = targets[t].seeds(t);
+        if (seeds.empty()) {
+            std::fprintf(stderr, "--write-seeds: no seed for %s\n", targets[t].name.c_str());
+            ok = false;
+        }
+        for (std::size_t n = 0; n < seeds.size(); ++n) {
+            std::ofstream out(dir / ("sample-" + std::to_string(n)), std::ios::binary);
+            out.put(static_cast<char>(t));
+            out.write(reinterpret_cast<const char*>(seeds[n].data()),
+                      static_cast<std::streamsize>(seeds[n].size()));
+            ok = ok && out.good();
+        }
+        names << targets[t].name << '\n';
+    }
+    return ok && names.good();
+}
+
+}  // namespace
 }  // namespace qvfuzz
 
 extern "C" CLIENT* clnttcp_create(sockaddr_in*, u_long, u_long, int*, u_int, u_int) {

@@ -20,13 +20,7 @@ using qvtest::Text;
 namespace {
 
 using Groups = qvtest::ConnectedTest;
-constexpr uint32_t kToken = qvtest::ConnectedTest::kToken;
 const QV_OBJECT_ID kMember{u"Harddisk1", 2};
-
-QV_GROUP_CONFIG GroupConfig(uint32_t kind, uint32_t switch2, const char16_t* text) {
-    return {u"G1", text, kind, {3, 301, 302, 303, 304, 305, 306}, -2, -3, switch2, 11, 4, 7, 8,
-            0, nullptr};
-}
 
 // Create and change: token first, the group's own settings, the mirror kind
 // reduced in the record but not in the schedule, the switch as 0 or 1; never
@@ -39,11 +33,12 @@ TEST_F(Groups, TheGroupFillSendsTheGroupsOwnFields) {
     for (const bool create : {true, false}) {
         for (const auto& r : rows) {
             SCOPED_TRACE(::testing::Message() << create << " kind " << r.kind);
-            const QV_GROUP_CONFIG config = GroupConfig(r.kind, r.switch2, r.text);
+            const QV_SNAPSHOT_SCHEDULE schedule{3, 301, 302, 303, 304, 305, 306};
+            const QV_GROUP_CONFIG config{u"G1", r.text, r.kind, schedule, -2, -3,     r.switch2,
+                                         11,    4,      7,      8,        0,  nullptr};
             ASSERT_EQ(create ? qvCreateGroup(handle, &config) : qvChangeGroupConfig(handle, &config),
                       0u);
             const auto req = create ? svc.Last<CREATE_GROUP>() : svc.Last<CHANGE_GROUP_CONFIG>();
-            ASSERT_TRUE(req.ok());
             EXPECT_EQ(std::tuple(req->token, req->Reserved, Text(req->GroupName), Count(req->Text0)),
                       std::tuple(kToken, 0u, std::u16string(u"G1"), 0u));
             EXPECT_EQ(std::tuple(req->MirrorKind, req->Switch2, req->Setting2, req->Setting3,
@@ -60,52 +55,43 @@ TEST_F(Groups, TheGroupFillSendsTheGroupsOwnFields) {
     }
 }
 
-// The filter read three ways: the mirror list's, the group list's (1 and 4
-// refused, the object with 2 only, an optional name) and the statistics'
-// (nothing refused, the object with 2 only, the name required).
+// The filter read two ways: the group list's (1 and 4 refused, the object
+// with 2 only, an optional name) and the statistics' (nothing refused, the
+// object with 2 only, the name required).
 TEST_F(Groups, EachListReadsTheFilterItsOwnWay) {
     const struct {
         uint32_t kind;
         const char16_t* name;
-        QV_STATUS mirrors, groups, stat;
+        QV_STATUS groups, stat;
         bool object;
     } rows[] = {
-        {0, nullptr, 0, 0, QV_STATUS_INVALID_PARAMETER, false},
-        {1, u"G1", 0, QV_STATUS_INVALID_PARAMETER, 0, false},
-        {2, u"G1", QV_STATUS_INVALID_PARAMETER, 0, 0, true},
-        {3, u"G1", QV_STATUS_INVALID_PARAMETER, 0, 0, false},
-        {4, u"", 0, QV_STATUS_INVALID_PARAMETER, 0, false},
-        {255, u"G1", QV_STATUS_INVALID_PARAMETER, 0, 0, false},
+        {0, nullptr, 0, QV_STATUS_INVALID_PARAMETER, false},
+        {1, u"G1", QV_STATUS_INVALID_PARAMETER, 0, false},
+        {2, u"G1", 0, 0, true},
+        {3, u"G1", 0, 0, false},
+        {4, u"", QV_STATUS_INVALID_PARAMETER, 0, false},
+        {255, u"G1", 0, 0, false},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.kind);
         const QV_CONFIG_FILTER filter{r.kind, r.name, kMember};
-        QV_MIRROR_CONFIG_LIST mirrors{};
         QV_GROUP_CONFIG_LIST groups{7, nullptr};
         QV_GROUP_STAT stat{};
         svc.ClearRecord();
-        EXPECT_EQ(qvGetMirConfigList(handle, &filter, &mirrors), r.mirrors);
         EXPECT_EQ(qvGetGroupConfigList(handle, &filter, &groups), r.groups);
         EXPECT_EQ(groups.Count, 0u);
         EXPECT_EQ(qvGetGroupStat(handle, &filter, &stat), r.stat);
         if (r.groups == 0) {
             const auto req = svc.Last<GET_GROUP_CONFIG_LIST>();
-            ASSERT_TRUE(req.ok());
             EXPECT_EQ(req->Objects.Objects_len, r.object ? 1u : 0u);
             // A null name goes as no units, any other with its terminator.
             EXPECT_EQ(Count(req->Name), r.name == nullptr ? 0u : std::u16string(r.name).size() + 1);
         }
         if (r.stat == 0) {
             const auto req = svc.Last<GET_GROUP_STAT>();
-            ASSERT_TRUE(req.ok());
             EXPECT_EQ(std::tuple(req->Kind, Text(req->GroupName), req->token),
                       std::tuple(r.kind, std::u16string(r.name), kToken));
-            ASSERT_EQ(req->Objects.Objects_len, r.object ? 1u : 0u);
-            if (r.object) {
-                const RpcObjectRef& o = req->Objects.Objects_val[0];
-                EXPECT_EQ(std::tuple(o.kind, Text(o.name), o.number, o.token),
-                          std::tuple(0u, std::u16string(u"Harddisk1"), 2u, 0u));
-            }
+            EXPECT_EQ(req->Objects.Objects_len, r.object ? 1u : 0u);
         }
     }
 }
@@ -138,8 +124,7 @@ TEST_F(Groups, MembersCarryTheirGroupsSettings) {
     EXPECT_EQ(list.Entries[1].Schedule.Mode, 0u);
 
     // A kept header is left empty.
-    QV_GROUP_CONFIG_LIST* held = &list;
-    EXPECT_EQ(qvFreeGroupConfigList(&held, 1), 0u);
+    QV_GROUP_CONFIG_LIST* held = qvtest::ReleaseKept(qvFreeGroupConfigList, list);
     EXPECT_EQ(std::tuple(held, list.Count, list.Entries), std::tuple(&list, 0u, nullptr));
 }
 
@@ -219,13 +204,12 @@ struct GroupStatReply {
 TEST_F(Groups, ShortOfMemoryKeepsWhatWasConverted) {
     const QV_CONFIG_FILTER all{0, nullptr, {}};
     QV_GROUP_CONFIG_LIST list{};
-    QV_GROUP_CONFIG_LIST* held_list = &list;
     svc.AnswerRaw(GET_GROUP_CONFIG_LIST, qvtest::SampleReply(GET_GROUP_CONFIG_LIST));
     qv::alloc_fault::Reset();
     ASSERT_EQ(qvGetGroupConfigList(handle, &all, &list), 0u);
     const unsigned last = qv::alloc_fault::Count();  // the last group's name or text
     const int32_t own_setting2 = list.Entries[0].Members[0].Setting2;
-    qvFreeGroupConfigList(&held_list, 1);
+    qvtest::ReleaseKept(qvFreeGroupConfigList, list);
     qv::alloc_fault::FailAt(last);
     EXPECT_EQ(qvGetGroupConfigList(handle, &all, &list), QV_STATUS_NO_MEMORY);
     qv::alloc_fault::Reset();
@@ -234,17 +218,16 @@ TEST_F(Groups, ShortOfMemoryKeepsWhatWasConverted) {
               std::tuple(std::u16string(u"Group2"), 2u));
     // The group settings reach the members only when every group is in.
     EXPECT_NE(list.Entries[0].Members[0].Setting2, own_setting2);
-    qvFreeGroupConfigList(&held_list, 1);
+    qvtest::ReleaseKept(qvFreeGroupConfigList, list);
 
     const GroupStatReply reply(12, 3, {{5, 12, 10, 1}, {0, 12, 20, 2}});
     svc.Answer<GET_GROUP_STAT>(reply.record);
     const QV_CONFIG_FILTER filter{0, u"G1", {}};
     QV_GROUP_STAT stat;
-    QV_GROUP_STAT* held_stat = &stat;
     qv::alloc_fault::Reset();
     ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
     const unsigned block = qv::alloc_fault::Count() - 2;  // the members, then their names
-    qvFreeGroupStat(&held_stat, 1);
+    qvtest::ReleaseKept(qvFreeGroupStat, stat);
     for (const unsigned at : {block, block + 2}) {
         qv::alloc_fault::FailAt(at);
         EXPECT_EQ(qvGetGroupStat(handle, &filter, &stat), QV_STATUS_NO_MEMORY) << at;
@@ -286,8 +269,7 @@ TEST_F(Groups, StatisticsSumTheMembersProgress) {
         EXPECT_EQ(std::tuple(stat.Condition, stat.ProgressKind, p.State, p.DirtyData, p.TotalDone),
                   std::tuple(r.condition, r.kind, r.state, r.dirty, r.done));
         EXPECT_EQ(stat.MemberCount, r.reply.record.Count);
-        QV_GROUP_STAT* held = &stat;
-        qvFreeGroupStat(&held, 1);
+        qvtest::ReleaseKept(qvFreeGroupStat, stat);
     }
 }
 
@@ -314,22 +296,18 @@ TEST_F(Groups, AVerifySumsOnlyTheAmounts) {
     // A member sent without its object reads as an unnamed one.
     EXPECT_EQ(std::tuple(std::u16string(stat.Members[0].Name), stat.Members[0].Number),
               std::tuple(std::u16string(), 0u));
-    QV_GROUP_STAT* held = &stat;
-    qvFreeGroupStat(&held, 1);
+    qvtest::ReleaseKept(qvFreeGroupStat, stat);
 }
 
-// The group's figures travel as Value1, Value3, Value2, Value4.
-TEST_F(Groups, FiguresTravelInTheServicesOrder) {
-    qvtest::Bytes reply;
-    for (const uint32_t word : {0u, 14u, 0u, 0u, 0u, 1u, 3u, 2u, 4u, 0u, 0u}) {
-        for (const int shift : {24, 16, 8, 0}) reply.push_back(static_cast<uint8_t>(word >> shift));
-    }
-    svc.AnswerRaw(GET_GROUP_STAT, reply);
+// The group's figures are read under their own names (the sample's differ).
+TEST_F(Groups, FiguresKeepTheirNames) {
+    svc.AnswerRaw(GET_GROUP_STAT, qvtest::SampleReply(GET_GROUP_STAT));
     const QV_CONFIG_FILTER filter{0, u"G1", {}};
     QV_GROUP_STAT stat;
     ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
     EXPECT_EQ(std::tuple(stat.State, stat.Value1, stat.Value2, stat.Value3, stat.Value4),
-              std::tuple(14u, 1u, 2u, 3u, 4u));
+              std::tuple(12u, 1u, 2u, 3u, 4u));
+    qvtest::ReleaseKept(qvFreeGroupStat, stat);
 }
 
 // The snapshot sends its option as given and no object or text; the
@@ -353,7 +331,6 @@ TEST_F(Groups, OperationsSendWhatIsParticularToThem) {
     EXPECT_EQ(svc.Last<ROLLBACK_GROUP>()->SnapshotId, 42u);
     svc.ClearRecord();
     EXPECT_EQ(qvRollbackGroup(handle, 0, &group, 42), QV_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(qvRollbackGroup(nullptr, 0, &group, 42), QV_STATUS_NO_HANDLE);
     EXPECT_EQ(svc.TotalCalls(), 0u);
 
     const QV_OBJECT_ID second{u"Harddisk3", 0};
@@ -371,24 +348,6 @@ TEST_F(Groups, OperationsSendWhatIsParticularToThem) {
                       std::tuple(std::u16string(members[i]->name), members[i]->number));
         }
     }
-    EXPECT_EQ(qvAddGroupMembers(handle, u"G1", 1, nullptr), QV_STATUS_INVALID_PARAMETER);
-}
-
-// The progress readers' lines about the group differ in case and
-// punctuation; the result is printed in decimal, the state after the
-// operation's range.
-TEST_F(Groups, ProgressReadersWriteTheirFigures) {
-    svc.Answer<GET_GROUP_SNAPSHOT_PROGRESS>({0, 5, 4000000000u, 3, 4});
-    svc.Answer<GET_GROUP_ROLLBACK_PROGRESS>({0, 5, 12, 3, 4});
-    QV_PROGRESS progress{};
-    ASSERT_EQ(qvGetGroupSnapshotProgress(handle, u"G1", &progress), 0u);
-    EXPECT_EQ(progress.State, 0u);
-    ASSERT_EQ(qvGetGroupRollbackProgress(handle, u"G1", &progress), 0u);
-    EXPECT_EQ(progress.State, 5u);
-    EXPECT_EQ(trace.Lines(),
-              (qvtest::ConnectedTest::Lines{
-                  u"Snapshot Group:G1, return:4000000000 state:0 dirtyData:3 totalDone:4",
-                  u"Rollback group, G1, return:12 state:5 dirtyData:3 totalDone:4"}));
 }
 
 }  // namespace

@@ -16,6 +16,12 @@ using MirrorHandleTest = ConnectedTest;
 inline constexpr uint32_t kMirrorToken = ConnectedTest::kToken;
 using Lines = std::vector<std::u16string>;
 
+// A reference nested in a record: kind, name, its element count, number,
+// token.
+inline auto Nested(const RpcObjectRef& ref) {
+    return std::tuple(ref.kind, Text(ref.name), Count(ref.name), ref.number, ref.token);
+}
+
 // The fields a caller's configuration and the wire record share by name.
 template <typename Config>
 auto SharedFields(const Config& c) {

@@ -60,10 +60,6 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
-std::vector<std::u16string> LineOrNothing(const std::u16string& line) {
-    return line.empty() ? std::vector<std::u16string>{} : std::vector<std::u16string>{line};
-}
-
 class ServiceControl : public ::testing::Test {
   protected:
     qvtest::TraceFixture trace;
@@ -74,15 +70,13 @@ class ServiceControl : public ::testing::Test {
         row.setup(mock);
         mock.Script(row.script);
         EXPECT_EQ(call(), row.status);
-        EXPECT_EQ(trace.Lines(), LineOrNothing(row.line));
+        using Lines = std::vector<std::u16string>;
+        EXPECT_EQ(trace.Lines(), row.line.empty() ? Lines{} : Lines{row.line});
         EXPECT_EQ(mock.Sleeps().size(), row.polls);
     }
 };
 
-std::vector<std::pair<std::string, std::string>> Repeat(const char* active, const char* sub,
-                                                        std::size_t n) {
-    return Steps(n, {active, sub});
-}
+Steps Repeat(const char* active, const char* sub, std::size_t n) { return Steps(n, {active, sub}); }
 
 Steps Concat(Steps a, const Steps& b) {
     a.insert(a.end(), b.begin(), b.end());

@@ -14,6 +14,16 @@
 
 namespace qvtest {
 
+// Gives back what the caller's own record holds through its release
+// function, keeping the record itself (keep flag 1); what the release left
+// in the caller's pointer comes back.
+template <typename T>
+T* ReleaseKept(QV_STATUS (*release)(T**, uint32_t), T& record) {
+    T* held = &record;
+    EXPECT_EQ(release(&held, 1), 0u);
+    return held;
+}
+
 class ConnectedTest : public ::testing::Test {
   public:
     static constexpr uint32_t kToken = 0x600D;  // stands out among a request's words
@@ -38,7 +48,6 @@ class ConnectedTest : public ::testing::Test {
             qvFreeHandle(&handle);
         }
     }
-    Lines LinesSince(std::size_t before) const { return trace.LinesSince(before); }
 };
 
 }  // namespace qvtest

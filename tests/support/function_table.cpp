@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <tuple>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -91,18 +92,16 @@ template <> struct Ordinary<QV_CONFLICT_QUERY> {
 // clang-format on
 constexpr QV_CLUSTER_GROUP SampleGroup() {
     QV_CLUSTER_GROUP g{};
-    const char16_t name[] = u"SQL Group";
-    for (std::size_t i = 0; name[i] != 0; ++i) g.groupName[i] = name[i];
-    g.groupTag[0] = u'T';
-    g.disk.diskName[0] = u'D';
+    Put(g.groupName, u"SQL Group");
+    Put(g.groupTag, u"T");
+    Put(g.disk.diskName, u"D");
     g.disk.diskId = 101;
     return g;
 }
 // Any number of captures go nowhere and leave no file behind.
 constexpr QV_PROBE_REQUEST SampleProbe() {
     QV_PROBE_REQUEST r{};
-    const char16_t path[] = u"/dev/null";
-    for (std::size_t i = 0; path[i] != 0; ++i) r.probeFile[i] = path[i];
+    Put(r.probeFile, u"/dev/null");
     return r;
 }
 
@@ -374,13 +373,6 @@ constexpr std::string_view kNames[] = {
 }  // namespace
 
 std::span<const RemoteFunction> RemoteFunctions() { return kRemote; }
-
-const RemoteFunction* FindRemoteFunction(std::string_view name) {
-    for (const RemoteFunction& f : kRemote) {
-        if (name == f.name()) return &f;
-    }
-    return nullptr;
-}
 
 std::span<const ReleaseFunction> ReleaseFunctions() { return kReleases; }
 

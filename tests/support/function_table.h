@@ -68,6 +68,12 @@ struct RemoteFunction {
 
 inline void PrintTo(const RemoteFunction& f, std::ostream* os) { *os << f.name(); }
 
+// A text into a caller's fixed array of zeros, cut to leave its terminator.
+template <std::size_t N>
+constexpr void Put(QV_WCHAR (&array)[N], std::u16string_view text) {
+    text.copy(array, N - 1);
+}
+
 struct ReleaseFunction {
     const char* name;
     // Calls it with a null pointer and with a pointer to null; false when it
@@ -77,7 +83,6 @@ struct ReleaseFunction {
 
 // Every function that takes the handle first and calls a procedure.
 std::span<const RemoteFunction> RemoteFunctions();
-const RemoteFunction* FindRemoteFunction(std::string_view name);
 
 std::span<const ReleaseFunction> ReleaseFunctions();
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "support/test_service.h"
+
 namespace qvtest {
 namespace {
 
@@ -12,14 +14,6 @@ struct Private {
     MemoryClient* owner;
 };
 
-bool_t NoControl(CLIENT*, u_int, void*) { return TRUE; }
-void NoAbort(CLIENT*) {}
-void NoError(CLIENT*, rpc_err* err) { std::memset(err, 0, sizeof *err); }
-bool_t FreeResult(CLIENT*, xdrproc_t filter, void* res) {
-    xdr_free(filter, static_cast<char*>(res));
-    return TRUE;
-}
-
 }  // namespace
 
 MemoryClient::MemoryClient() {
@@ -27,11 +21,14 @@ MemoryClient::MemoryClient() {
     static Ops ops = [] {
         Ops o{};
         o.cl_call = &MemoryClient::Call;
-        o.cl_abort = NoAbort;
-        o.cl_geterr = NoError;
-        o.cl_freeres = FreeResult;
+        o.cl_abort = [](CLIENT*) {};
+        o.cl_geterr = [](CLIENT*, rpc_err* err) { std::memset(err, 0, sizeof *err); };
+        o.cl_freeres = [](CLIENT*, xdrproc_t filter, void* res) -> bool_t {
+            xdr_free(filter, static_cast<char*>(res));
+            return TRUE;
+        };
         o.cl_destroy = &MemoryClient::Destroy;
-        o.cl_control = NoControl;
+        o.cl_control = [](CLIENT*, u_int, void*) -> bool_t { return TRUE; };
         return o;
     }();
     client_ = static_cast<CLIENT*>(std::calloc(1, sizeof(CLIENT)));
@@ -63,16 +60,9 @@ enum clnt_stat MemoryClient::Call(CLIENT* client, rpcproc_t proc, xdrproc_t arg_
 
     // The request must encode, as it would on the way to the service.
     const unsigned long size = xdr_sizeof(arg_filter, arg);
-    if (self.keep_requests_) {
-        self.last_request_.assign(size, 0);
-        XDR enc;
-        xdrmem_create(&enc, reinterpret_cast<char*>(self.last_request_.data()),
-                      static_cast<u_int>(size), XDR_ENCODE);
-        const bool ok = arg_filter(&enc, arg) != 0;
-        xdr_destroy(&enc);
-        if (!ok) return RPC_CANTENCODEARGS;
-    } else if (size == 0 &&
-               arg_filter != reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void))) {
+    if (self.keep_requests_) self.last_request_ = Encode(arg_filter, arg);
+    if (size == 0 &&
+        arg_filter != reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void))) {
         return RPC_CANTENCODEARGS;
     }
 

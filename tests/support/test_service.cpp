@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/sample_replies.h"
+
 namespace qvtest {
 namespace {
 
@@ -113,18 +115,6 @@ void TestService::Reset(unsigned proc) {
     scripts_.at(proc) = Script{};
 }
 
-std::size_t TestService::Calls(unsigned proc) const {
-    std::lock_guard lock(mutex_);
-    std::size_t n = 0;
-    for (const auto& r : requests_) n += r.proc == proc;
-    return n;
-}
-
-std::size_t TestService::TotalCalls() const {
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-}
-
 std::vector<unsigned> TestService::CallOrder() const {
     std::lock_guard lock(mutex_);
     std::vector<unsigned> order;
@@ -223,16 +213,10 @@ bool TestService::HandleRecord(Connection& conn, const Bytes& record) {
     xdr_destroy(&xdrs);
     if (!known) return Send(conn, head);
 
-    auto zeroed_result = [proc] {
-        const auto& info = qv::wire::ProcTable(proc);
-        std::vector<uint8_t> zero(info.res_size + 8, 0);
-        return Encode(info.res_filter, zero.data());
-    };
-
     switch (script.fault) {
         case Fault::kStall: {
             Bytes late = head;
-            const Bytes body = zeroed_result();
+            const Bytes body = ReplyWithStatus(proc, 0);
             late.insert(late.end(), body.begin(), body.end());
             conn.late = std::move(late);
             return true;
@@ -248,7 +232,7 @@ bool TestService::HandleRecord(Connection& conn, const Bytes& record) {
             break;
     }
 
-    const Bytes body = script.scripted ? script.reply : zeroed_result();
+    const Bytes body = script.scripted ? script.reply : ReplyWithStatus(proc, 0);
     head.insert(head.end(), body.begin(), body.end());
     return Send(conn, head);
 }

@@ -15,7 +15,10 @@
 //   EXPECT_EQ(qvtest::Text(req->name), u"Disk1");
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,36 +43,36 @@ using Bytes = std::vector<uint8_t>;
 // Encodes a record with its filter; empty on failure.
 Bytes Encode(xdrproc_t filter, const void* record);
 
-// A record decoded from bytes, released with xdr_free on destruction.
+bool DecodeInto(xdrproc_t filter, const Bytes& bytes, void* record);
+
+// A record decoded from bytes, released with xdr_free on destruction. Every
+// record held this way must decode: one that does not ends the program (a
+// test's own decoding failures go through DecodeInto).
 template <typename T>
 class Decoded {
   public:
-    Decoded(xdrproc_t filter, const Bytes& bytes);
+    Decoded(xdrproc_t filter, const Bytes& bytes) : filter_(filter) {
+        if (!DecodeInto(filter, bytes, &value_)) {
+            std::fprintf(stderr, "a record of %zu bytes does not decode\n", bytes.size());
+            std::abort();
+        }
+    }
     ~Decoded() {
-        if (ok_) xdr_free(filter_, reinterpret_cast<char*>(&value_));
+        if (owns_) xdr_free(filter_, reinterpret_cast<char*>(&value_));
     }
     Decoded(const Decoded&) = delete;
     Decoded& operator=(const Decoded&) = delete;
-    Decoded(Decoded&& other) noexcept
-        : filter_(other.filter_), value_(other.value_), ok_(other.ok_) {
-        other.ok_ = false;
+    Decoded(Decoded&& other) noexcept : filter_(other.filter_), value_(other.value_) {
+        other.owns_ = false;
     }
-    bool ok() const { return ok_; }
     const T* operator->() const { return &value_; }
     const T& operator*() const { return value_; }
 
   private:
     xdrproc_t filter_;
     T value_{};
-    bool ok_ = false;
+    bool owns_ = true;
 };
-
-bool DecodeInto(xdrproc_t filter, const Bytes& bytes, void* record);
-
-template <typename T>
-Decoded<T>::Decoded(xdrproc_t filter, const Bytes& bytes) : filter_(filter) {
-    ok_ = DecodeInto(filter, bytes, &value_);
-}
 
 // Text of a decoded wire string (without the terminator).
 std::u16string Text(const RpcWString& s);
@@ -101,9 +104,9 @@ class TestService {
     void Reset(unsigned proc);
 
     // Requests as they arrived, oldest first.
-    std::size_t Calls(unsigned proc) const;
-    std::size_t TotalCalls() const;
     std::vector<unsigned> CallOrder() const;
+    std::size_t TotalCalls() const { return CallOrder().size(); }
+    std::size_t Calls(unsigned proc) const { return std::ranges::count(CallOrder(), proc); }
     Bytes LastBytes(unsigned proc) const;
     template <unsigned P>
     Decoded<typename qv::wire::Proc<P>::Arg> Last() const {

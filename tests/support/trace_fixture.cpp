@@ -101,12 +101,6 @@ std::vector<std::u16string> TraceFixture::Lines() const {
     return DecodeEntries(bytes, 0);
 }
 
-std::vector<std::u16string> TraceFixture::LinesSince(std::size_t before) const {
-    auto all = Lines();
-    all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())));
-    return all;
-}
-
 std::uintmax_t TraceFixture::End() const {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(TraceFile(), error);

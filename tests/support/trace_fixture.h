@@ -53,11 +53,8 @@ class TraceFixture {
     // without its time stamp and CR LF. A file that is not a well-formed
     // trace file (byte-order mark, stamps, line ends) fails the test.
     std::vector<std::u16string> Lines() const;
-    // The entries written since `before` of them were there.
-    std::vector<std::u16string> LinesSince(std::size_t before) const;
     // Where the trace file ends now, and the entries written past such a
-    // mark: a loop of many failing calls checks each one's lines without
-    // rereading the whole file.
+    // mark: what one call wrote, without rereading the whole file.
     std::uintmax_t End() const;
     std::vector<std::u16string> LinesAfter(std::uintmax_t end) const;
 
