@@ -135,10 +135,18 @@ void ShowGroupProgress(const Globals& g, QV_HANDLE handle, const Object& group) 
 
 const LongOperation kGroupSnapshot{"snapshot", "Snapshot",
                                    GroupSample<qvGetGroupSnapshotProgress>,
-                                   ShowGroupProgress<qvGetGroupSnapshotProgress>};
+                                   ShowGroupProgress<qvGetGroupSnapshotProgress>,
+                                   [](const Object& group) {
+                                       return "See how far it is with: qvctl group snapshot " +
+                                              ToUtf8(group.name) + " --progress";
+                                   }};
 const LongOperation kGroupRollback{"rollback", "Rollback",
                                    GroupSample<qvGetGroupRollbackProgress>,
-                                   ShowGroupProgress<qvGetGroupRollbackProgress>};
+                                   ShowGroupProgress<qvGetGroupRollbackProgress>,
+                                   [](const Object& group) {
+                                       return "Cancel it with: qvctl group rollback " +
+                                              ToUtf8(group.name) + " ID --cancel";
+                                   }};
 
 // A command that acts on the whole group with one call.
 struct GroupCommand {

@@ -173,18 +173,27 @@ Sample RestoreSample(const Globals& g, QV_HANDLE handle, const Object& object) {
 
 }  // namespace
 
+namespace {
+std::string WaitAgain(const Object& o) {
+    return "Follow it again with: qvctl mirror wait " + o.text;
+}
+}  // namespace
+
 const LongOperation kSync{"sync", "Synchronisation", SyncSample,
                           [](const Globals& g, QV_HANDLE h, const Object& o) {
                               PrintOne(g, StatFields(), ReadStat(h, o));
-                          }};
+                          },
+                          WaitAgain};
 const LongOperation kVerify{"verify", "Verify", VerifySample,
                             [](const Globals& g, QV_HANDLE h, const Object& o) {
                                 PrintOne(g, VerifyFields(), ReadVerify(h, o));
-                            }};
+                            },
+                            WaitAgain};
 const LongOperation kRestore{"restore", "Restore", RestoreSample,
                              [](const Globals& g, QV_HANDLE h, const Object& o) {
                                  PrintOne(g, RestoreFields(), ReadRestore(h, o));
-                             }};
+                             },
+                             WaitAgain};
 
 ConfigList::~ConfigList() {
     QV_MIRROR_CONFIG_LIST* header = &list_;
@@ -383,7 +392,7 @@ void Follow(const Globals& globals, QV_HANDLE handle, const LongOperation& op,
             view.Finish();
             throw Interrupted("stopped following; the " + std::string(op.name) + " of " +
                               object.text + " keeps running in the service.\n" +
-                              "Follow it again with: qvctl mirror wait " + object.text);
+                              op.again(object));
         }
     }
 }

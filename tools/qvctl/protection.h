@@ -82,6 +82,8 @@ struct LongOperation {
     const char* noun;  // "Verify"
     Sample (*read)(const Globals&, QV_HANDLE, const Object&);
     void (*show)(const Globals&, QV_HANDLE, const Object&);
+    // What to run once following has stopped and the operation goes on.
+    std::string (*again)(const Object&);
 };
 extern const LongOperation kSync;
 extern const LongOperation kVerify;

@@ -1,4 +1,4 @@
-// qvctl snapshot take | list | delete | cancel, rollback, view mount |
+// qvctl snapshot take | list | delete | cancel | cancel-rollback, rollback, view mount |
 // unmount | list, schedule set | remove | show: the snapshots of a
 // protection, its rollback to one of them, the views mounted from them and
 // its snapshot schedule.
@@ -54,9 +54,16 @@ void ShowProgress(const Globals& g, QV_HANDLE handle, const Object& object) {
 }
 
 const LongOperation kSnapshot{"snapshot", "Snapshot", ProgressSample<qvGetSnapshotProgress>,
-                              ShowProgress<qvGetSnapshotProgress>};
+                              ShowProgress<qvGetSnapshotProgress>,
+                              [](const Object& o) {
+                                  return "See how far it is with: qvctl snapshot take " + o.text +
+                                         " --progress";
+                              }};
 const LongOperation kRollback{"rollback", "Rollback", ProgressSample<qvGetRollbackProgress>,
-                              ShowProgress<qvGetRollbackProgress>};
+                              ShowProgress<qvGetRollbackProgress>,
+                              [](const Object& o) {
+                                  return "Cancel it with: qvctl snapshot cancel-rollback " + o.text;
+                              }};
 
 struct Args {
     std::string object;
@@ -83,10 +90,13 @@ std::string Numbered(const char* what, uint32_t id, const Object& object) {
 const ObjectCommand kObjectCommands[] = {
     {"cancel", "Cancel the snapshot being taken", qvCancelSnapshot, "cancel the snapshot of {}",
      "Snapshot of {} cancelled."},
+    {"cancel-rollback", "Cancel a running rollback", qvCancelRollback,
+     "cancel the rollback of {}", "Rollback of {} cancelled."},
 };
 
 void AddSnapshot(CLI::App& app, Commands& commands) {
-    CLI::App* snapshot = app.add_subcommand("snapshot", "Take, list, delete and cancel snapshots");
+    CLI::App* snapshot =
+        app.add_subcommand("snapshot", "Take, list, delete and cancel snapshots, cancel rollbacks");
     snapshot->require_subcommand(1);
 
     auto take = std::make_shared<Args>();
