@@ -201,18 +201,6 @@ TEST(MapRpcStatus, ClientStatusWinsOverTheServiceWord) {
                                     u"Error, rpc call error, client status[0000000A]"}));
 }
 
-TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
-    u_short units[] = {u'a', u'b', 0, u'c'};
-    EXPECT_EQ(qv::WireText(RpcWString{4, units}), u"ab");
-    EXPECT_EQ(qv::WireText(RpcWString{2, units}), u"ab");  // no terminator received
-    EXPECT_EQ(qv::WireText(RpcWString{0, units}), u"");
-    EXPECT_EQ(qv::WireText(RpcWString{5, nullptr}), u"");
-    char16_t* copy = qv::CopyWString(RpcWString{2, units});
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(std::u16string(copy), u"ab");
-    qvFreeMemory(copy);
-}
-
 // An operation's request is its whole argument, filled from what the
 // function takes and the login token: the group name record, and an object
 // reference without a name (the table's functions always name one).
