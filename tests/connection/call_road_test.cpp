@@ -187,20 +187,6 @@ TEST_F(Connect, FreeHandleDropsTheRecordWithoutLoggingOut) {
 // ---- one remote operation --------------------------------------------------
 
 
-// What the table's transport faults do not reach: a send failure, the
-// runtime's other statuses, and the library's own status passed through
-// without the line.
-TEST(MapRpcStatus, ClientStatusWinsOverTheServiceWord) {
-    qvtest::TraceFixture trace;
-    EXPECT_EQ(qv::MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY), QV_STATUS_NO_MEMORY);
-    EXPECT_EQ(qv::MapRpcStatus(RPC_CANTSEND, 0x6FFC0010), QV_STATUS_RPC_CHANNEL);
-    EXPECT_EQ(qv::MapRpcStatus(RPC_CANTENCODEARGS, 0), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(qv::MapRpcStatus(RPC_PROCUNAVAIL, 0), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(trace.Lines(), (Lines{u"Error, rpc call error, client status[00000003]",
-                                    u"Error, rpc call error, client status[00000001]",
-                                    u"Error, rpc call error, client status[0000000A]"}));
-}
-
 // An operation's request is its whole argument, filled from what the
 // function takes and the login token: the group name record, and an object
 // reference without a name (the table's functions always name one).
