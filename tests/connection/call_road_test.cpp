@@ -1,8 +1,8 @@
 // Connecting, logging in and out: every way qvConnect and qvDisconnect can
 // end, as the caller and the service see it. Then the road of one remote
-// operation: status mapping, received texts, the operation shape over each
-// request record it takes, a dropped connection that must never end the
-// caller, and what a hostile service can make the library hold.
+// operation: the operation shape over each request record it takes, a
+// dropped connection that must never end the caller, and what a hostile
+// service can make the library hold.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -184,7 +184,6 @@ TEST_F(Connect, FreeHandleDropsTheRecordWithoutLoggingOut) {
 }
 
 // ---- one remote operation --------------------------------------------------
-
 
 // An operation's request is its whole argument, filled from what the
 // function takes and the login token: the group name record, and an object
