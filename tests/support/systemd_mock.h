@@ -37,8 +37,6 @@ class SystemdMock {
 
     // Adds quarvane.service, inactive/dead, to the mock.
     void AddUnit();
-    // The object path the mock gave the unit.
-    static const char* UnitPath();
     void SetState(const std::string& active, const std::string& sub);
     // Gives the unit a Job property naming a queued job (id 0: none).
     void SetJob(std::uint32_t id);
