@@ -1,9 +1,8 @@
 // Connecting, logging in and out: every way qvConnect and qvDisconnect can
 // end, as the caller and the service see it. Then the road of one remote
-// operation: status mapping, received texts, the operation shape over each
-// request record it takes, a dropped connection that must never end the
-// caller, and what a hostile service can make the library hold.
-#include <arpa/inet.h>
+// operation: the operation shape over each request record it takes, a
+// dropped connection that must never end the caller, and what a hostile
+// service can make the library hold.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -27,18 +26,13 @@ namespace {
 
 QV_HANDLE Sentinel() { return reinterpret_cast<QV_HANDLE>(static_cast<uintptr_t>(0x5A5A)); }
 
-class Connect : public ::testing::Test {
+// Each test connects itself; a handle left at the sentinel was never made.
+class Connect : public qvtest::ConnectedTest {
   protected:
-    TestService svc;
-    qvtest::TraceFixture trace;
-    QV_HANDLE handle = nullptr;
-
+    void SetUp() override {}
     void TearDown() override {
-        qv::alloc_fault::Reset();
-        if (handle != nullptr && handle != Sentinel()) {
-            svc.Reset(LOGOUT);
-            EXPECT_EQ(qvDisconnect(&handle), 0u);
-        }
+        if (handle == Sentinel()) handle = nullptr;
+        ConnectedTest::TearDown();
     }
 };
 
@@ -191,33 +185,6 @@ TEST_F(Connect, FreeHandleDropsTheRecordWithoutLoggingOut) {
 
 // ---- one remote operation --------------------------------------------------
 
-
-// What the table's transport faults do not reach: a send failure, the
-// runtime's other statuses, and the library's own status passed through
-// without the line.
-TEST(MapRpcStatus, ClientStatusWinsOverTheServiceWord) {
-    qvtest::TraceFixture trace;
-    EXPECT_EQ(qv::MapRpcStatus(RPC_SUCCESS, QV_STATUS_NO_MEMORY), QV_STATUS_NO_MEMORY);
-    EXPECT_EQ(qv::MapRpcStatus(RPC_CANTSEND, 0x6FFC0010), QV_STATUS_RPC_CHANNEL);
-    EXPECT_EQ(qv::MapRpcStatus(RPC_CANTENCODEARGS, 0), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(qv::MapRpcStatus(RPC_PROCUNAVAIL, 0), QV_STATUS_RPC_FAILED);
-    EXPECT_EQ(trace.Lines(), (Lines{u"Error, rpc call error, client status[00000003]",
-                                    u"Error, rpc call error, client status[00000001]",
-                                    u"Error, rpc call error, client status[0000000A]"}));
-}
-
-TEST(WireText, StopsAtTheTerminatorAndNeverPastTheUnits) {
-    u_short units[] = {u'a', u'b', 0, u'c'};
-    EXPECT_EQ(qv::WireText(RpcWString{4, units}), u"ab");
-    EXPECT_EQ(qv::WireText(RpcWString{2, units}), u"ab");  // no terminator received
-    EXPECT_EQ(qv::WireText(RpcWString{0, units}), u"");
-    EXPECT_EQ(qv::WireText(RpcWString{5, nullptr}), u"");
-    char16_t* copy = qv::CopyWString(RpcWString{2, units});
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(std::u16string(copy), u"ab");
-    qvFreeMemory(copy);
-}
-
 // An operation's request is its whole argument, filled from what the
 // function takes and the login token: the group name record, and an object
 // reference without a name (the table's functions always name one).
@@ -281,78 +248,6 @@ TEST(SigpipeDeath, ClosedConnectionNeverKillsTheCaller) {
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-// ---- arrays in replies grow with the elements that actually arrive -------
-
-qvtest::Bytes Words(std::initializer_list<uint32_t> words) {
-    qvtest::Bytes out;
-    for (uint32_t w : words) {
-        const uint32_t be = htonl(w);
-        const auto* p = reinterpret_cast<const uint8_t*>(&be);
-        out.insert(out.end(), p, p + 4);
-    }
-    return out;
-}
-
-const xdrproc_t kDiskList = reinterpret_cast<xdrproc_t>(xdr_RpcDiskList);
-const xdrproc_t kLogin = reinterpret_cast<xdrproc_t>(xdr_RpcLogin);
-
-TEST(BoundedArray, AbsurdCountsFailWithoutTakingTheirSize) {
-    // Counts that would ask for gigabytes up front, followed by almost nothing.
-    const uint32_t counts[] = {0x7FFFFFFFu, 0x40000000u, 0x10000001u, 0xFFFFFFFFu};
-    for (uint32_t count : counts) {
-        SCOPED_TRACE(count);
-        RpcLogin login{};
-        EXPECT_FALSE(qvtest::DecodeInto(kLogin, Words({count, 'a', 'b'}), &login));
-        EXPECT_EQ(login.host.RpcWString_val, nullptr);  // released on failure
-
-        RpcDiskList list{};
-        EXPECT_FALSE(qvtest::DecodeInto(kDiskList, Words({0, 5, count, 1, 0}), &list));
-        EXPECT_EQ(list.Disks.Disks_val, nullptr);
-    }
-}
-
-TEST(BoundedArray, LongArraysDecodeWholeAcrossGrowthSteps) {
-    // A wide string of 100000 units: many doublings of the first allocation.
-    constexpr uint32_t kUnits = 100000;
-    qvtest::Bytes bytes = Words({kUnits + 1});
-    for (uint32_t i = 0; i < kUnits; ++i) {
-        const qvtest::Bytes unit = Words({u'a' + i % 26});
-        bytes.insert(bytes.end(), unit.begin(), unit.end());
-    }
-    const qvtest::Bytes tail = Words({0, 1, 0, 1, 0});  // terminator, then two empty strings
-    bytes.insert(bytes.end(), tail.begin(), tail.end());
-
-    qvtest::Decoded<RpcLogin> login(kLogin, bytes);
-    ASSERT_EQ(login->host.RpcWString_len, kUnits + 1);
-    for (uint32_t i = 0; i < kUnits; ++i) {
-        ASSERT_EQ(login->host.RpcWString_val[i], u'a' + i % 26) << i;
-    }
-    EXPECT_EQ(login->host.RpcWString_val[kUnits], 0u);
-    // And it encodes back to the same bytes.
-    EXPECT_EQ(qvtest::Encode(kLogin, &*login), bytes);
-}
-
-TEST(BoundedArray, CutInsideTheElementsReleasesWhatWasDecoded) {
-    // Two disk records announced; the second one ends inside its name.
-    RpcDiskRecord disk{};
-    u_short name[] = {u'D', u'1', 0};
-    disk.Name = RpcWString{3, name};
-    RpcDiskList one{};
-    one.DiskCount = 2;
-    one.Disks.Disks_len = 1;
-    one.Disks.Disks_val = &disk;
-    qvtest::Bytes bytes = qvtest::Encode(kDiskList, &one);
-    ASSERT_FALSE(bytes.empty());
-    bytes[11] = 2;  // the array count: 2 records
-    const qvtest::Bytes second =
-        qvtest::Encode(reinterpret_cast<xdrproc_t>(xdr_RpcDiskRecord), &disk);
-    bytes.insert(bytes.end(), second.begin(), second.begin() + 40);
-
-    RpcDiskList list{};
-    EXPECT_FALSE(qvtest::DecodeInto(kDiskList, bytes, &list));  // ASan: nothing leaks
-    EXPECT_EQ(list.Disks.Disks_val, nullptr);
 }
 
 // ---- the lists a reply converts into grow with it, never with a product of

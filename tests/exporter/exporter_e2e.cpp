@@ -72,14 +72,6 @@ void EnableMirror(uint16_t port, const std::u16string& primary, const std::u16st
     qvDisconnect(&handle);
 }
 
-// promtool's exit status for `args` with `input` on its stdin; what it
-// printed in `output`.
-int Promtool(const std::vector<std::string>& args, const std::string& input, std::string& output) {
-    const qvtest::RunResult r = qvtest::Run(QV_PROMTOOL, args, {}, {.input = input});
-    output = r.out + r.err;
-    return r.exit_code;
-}
-
 bool Down(const httplib::Result& r) {
     return r && r->body.find("\nquarvane_up 0\n") != std::string::npos;
 }
@@ -100,8 +92,9 @@ void ExpectScrape(const Exporter& exporter, const std::vector<std::string>& line
     for (const std::string& line : lines) {
         EXPECT_NE(r->body.find("\n" + line + "\n"), std::string::npos) << line;
     }
-    std::string lint;
-    EXPECT_EQ(Promtool({"check", "metrics"}, r->body, lint), 0) << lint << r->body;
+    const qvtest::RunResult lint =
+        qvtest::Run(QV_PROMTOOL, {"check", "metrics"}, {}, {.input = r->body});
+    EXPECT_EQ(lint.exit_code, 0) << lint.out << lint.err << r->body;
 }
 
 TEST(Exporter, EscapesNamesAndExitsCleanly) {

@@ -562,8 +562,12 @@ TEST_F(Qvctl, LogPrintsAndFollowsTheTraceFiles) {
     });
 }
 
-TEST_F(Qvctl, UsageErrorsExitTwo) {
+// Usage errors exit with 2. The local service through systemd: with no
+// system bus to reach, it is not active (3, as systemctl is-active says)
+// and cannot be started.
+TEST_F(Qvctl, UsageErrorsAndTheServiceWithoutASystemBus) {
     env_["QVCTL_PORT"] = std::to_string(LoopbackSocket(false).port);
+    env_["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=/nonexistent/system_bus_socket";
     RunTable({
         {{}, 2, {}, {}, "A subcommand is required"},
         {{"mirror"}, 2, {}, {}, "A subcommand is required"},
@@ -578,6 +582,10 @@ TEST_F(Qvctl, UsageErrorsExitTwo) {
         {{"--port", "0", "disks"}, 2, {}, {}, "not in range"},
         {{"message", "0xZZ"}, 2, {}, {}, "is not a status"},
         {{"log", "--since", "yesterday"}, 2, {}, {}, "--since 'yesterday'"},
+        {{"service", "status"}, 3, {}, "inactive\n"},
+        {{"service", "status", "--json"}, 3, {{"/active", false}}},
+        {{"service", "start"}, 1, {}, {}, "error EFFC0000"},
+        {{"service", "stop"}, 1, {}, {}, "error EFFC0000"},
     });
 }
 
@@ -737,18 +745,6 @@ TEST_F(Qvctl, NetworkBoot) {
         {{"netboot", "status", "--json"}, 0, {{"/net_env_changed", true}}},
         {{"netboot", "enable", "00-1b-21-ab-cd-f0"}, 0},
         {{"netboot", "status", "--json"}, 0, {{"/net_env_changed", false}, {"/enabled", true}}},
-    });
-}
-
-// The local service through systemd: with no system bus to reach, it is
-// not active (3, as systemctl is-active says) and cannot be started.
-TEST_F(Qvctl, ServiceWithoutASystemBus) {
-    env_["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=/nonexistent/system_bus_socket";
-    RunTable({
-        {{"service", "status"}, 3, {}, "inactive\n"},
-        {{"service", "status", "--json"}, 3, {{"/active", false}}},
-        {{"service", "start"}, 1, {}, {}, "error EFFC0000"},
-        {{"service", "stop"}, 1, {}, {}, "error EFFC0000"},
     });
 }
 

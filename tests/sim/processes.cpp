@@ -12,7 +12,6 @@
 #include <array>
 #include <cerrno>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -60,27 +59,6 @@ long OpenDescriptors(pid_t pid) {
         ++count;
     }
     return ec ? -1 : count;
-}
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvtest-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& content) const {
-    std::ofstream(path_ / name, std::ios::binary | std::ios::trunc) << content;
-    return (path_ / name).string();
-}
-
-std::string TempDir::Read(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 pid_t Spawn(const std::string& exe, const std::vector<std::string>& args,

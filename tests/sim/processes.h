@@ -1,8 +1,8 @@
 // The real programs as child processes, for the tests that run them
 // (tests/sim, tests/qvctl, tests/exporter): quarvane-sim on a free loopback
-// port, any program with its own stdin, stdout, stderr and environment, a
-// temporary directory for what they read and write, and loopback ports
-// where nothing answers.
+// port, any program with its own stdin, stdout, stderr and environment, and
+// loopback ports where nothing answers (the temporary directory for what they
+// read and write is the support's TempDir).
 #pragma once
 
 #include <sys/types.h>
@@ -16,26 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "../support/temp_dir.h"
+
 namespace qvtest {
-
-// A directory under the system's temporary directory, removed with
-// everything in it on destruction.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    // Writes (or replaces) a file in the directory; its path.
-    std::string Write(const std::string& name, const std::string& content) const;
-    // What a file in the directory holds; empty when there is none.
-    std::string Read(const std::string& name) const;
-
-  private:
-    std::filesystem::path path_;
-};
 
 // Starts `exe` with `args` as from a shell, whatever the test process has
 // set for itself: default signal dispositions, nothing blocked (an ignored

@@ -380,9 +380,7 @@ std::span<const CalledProcedure> CalledProcedures() {
     static const std::vector<CalledProcedure> once = [] {
         std::vector<CalledProcedure> out;
         for (const CalledProcedure& c : kCalled) {
-            if (std::none_of(out.begin(), out.end(), [&](const CalledProcedure& o) {
-                    return o.procedure == c.procedure;
-                })) {
+            if (std::ranges::find(out, c.procedure, &CalledProcedure::procedure) == out.end()) {
                 out.push_back(c);
             }
         }

@@ -7,14 +7,6 @@
 #include "support/test_service.h"
 
 namespace qvtest {
-namespace {
-
-// Where a CLIENT finds its MemoryClient.
-struct Private {
-    MemoryClient* owner;
-};
-
-}  // namespace
 
 MemoryClient::MemoryClient() {
     using Ops = std::remove_pointer_t<decltype(CLIENT::cl_ops)>;
@@ -33,7 +25,7 @@ MemoryClient::MemoryClient() {
     }();
     client_ = static_cast<CLIENT*>(std::calloc(1, sizeof(CLIENT)));
     client_->cl_ops = &ops;
-    client_->cl_private = new Private{this};
+    client_->cl_private = this;  // where a call finds its client
     handle_.token = 0x51;
     handle_.client = client_;
 }
@@ -43,20 +35,16 @@ MemoryClient::~MemoryClient() {
 }
 
 void MemoryClient::Destroy(CLIENT* client) {
-    auto* p = static_cast<Private*>(client->cl_private);
-    if (p->owner != nullptr) {
-        p->owner->client_ = nullptr;
-        p->owner->handle_.client = nullptr;
-    }
-    delete p;
+    auto* owner = static_cast<MemoryClient*>(client->cl_private);
+    owner->client_ = nullptr;
+    owner->handle_.client = nullptr;
     std::free(client);
 }
 
-enum clnt_stat MemoryClient::Call(CLIENT* client, rpcproc_t proc, xdrproc_t arg_filter, void* arg,
+enum clnt_stat MemoryClient::Call(CLIENT* client, rpcproc_t, xdrproc_t arg_filter, void* arg,
                                   xdrproc_t res_filter, void* res, timeval) {
-    MemoryClient& self = *static_cast<Private*>(client->cl_private)->owner;
+    MemoryClient& self = *static_cast<MemoryClient*>(client->cl_private);
     ++self.calls_;
-    self.last_proc_ = static_cast<unsigned>(proc);
 
     // The request must encode, as it would on the way to the service.
     const unsigned long size = xdr_sizeof(arg_filter, arg);

@@ -37,7 +37,6 @@ class MemoryClient {
     CLIENT* client() { return client_; }
 
     unsigned calls() const { return calls_; }
-    unsigned last_proc() const { return last_proc_; }
     const std::vector<uint8_t>& last_request() const { return last_request_; }
 
   private:
@@ -49,7 +48,6 @@ class MemoryClient {
     std::span<const uint8_t> reply_;
     bool keep_requests_ = false;
     unsigned calls_ = 0;
-    unsigned last_proc_ = 0;
     std::vector<uint8_t> last_request_;
 };
 

@@ -24,6 +24,8 @@ constexpr const char* kManager = "/org/freedesktop/systemd1";
 constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kMockInterface = "org.freedesktop.DBus.Mock";
+// The object path the mock gives the unit.
+constexpr const char* kUnit = "/org/freedesktop/systemd1/unit/quarvane_service";
 constexpr int kStartupMs = 20000;
 
 // Starts `argv` with stdin from /dev/null, stdout and stderr into `log`
@@ -78,12 +80,6 @@ std::string ReadAddress(int fd) {
 }  // namespace
 
 SystemdMock::SystemdMock() {
-    std::string pattern = "/tmp/qvbus-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "no temporary directory";
-        return;
-    }
-    dir_ = pattern;
     if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) saved_address_ = old;
 
     int pipe_fds[2];
@@ -142,8 +138,6 @@ SystemdMock::~SystemdMock() {
     } else {
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
 void SystemdMock::Call(const char* path, const char* interface, const char* method,
@@ -165,21 +159,19 @@ void SystemdMock::Call(const char* path, const char* interface, const char* meth
     sd_bus_message_unref(call);
 }
 
-const char* SystemdMock::UnitPath() { return "/org/freedesktop/systemd1/unit/quarvane_service"; }
-
 void SystemdMock::AddUnit() {
     Call(kManager, kMockInterface, "AddMockUnit", "s", "quarvane.service");
-    Call(UnitPath(), kMockInterface, "AddProperty", "ssv", kUnitInterface, "SubState", "s", "dead");
+    Call(kUnit, kMockInterface, "AddProperty", "ssv", kUnitInterface, "SubState", "s", "dead");
 }
 
 void SystemdMock::SetState(const std::string& active, const std::string& sub) {
-    Call(UnitPath(), kMockInterface, "UpdateProperties", "sa{sv}", kUnitInterface, 2, "ActiveState",
-         "s", active.c_str(), "SubState", "s", sub.c_str());
+    Call(kUnit, kMockInterface, "UpdateProperties", "sa{sv}", kUnitInterface, 2, "ActiveState", "s",
+         active.c_str(), "SubState", "s", sub.c_str());
 }
 
 void SystemdMock::SetJob(std::uint32_t id) {
     const std::string job = std::string(kManager) + "/job/" + std::to_string(id);
-    Call(UnitPath(), kMockInterface, "AddProperty", "ssv", kUnitInterface, "Job", "(uo)", id,
+    Call(kUnit, kMockInterface, "AddProperty", "ssv", kUnitInterface, "Job", "(uo)", id,
          job.c_str());
 }
 

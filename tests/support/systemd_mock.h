@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 struct sd_bus;
 
 namespace qvtest {
@@ -35,8 +37,6 @@ class SystemdMock {
 
     // Adds quarvane.service, inactive/dead, to the mock.
     void AddUnit();
-    // The object path the mock gave the unit.
-    static const char* UnitPath();
     void SetState(const std::string& active, const std::string& sub);
     // Gives the unit a Job property naming a queued job (id 0: none).
     void SetJob(std::uint32_t id);
@@ -59,7 +59,7 @@ class SystemdMock {
     static void Sleep(std::uint32_t ms, void* self);
     void Call(const char* path, const char* interface, const char* method, const char* types, ...);
 
-    std::filesystem::path dir_;
+    TempDir dir_;  // the bus socket and the logs
     std::optional<std::string> saved_address_;
     pid_t daemon_ = -1;
     pid_t mock_ = -1;

@@ -58,20 +58,16 @@ class Decoded {
         }
     }
     ~Decoded() {
-        if (owns_) xdr_free(filter_, reinterpret_cast<char*>(&value_));
+        xdr_free(filter_, reinterpret_cast<char*>(&value_));
     }
     Decoded(const Decoded&) = delete;
     Decoded& operator=(const Decoded&) = delete;
-    Decoded(Decoded&& other) noexcept : filter_(other.filter_), value_(other.value_) {
-        other.owns_ = false;
-    }
     const T* operator->() const { return &value_; }
     const T& operator*() const { return value_; }
 
   private:
     xdrproc_t filter_;
     T value_{};
-    bool owns_ = true;
 };
 
 // Text of a decoded wire string (without the terminator).

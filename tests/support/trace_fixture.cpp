@@ -35,27 +35,15 @@ bool IsStamp(std::u16string_view s) {
     return true;
 }
 
-std::filesystem::path MakeTempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qvtrace-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "cannot create a temporary directory from " << pattern;
-        return {};
-    }
-    return pattern;
-}
-
 }  // namespace
 
 TraceFixture::TraceFixture() : TraceFixture(Options{}) {}
 
 TraceFixture::TraceFixture(const Options& options) {
-    install_dir_ = MakeTempDir();
-    parameters_file_ = install_dir_ / "parameters.ini";
+    parameters_file_ = InstallDir() / "parameters.ini";
     if (options.log_folder) std::filesystem::create_directory(LogDir());
     if (options.parameters_file) {
-        WriteParameters("[Parameters]\nPath=" + install_dir_.string() + "\n");
+        WriteParameters("[Parameters]\nPath=" + InstallDir().string() + "\n");
     }
     if (const char* old = std::getenv("QUARVANE_PARAMETERS")) saved_parameters_env_ = old;
     setenv("QUARVANE_PARAMETERS", parameters_file_.c_str(), 1);
@@ -71,8 +59,6 @@ TraceFixture::~TraceFixture() {
     } else {
         unsetenv("QUARVANE_PARAMETERS");
     }
-    std::error_code ignored;
-    if (!install_dir_.empty()) std::filesystem::remove_all(install_dir_, ignored);
 }
 
 std::filesystem::path TraceFixture::TraceFile(unsigned n) const {

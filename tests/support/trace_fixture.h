@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/local_time.h"
+#include "support/temp_dir.h"
 
 namespace qvtest {
 
@@ -36,7 +37,7 @@ class TraceFixture {
     TraceFixture(const TraceFixture&) = delete;
     TraceFixture& operator=(const TraceFixture&) = delete;
 
-    const std::filesystem::path& InstallDir() const { return install_dir_; }
+    const std::filesystem::path& InstallDir() const { return install_dir_.path(); }
     std::filesystem::path LogDir() const { return install_dir_ / "log"; }
     std::filesystem::path ParametersFile() const { return parameters_file_; }
     // qvapi.log for 0, qvapi<n>.log otherwise.
@@ -80,7 +81,7 @@ class TraceFixture {
     static void WriteFile(const std::filesystem::path& path, std::string_view content);
 
   private:
-    std::filesystem::path install_dir_;
+    TempDir install_dir_;
     std::filesystem::path parameters_file_;
     std::optional<std::string> saved_parameters_env_;
     std::vector<std::u16string> debug_lines_;
