@@ -11,16 +11,18 @@
 #include <vector>
 
 #include "platform/alloc.h"
-#include "support/connected_test.h"
+#include "mirrors/mirror_test_support.h"
 #include "support/sample_replies.h"
 
 using qvtest::Count;
+using qvtest::kAll;
 using qvtest::Text;
 
 namespace {
 
 using Groups = qvtest::ConnectedTest;
 const QV_OBJECT_ID kMember{u"Harddisk1", 2};
+const QV_CONFIG_FILTER kG1{0, u"G1", {}};
 
 // Create and change: token first, the group's own settings, the mirror kind
 // reduced in the record but not in the schedule, the switch as 0 or 1; never
@@ -101,9 +103,8 @@ TEST_F(Groups, EachListReadsTheFilterItsOwnWay) {
 // group without a member list or a schedule has none.
 TEST_F(Groups, MembersCarryTheirGroupsSettings) {
     svc.AnswerRaw(GET_GROUP_CONFIG_LIST, qvtest::SampleReply(GET_GROUP_CONFIG_LIST));
-    const QV_CONFIG_FILTER all{0, nullptr, {}};
     QV_GROUP_CONFIG_LIST list{};
-    ASSERT_EQ(qvGetGroupConfigList(handle, &all, &list), 0u);
+    ASSERT_EQ(qvGetGroupConfigList(handle, &kAll, &list), 0u);
     ASSERT_EQ(list.Count, 3u);
     const QV_GROUP_CONFIG& g = list.Entries[0];
     EXPECT_EQ(std::tuple(std::u16string(g.Name), std::u16string(g.Text), g.MirrorKind, g.Switch2,
@@ -163,9 +164,8 @@ TEST_F(Groups, ListCountsAreCheckedAtEveryLevel) {
                               copy(lists[0].Configs, configs);
                               r.edit(l);
                           }));
-        const QV_CONFIG_FILTER all{0, nullptr, {}};
-        QV_GROUP_CONFIG_LIST list{};
-        EXPECT_EQ(qvGetGroupConfigList(handle, &all, &list), QV_STATUS_RPC_FAILED);
+            QV_GROUP_CONFIG_LIST list{};
+        EXPECT_EQ(qvGetGroupConfigList(handle, &kAll, &list), QV_STATUS_RPC_FAILED);
         EXPECT_EQ(std::tuple(list.Count, list.Entries), std::tuple(0u, nullptr));
     }
 }
@@ -202,16 +202,15 @@ struct GroupStatReply {
 // Short of memory part-way, the list keeps the groups converted so far and
 // the statistics their group's own state and figures; neither writes a line.
 TEST_F(Groups, ShortOfMemoryKeepsWhatWasConverted) {
-    const QV_CONFIG_FILTER all{0, nullptr, {}};
     QV_GROUP_CONFIG_LIST list{};
     svc.AnswerRaw(GET_GROUP_CONFIG_LIST, qvtest::SampleReply(GET_GROUP_CONFIG_LIST));
     qv::alloc_fault::Reset();
-    ASSERT_EQ(qvGetGroupConfigList(handle, &all, &list), 0u);
+    ASSERT_EQ(qvGetGroupConfigList(handle, &kAll, &list), 0u);
     const unsigned last = qv::alloc_fault::Count();  // the last group's name or text
     const int32_t own_setting2 = list.Entries[0].Members[0].Setting2;
     qvtest::ReleaseKept(qvFreeGroupConfigList, list);
     qv::alloc_fault::FailAt(last);
-    EXPECT_EQ(qvGetGroupConfigList(handle, &all, &list), QV_STATUS_NO_MEMORY);
+    EXPECT_EQ(qvGetGroupConfigList(handle, &kAll, &list), QV_STATUS_NO_MEMORY);
     qv::alloc_fault::Reset();
     ASSERT_EQ(list.Count, 3u);
     EXPECT_EQ(std::tuple(std::u16string(list.Entries[1].Name), list.Entries[0].MemberCount),
@@ -222,15 +221,14 @@ TEST_F(Groups, ShortOfMemoryKeepsWhatWasConverted) {
 
     const GroupStatReply reply(12, 3, {{5, 12, 10, 1}, {0, 12, 20, 2}});
     svc.Answer<GET_GROUP_STAT>(reply.record);
-    const QV_CONFIG_FILTER filter{0, u"G1", {}};
     QV_GROUP_STAT stat;
     qv::alloc_fault::Reset();
-    ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
+    ASSERT_EQ(qvGetGroupStat(handle, &kG1, &stat), 0u);
     const unsigned block = qv::alloc_fault::Count() - 2;  // the members, then their names
     qvtest::ReleaseKept(qvFreeGroupStat, stat);
     for (const unsigned at : {block, block + 2}) {
         qv::alloc_fault::FailAt(at);
-        EXPECT_EQ(qvGetGroupStat(handle, &filter, &stat), QV_STATUS_NO_MEMORY) << at;
+        EXPECT_EQ(qvGetGroupStat(handle, &kG1, &stat), QV_STATUS_NO_MEMORY) << at;
         qv::alloc_fault::Reset();
         EXPECT_EQ(std::tuple(stat.State, stat.Condition, stat.ProgressKind, stat.MemberCount,
                              stat.Members),
@@ -259,12 +257,11 @@ TEST_F(Groups, StatisticsSumTheMembersProgress) {
         {"no members, restoring", {9, 3, {}}, 0, 2, 3, 0, 0},
         {"no members, verifying", {10, 1, {}}, 0, 0, 0, 0, 0},
     };
-    const QV_CONFIG_FILTER filter{0, u"G1", {}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         svc.Answer<GET_GROUP_STAT>(r.reply.record);
         QV_GROUP_STAT stat;
-        ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
+        ASSERT_EQ(qvGetGroupStat(handle, &kG1, &stat), 0u);
         const QV_PROGRESS& p = stat.Progress.Operation;
         EXPECT_EQ(std::tuple(stat.Condition, stat.ProgressKind, p.State, p.DirtyData, p.TotalDone),
                   std::tuple(r.condition, r.kind, r.state, r.dirty, r.done));
@@ -286,9 +283,8 @@ TEST_F(Groups, AVerifySumsOnlyTheAmounts) {
     reply.Count = 2;
     reply.Members = {2, entries};
     svc.Answer<GET_GROUP_STAT>(reply);
-    const QV_CONFIG_FILTER filter{0, u"G1", {}};
     QV_GROUP_STAT stat;
-    ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
+    ASSERT_EQ(qvGetGroupStat(handle, &kG1, &stat), 0u);
     const QV_VERIFY_PROGRESS& v = stat.Progress.Verify;
     EXPECT_EQ(std::tuple(stat.ProgressKind, v.State, v.Amount1KiB, v.Amount2KiB, v.Amount3KiB,
                          v.Value1, v.Count),
@@ -302,9 +298,8 @@ TEST_F(Groups, AVerifySumsOnlyTheAmounts) {
 // The group's figures are read under their own names (the sample's differ).
 TEST_F(Groups, FiguresKeepTheirNames) {
     svc.AnswerRaw(GET_GROUP_STAT, qvtest::SampleReply(GET_GROUP_STAT));
-    const QV_CONFIG_FILTER filter{0, u"G1", {}};
     QV_GROUP_STAT stat;
-    ASSERT_EQ(qvGetGroupStat(handle, &filter, &stat), 0u);
+    ASSERT_EQ(qvGetGroupStat(handle, &kG1, &stat), 0u);
     EXPECT_EQ(std::tuple(stat.State, stat.Value1, stat.Value2, stat.Value3, stat.Value4),
               std::tuple(12u, 1u, 2u, 3u, 4u));
     qvtest::ReleaseKept(qvFreeGroupStat, stat);

@@ -248,16 +248,22 @@ TEST_F(Snapshots, DeleteSendsNoListParameters) {
               std::tuple(0u, u"Payroll", 9u, 4u, 0u, 0u, 0u, kMirrorToken));
 }
 
-// The rollback sends only the object, the snapshot, the option and the
-// token, whatever the owner kind; the unmount never sends a view name.
+// The rollbacks send only the object, the snapshot, the option (a rollback
+// to a snapshot has none) and the token, whatever the owner kind; the
+// unmount never sends a view name.
 TEST_F(Snapshots, RollbackAndViewRequests) {
-    for (uint32_t owner_kind : {0u, 1u}) {
-        ASSERT_EQ(qvRollback(handle, owner_kind, &kDisk, 17, -3), 0u);
-        auto req = svc.Last<ROLLBACK>();
+    const std::tuple<std::function<QV_STATUS()>, unsigned, int> rollbacks[] = {
+        {[&] { return qvRollback(handle, 0, &kDisk, 17, -3); }, ROLLBACK, -3},
+        {[&] { return qvRollback(handle, 1, &kDisk, 17, -3); }, ROLLBACK, -3},
+        {[&] { return qvRollbackToSnapshot(handle, 0xFFFF, &kDisk, 17); }, ROLLBACK_TO_SNAPSHOT, 0}};
+    for (const auto& [call, proc, option] : rollbacks) {
+        ASSERT_EQ(call(), 0u);
+        const qvtest::Decoded<RpcSnapshotRecord> req(
+            reinterpret_cast<xdrproc_t>(xdr_RpcSnapshotRecord), svc.LastBytes(proc));
         EXPECT_EQ(std::tuple(req->Objects.Objects_len, req->SnapshotId, req->HasView, req->Value64,
                              Count(req->Text1), Count(req->Text2), Count(req->Text3), req->token,
                              req->Option),
-                  std::tuple(1u, 17u, 0u, RpcHyper{0}, 0u, 0u, 0u, kMirrorToken, -3));
+                  std::tuple(1u, 17u, 0u, RpcHyper{0}, 0u, 0u, 0u, kMirrorToken, option));
     }
     for (const auto& [name, count] :
          {std::pair<const QV_WCHAR*, u_int>{nullptr, 0}, {u"", 1}, {u"ab", 3}}) {
@@ -471,14 +477,6 @@ TEST_F(Snapshots, AnswersFromTheReplysWord) {
         EXPECT_EQ(qvIsRollbackFinished(handle, u"Harddisk1", 2, &finished), 0u);
         EXPECT_EQ(finished, done);
     }
-}
-
-TEST_F(Snapshots, RollbackToSnapshotSendsTheRecordWithoutOption) {
-    ASSERT_EQ(qvRollbackToSnapshot(handle, 0xFFFF, &kDisk, 21), 0u);
-    auto req = svc.Last<ROLLBACK_TO_SNAPSHOT>();
-    EXPECT_EQ(std::tuple(req->Objects.Objects_len, req->SnapshotId, req->HasView, Count(req->Text1),
-                         req->token, req->Option),
-              std::tuple(1u, 21u, 0u, 0u, kMirrorToken, 0));
 }
 
 }  // namespace
