@@ -97,19 +97,6 @@ TEST(TraceFile, NowhereToWriteWritesNothing) {
     EXPECT_TRUE(trace.DebugLines().empty());
 }
 
-TEST(TraceFile, DirectoryIsLookedUpForEveryEntry) {
-    TraceFixture trace;
-    qvWriteTrace(2, u"first");
-    const auto moved = trace.InstallDir() / "moved";
-    std::filesystem::create_directories(moved / "log");
-    trace.WriteParameters("[Parameters]\nPath=" + moved.string() + "\n");
-    qvWriteTrace(2, u"second");
-
-    EXPECT_EQ(trace.Lines(), Lines{u"first"});
-    EXPECT_EQ(TraceFixture::DecodeEntries(TraceFixture::ReadBytes(moved / "log" / "qvapi.log")),
-              Lines{u"second"});
-}
-
 TEST(TraceFile, TraceFileThatIsNotAFileIsLeftAlone) {
     TraceFixture trace;
     std::filesystem::create_directory(trace.TraceFile());
@@ -677,9 +664,6 @@ std::u16string F(const char16_t* format, ...) {
 }
 
 TEST(Format, ConversionsFlagsWidthsAndLengths) {
-    // What the library's own lines use.
-    EXPECT_EQ(F(u"error[%08X] %08X", 0x6FFC8004u, 5u), u"error[6FFC8004] 00000005");
-    EXPECT_EQ(F(u"%04d-%02d-%02d %02d:%02d:%02d", 2024, 3, 5, 14, 7, 9), u"2024-03-05 14:07:09");
     EXPECT_EQ(F(u"%u|%d|%d", 4294967295u, -1, INT_MIN), u"4294967295|-1|-2147483648");
     EXPECT_EQ(F(u"%x %X %c%c 100%%", 0xabcdefu, 0xabcdefu, u'Q', u'\u00E9'),
               u"abcdef ABCDEF Q\u00E9 100%");

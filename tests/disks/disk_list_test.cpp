@@ -61,24 +61,20 @@ class DiskList : public ::testing::Test {
     }
 };
 
-// Each kind asks for its list code, a kind the library does not know for
-// code 0; Refresh adds the rescan bit to the caller's options; without an
-// object the reference goes empty.
+// Each kind asks for its list code (what each code lists is run against
+// quarvane-sim), a kind the library does not know for code 0; Refresh adds
+// the rescan bit to the caller's options; without an object the reference
+// goes empty.
 TEST_F(DiskList, RequestCarriesListCodeAndOptions) {
     const struct {
         uint32_t kind, options, refresh, list_code, sent_options;
     } rows[] = {
         {1, 0x12, 0, 0, 0x12},
-        {3, 0, 1, 1, 0x80000000},
         {4, 0x7FFFFFFF, 7, 2, 0xFFFFFFFF},
         {5, 0x80000001, 0, 3, 0x80000001},
-        {6, 5, 0, 4, 5},
         {7, 0, 1, 5, 0x80000000},
         {8, 0, 0, 6, 0},
-        {255, 0, 0, 255, 0},
-        {0, 0, 0, 0, 0},
-        {2, 0, 1, 0, 0x80000000},
-        {9, 3, 0, 0, 3},
+        {2, 0, 1, 0, 0x80000000},  // a kind the library does not know
     };
     for (const auto& r : rows) {
         ASSERT_EQ(Get(r.kind, -1, r.options, r.refresh), 0u) << r.kind;
@@ -116,7 +112,6 @@ TEST_F(DiskList, EachKindMakesItsEntries) {
          {u"Disk 0", u"Disk 0 Partition 1 - System (C:)", u"Disk 0 Partition 2 - (D:E:)",
           u"Disk 0 Partition 4", u"Disk 1", u"Disk 4 Partition 1 - (F:)"}},
         {3, -1, every},
-        {4, -1, every},
         {255, -1, every},
         {3, 2, every},  // an object does not narrow the other kinds
         {5, -1, disks},
@@ -131,7 +126,6 @@ TEST_F(DiskList, EachKindMakesItsEntries) {
         {8, 2, {u"Disk 0 Partition 2 - (D:E:)"}},
         {8, 9, {u"<null>"}},  // only the first disk is searched: one all-zero entry
         {2, -1, {}},
-        {9, 1, {}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << "kind " << r.kind << " number " << r.number);

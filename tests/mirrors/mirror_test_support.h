@@ -15,6 +15,8 @@ namespace qvtest {
 using MirrorHandleTest = ConnectedTest;
 inline constexpr uint32_t kMirrorToken = ConnectedTest::kToken;
 using Lines = std::vector<std::u16string>;
+// The filter that lists every configuration.
+inline const QV_CONFIG_FILTER kAll{0, nullptr, {nullptr, 0}};
 
 // A reference nested in a record: kind, name, its element count, number,
 // token.

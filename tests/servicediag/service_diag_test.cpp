@@ -26,14 +26,13 @@ TEST_F(ServiceDiag, EventTypesAndMessageCodesTravelAsTheServicesCodes) {
         ASSERT_EQ(qvWriteEventMessage(handle, t.type, 1, u"", 0, u""), 0u);
         EXPECT_EQ(svc.Last<WRITE_EVENT_MESSAGE>()->eventType, t.wire) << t.type;
     }
-    const uint32_t codes[] = {0,          0x400003E8, 0x800003E9, 0xC00003EA, 0x40010001, 0x80010002,
-                              0xC0010003, 0x40020001, 0x80020002, 0xC0020003, 0};
-    for (int32_t code = 0; code <= 10; ++code) {
+    // The ends of the service's code list and either side of it (qvctl's
+    // events case writes one from its middle).
+    for (const auto& [code, wire] :
+         {std::pair{1, 0x400003E8u}, {9, 0xC0020003u}, {0, 0u}, {10, 0u}, {-1, 0u}}) {
         ASSERT_EQ(qvWriteEventMessage(handle, 4, code, u"", 0, u""), 0u);
-        EXPECT_EQ(svc.Last<WRITE_EVENT_MESSAGE>()->messageCode, codes[code]) << code;
+        EXPECT_EQ(svc.Last<WRITE_EVENT_MESSAGE>()->messageCode, wire) << code;
     }
-    ASSERT_EQ(qvWriteEventMessage(handle, 4, -1, u"", 0, u""), 0u);
-    EXPECT_EQ(svc.Last<WRITE_EVENT_MESSAGE>()->messageCode, 0u);
 }
 
 TEST_F(ServiceDiag, TheEventTextGoesWithoutItsTerminatorTheSubjectWithIt) {
@@ -214,10 +213,6 @@ TEST_F(Probe, AFailureLeavesTheFileAlone) {
     EXPECT_EQ(Take("kept.tar"), 0x6FFC0300u);
     EXPECT_EQ(Take("new.tar"), 0x6FFC0300u);
     EXPECT_EQ(std::tuple(Read("kept.tar"), Read("new.tar")), std::tuple("earlier", "<none>"));
-    svc.Reset(TAKE_PROBE);
-    // The call succeeds; the folder does not exist.
-    EXPECT_EQ(Take("missing/probe.tar"), QV_STATUS_LOCAL_FAILURE);
-    EXPECT_EQ(svc.Calls(TAKE_PROBE), 3u);
 }
 
 }  // namespace
