@@ -158,9 +158,8 @@ TEST(Exporter, AnswersDownWithinTheScrapeTimeoutAndServesOn) {
 
 // A connection to `port` on which `request` has been sent.
 int Open(uint16_t port, const std::string& request) {
-    const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    EXPECT_EQ(connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    const int sock = qvtest::ConnectLoopback(port);
+    EXPECT_GE(sock, 0);
     EXPECT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), std::ssize(request));
     return sock;
 }

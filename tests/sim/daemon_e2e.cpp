@@ -85,9 +85,8 @@ std::vector<uint8_t> ListArgs(uint32_t code, uint32_t token) {
 // A TCP connection to the daemon on loopback; closed with a reset when
 // `abort` is set.
 struct RawConnection {
-    explicit RawConnection(uint16_t port) {
-        sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    explicit RawConnection(uint16_t port) : fd(qvtest::ConnectLoopback(port)) {
+        EXPECT_GE(fd, 0);
     }
     ~RawConnection() {
         const linger reset{1, 0};
@@ -111,7 +110,7 @@ struct RawConnection {
         }
         return record;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd;
     bool abort = false;
 };
 

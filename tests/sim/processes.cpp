@@ -153,6 +153,16 @@ LoopbackSocket::LoopbackSocket(bool listening) {
 
 LoopbackSocket::~LoopbackSocket() { close(fd); }
 
+int ConnectLoopback(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        return fd;
+    }
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
 bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
     const auto give_up = std::chrono::steady_clock::now() + limit;
     while (!done()) {

@@ -90,6 +90,10 @@ struct LoopbackSocket {
     uint16_t port = 0;
 };
 
+// A TCP connection to `port` on loopback, which the caller closes; -1 when
+// it cannot be made.
+int ConnectLoopback(uint16_t port);
+
 // Polls `done` until it holds, for `limit` at most. Only for what
 // progresses on its own: a daemon's clock, a scraper's interval.
 bool Eventually(const std::function<bool()>& done,
